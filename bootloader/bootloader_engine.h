@@ -1,0 +1,75 @@
+// One request/reply exchange at a time with a unit's bootloader, over an owned transport.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "bootloader/frame_codec.h"
+#include "transport/transport.h"
+
+// Attempts and resend intervals of the command set.
+constexpr uint16_t kIdentifyAttempts = 5;
+constexpr uint16_t kIdentifyTimeoutMs = 1000;
+constexpr uint16_t kQueryTimeoutMs = 500;
+
+// An engine belongs to one thread at a time; engines share no working storage.
+class BootloaderEngine {
+public:
+    BootloaderEngine() { resetEngine(); }
+    ~BootloaderEngine() { releaseTransport(); }
+    BootloaderEngine(const BootloaderEngine&) = delete;
+    BootloaderEngine& operator=(const BootloaderEngine&) = delete;
+
+    // Clears the protocol state and forgets (without deleting) any held transport.
+    void resetEngine();
+    // Closes and deletes the held transport, then holds `transport` (which may be null).
+    void setTransport(std::unique_ptr<Transport> transport);
+    // Deletes the held transport without a separate close.
+    void releaseTransport();
+    bool openTransport();
+    bool closeTransport();
+    Transport* transport() { return transport_.get(); }
+
+    // Sends command (with the sequence number when bit 7 is set) and waits for its reply,
+    // resending every timeoutMs up to `attempts` sends. True when a matching reply was
+    // accepted; replyData/replyLength then show it in plain form until the next transaction.
+    bool transact(uint8_t command, const uint8_t* data, uint32_t length, uint16_t attempts,
+                  uint16_t timeoutMs);
+    // Byte 0: the reply's command byte without bit 7; the payload follows from byte 1.
+    const uint8_t* replyData() const { return decoder_.body(); }
+    // 1 + payload length + 2 CRC bytes.
+    uint16_t replyLength() const { return decoder_.count(); }
+
+    // Runs the decoder over received bytes, keeping any that follow a completed frame for the
+    // next receive step.
+    void feedReceived(const uint8_t* bytes, uint16_t count);
+    uint32_t sequence() const { return sequence_; }
+    void setSequenceForTesting(uint32_t sequence) { sequence_ = sequence; }
+
+private:
+    enum class ReceiveResult { kWaiting, kFrame, kFailure };
+    enum class TransmitState { kIdle, kWaiting };
+
+    size_t buildMessage(uint8_t command, const uint8_t* data, uint32_t length, uint32_t sequence);
+    void transmitStep();
+    ReceiveResult receiveStep();
+    bool acceptable(uint8_t command) const;
+    void repackSequencedReply();
+    void discardPendingInput();
+
+    std::unique_ptr<Transport> transport_;
+    uint8_t transmit_[kFrameBufferSize] = {};
+    uint16_t transmitLength_ = 0;
+    FrameDecoder decoder_;
+    uint16_t attemptsLeft_ = 0;
+    uint32_t sequence_ = 0;
+    bool timedOut_ = false;
+    TransmitState transmitState_ = TransmitState::kIdle;
+    uint16_t timeoutMs_ = 0;
+    uint32_t resendDeadline_ = 0;
+    uint8_t staging_[kFrameBufferSize] = {};
+    uint8_t readScratch_[kFrameBufferSize] = {};
+    // Bytes that arrived after a completed frame, decoded at the next receive step.
+    uint8_t leftover_[kFrameBufferSize] = {};
+    uint16_t leftoverCount_ = 0;
+};

@@ -1,0 +1,50 @@
+#include "tests/support/scripted_transport.h"
+
+#include <algorithm>
+#include <cstring>
+
+ScriptedTransport::ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, std::wstring kind)
+    : clock_(clock), readTimeoutMs_(readTimeoutMs), kind_(std::move(kind)) {}
+
+ScriptedTransport::~ScriptedTransport() { log->deleted = true; }
+
+bool ScriptedTransport::open() {
+    log->opened = true;
+    open_ = openSucceeds;
+    return open_;
+}
+
+bool ScriptedTransport::close() {
+    log->closed = true;
+    open_ = false;
+    return true;
+}
+
+bool ScriptedTransport::write(const uint8_t* data, uint32_t length) {
+    log->writes.emplace_back(data, data + length);
+    log->writeTimes.push_back(clock_.now());
+    if (onWrite) onWrite(*this, log->writes.back());
+    return writeSucceeds;
+}
+
+uint16_t ScriptedTransport::read(uint8_t* buffer, uint32_t capacity) {
+    ++log->reads;
+    if (reads_.empty() || !open_) {
+        clock_.advance(readTimeoutMs_);
+        return 0;
+    }
+    Bytes& next = reads_.front();
+    const size_t n = std::min<size_t>(capacity, next.size());
+    if (n) std::memcpy(buffer, next.data(), n);
+    next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n));
+    if (next.empty()) reads_.pop_front();
+    clock_.advance(1);
+    return static_cast<uint16_t>(n);
+}
+
+void ScriptedTransport::discardPendingInput() {
+    ++log->discards;
+    reads_.clear();
+}
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }

@@ -1,0 +1,57 @@
+// A transport whose reads are scripted by the test and whose writes are captured.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_clock.h"
+#include "transport/transport.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// What the test sees, kept alive after the engine has deleted the transport.
+struct ScriptLog {
+    std::vector<Bytes> writes;
+    std::vector<uint32_t> writeTimes;
+    int reads = 0;
+    int discards = 0;
+    bool opened = false;
+    bool closed = false;
+    bool deleted = false;
+};
+
+class ScriptedTransport : public Transport {
+public:
+    // Reads that find nothing advance `clock` by readTimeoutMs; reads that find bytes by 1 ms.
+    ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, std::wstring kind = L"IP");
+    ~ScriptedTransport() override;
+
+    bool open() override;
+    bool isOpen() override { return open_; }
+    bool close() override;
+    bool write(const uint8_t* data, uint32_t length) override;
+    uint16_t read(uint8_t* buffer, uint32_t capacity) override;
+    const wchar_t* kind() override { return kind_.c_str(); }
+    void discardPendingInput() override;
+
+    // The next read returns these bytes (as many as fit; the rest stays for the one after).
+    void queueRead(Bytes bytes) { reads_.push_back(std::move(bytes)); }
+    // Called after every write, typically to queue the reply to it.
+    std::function<void(ScriptedTransport&, const Bytes& written)> onWrite;
+
+    bool openSucceeds = true;
+    bool writeSucceeds = true;
+    std::shared_ptr<ScriptLog> log = std::make_shared<ScriptLog>();
+
+private:
+    FakeClock& clock_;
+    uint32_t readTimeoutMs_;
+    std::wstring kind_;
+    bool open_ = false;
+    std::deque<Bytes> reads_;
+};
+
+Bytes bytesOf(const std::string& text);
