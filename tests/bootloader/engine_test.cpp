@@ -1,0 +1,194 @@
+// The transaction engine against a scripted transport on a fake clock.
+#include <gtest/gtest.h>
+
+#include "bootloader/bootloader_engine.h"
+#include "tests/support/frames.h"
+#include "tests/support/scripted_transport.h"
+
+namespace {
+
+class EngineTest : public ::testing::Test {
+protected:
+    // Reads that find nothing take readMs, as on the real link.
+    ScriptedTransport* attach(uint32_t readMs, const wchar_t* kind = L"IP") {
+        auto transport = std::make_unique<ScriptedTransport>(clock, readMs, kind);
+        ScriptedTransport* raw = transport.get();
+        engine.setTransport(std::move(transport));
+        engine.openTransport();
+        return raw;
+    }
+
+    FakeClock clock;
+    BootloaderEngine engine;
+};
+
+Bytes reply(const BootloaderEngine& engine) {
+    return Bytes(engine.replyData(), engine.replyData() + engine.replyLength());
+}
+
+}  // namespace
+
+TEST_F(EngineTest, SequencedQueryOnTheWireAndRepackedReply) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes&) {
+        t.queueRead({0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x05, 0x00, 0x02, 0x00, 0x18, 0x0D, 0x04});
+    };
+    ASSERT_TRUE(engine.transact(0x89, nullptr, 0, 5, 500));
+    EXPECT_EQ(link->log->writes.at(0), (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x8D, 0x9A, 0x04}));
+    EXPECT_EQ(reply(engine), (Bytes{0x09, 0x05, 0x00, 0x02, 0x00, 0x5B, 0x72}));
+    EXPECT_EQ(engine.replyLength(), 7);
+}
+
+TEST_F(EngineTest, PlainCommandOnTheWire) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x41})); };
+    ASSERT_TRUE(engine.transact(0x0D, nullptr, 0, 5, 500));
+    EXPECT_EQ(link->log->writes.at(0), (Bytes{0x01, 0x0D, 0xAD, 0xD1, 0x04}));
+}
+
+TEST_F(EngineTest, SequenceNumbersCountFromIdentificationAndSkipZero) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x01})); };
+    const uint8_t records[] = {0x00};
+    ASSERT_TRUE(engine.transact(0x81, nullptr, 0, 1, 100));
+    EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
+    ASSERT_TRUE(engine.transact(0x83, records, 1, 1, 100));
+    EXPECT_EQ(sequenceOf(link->log->writes.back()), 2u);
+    ASSERT_TRUE(engine.transact(0x01, nullptr, 0, 1, 100));
+    ASSERT_TRUE(engine.transact(0x83, records, 1, 1, 100));
+    EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
+
+    engine.setSequenceForTesting(0xFFFFFFFF);
+    ASSERT_TRUE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 1, 100));
+    EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
+}
+
+TEST_F(EngineTest, ReplyWithPreviousSequenceIsIgnored) {
+    ScriptedTransport* link = attach(150);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        t.queueRead(replyFrameWithSequence(w, sequenceOf(w) - 1, {0x01}));
+    };
+    engine.setSequenceForTesting(5);
+    EXPECT_FALSE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 2, 1000));
+    EXPECT_EQ(link->log->writes.size(), 2u);
+}
+
+TEST_F(EngineTest, ResendTimingOnASilentSerialLink) {
+    ScriptedTransport* link = attach(150, L"COM");
+    const uint32_t start = clock.now();
+    EXPECT_FALSE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    const auto& times = link->log->writeTimes;
+    ASSERT_EQ(times.size(), 5u);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[i - 1], 1050u);
+    EXPECT_EQ(times[0], start);
+    EXPECT_EQ(clock.now() - times[4], 300u);
+}
+
+TEST_F(EngineTest, CloseCommandGoesOnceAndWaitsTwoReads) {
+    ScriptedTransport* link = attach(10);
+    EXPECT_FALSE(engine.transact(0x04, nullptr, 0, 5, 1000));
+    EXPECT_EQ(link->log->writes.size(), 1u);
+    EXPECT_EQ(link->log->reads, 2);
+}
+
+TEST_F(EngineTest, LeaveCommandGoesOnce) {
+    ScriptedTransport* link = attach(10);
+    EXPECT_FALSE(engine.transact(0x8B, nullptr, 0, 5, 1000));
+    EXPECT_EQ(link->log->writes.size(), 1u);
+}
+
+TEST_F(EngineTest, PayloadRules) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x01})); };
+    const uint8_t version[] = {3, 2};
+    ASSERT_TRUE(engine.transact(0x08, version, 99, 1, 100));
+    EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x08, 0x03, 0x00, 0x02, 0x00}));
+
+    const uint8_t stuffed[] = {0x10};
+    ASSERT_TRUE(engine.transact(0x03, stuffed, 1, 1, 100));
+    EXPECT_EQ(link->log->writes.back()[1], 0x03);
+    EXPECT_EQ(link->log->writes.back()[2], 0x10);
+    EXPECT_EQ(link->log->writes.back()[3], 0x10);
+
+    const char text[] = "name";
+    ASSERT_TRUE(engine.transact(0x0A, reinterpret_cast<const uint8_t*>(text), 0, 1, 100));
+    EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x0A, 'n', 'a', 'm', 'e', 0x00}));
+}
+
+TEST_F(EngineTest, RefusedCommandsSendNothing) {
+    ScriptedTransport* link = attach(10);
+    for (uint8_t command : {0x00, 0x0E, 0x7F, 0x80, 0x8E, 0xFF}) {
+        EXPECT_FALSE(engine.transact(command, nullptr, 0, 1, 100)) << int(command);
+    }
+    EXPECT_TRUE(link->log->writes.empty());
+}
+
+TEST_F(EngineTest, OversizeMessageIsRefusedWithoutUsingASequenceNumber) {
+    ScriptedTransport* link = attach(10);
+    std::vector<uint8_t> records(1500, 0x10);  // stuffing doubles it past the buffer
+    EXPECT_FALSE(engine.transact(0x83, records.data(), static_cast<uint32_t>(records.size()), 5, 100));
+    std::vector<uint8_t> tooLong(2100, 0x22);
+    EXPECT_FALSE(engine.transact(0x03, tooLong.data(), static_cast<uint32_t>(tooLong.size()), 5, 100));
+    EXPECT_TRUE(link->log->writes.empty());
+    EXPECT_EQ(engine.sequence(), 0u);
+}
+
+TEST_F(EngineTest, ClosedTransportFailsAtOnce) {
+    ScriptedTransport* link = attach(10);
+    link->close();
+    EXPECT_FALSE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    EXPECT_TRUE(link->log->writes.empty());
+}
+
+TEST_F(EngineTest, TransportClosedMidTransactionEndsIt) {
+    ScriptedTransport* link = attach(150, L"COM");
+    link->onWrite = [](ScriptedTransport& t, const Bytes&) { t.close(); };
+    EXPECT_FALSE(engine.transact(0x02, nullptr, 0, 5, 10000));
+    EXPECT_EQ(link->log->writes.size(), 1u);
+}
+
+TEST_F(EngineTest, StaleReplyAndRightReplyInOneReadNeedNoResend) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        Bytes stale = replyFrameWithSequence(w, sequenceOf(w) - 1, {0x01});
+        Bytes right = replyFrame(w, {0x01});
+        stale.insert(stale.end(), right.begin(), right.end());
+        t.queueRead(stale);
+    };
+    engine.setSequenceForTesting(7);
+    ASSERT_TRUE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 5, 1000));
+    EXPECT_EQ(link->log->writes.size(), 1u);
+}
+
+TEST_F(EngineTest, ReplyThatArrivedBeforeTheRequestIsNotTakenForIt) {
+    ScriptedTransport* link = attach(10);
+    // A late ack of an earlier program request waits in the socket; this request is lost.
+    link->queueRead(wireFrame({0x03, 0x01}));
+    EXPECT_FALSE(engine.transact(0x03, std::vector<uint8_t>(21).data(), 21, 2, 100));
+    EXPECT_EQ(link->log->discards, 1);
+}
+
+TEST_F(EngineTest, ReplyInTheLastReadLeavesEngineReady) {
+    ScriptedTransport* link = attach(150, L"COM");
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        if (t.log->writes.size() == 2) {
+            t.queueRead({});
+            t.queueRead(replyFrame(w, {0x01}));
+        }
+    };
+    ASSERT_TRUE(engine.transact(0x02, nullptr, 0, 2, 1000));
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        if (t.log->writes.size() == 7) t.queueRead(replyFrame(w, {0x01}));
+    };
+    EXPECT_TRUE(engine.transact(0x02, nullptr, 0, 5, 100));
+    EXPECT_EQ(link->log->writes.size(), 7u);
+}
+
+TEST_F(EngineTest, SetTransportNullClosesAndDeletesTheHeldOne) {
+    ScriptedTransport* link = attach(10);
+    auto log = link->log;
+    engine.setTransport(nullptr);
+    EXPECT_TRUE(log->closed);
+    EXPECT_TRUE(log->deleted);
+    EXPECT_EQ(engine.transport(), nullptr);
+}

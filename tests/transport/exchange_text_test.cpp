@@ -1,0 +1,79 @@
+// The command-port text exchange over a scripted transport.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tests/support/scripted_transport.h"
+
+namespace {
+
+class ExchangeTextTest : public ::testing::Test {
+protected:
+    ScriptedTransport& link(uint32_t readMs, const wchar_t* kind) {
+        transport = std::make_unique<ScriptedTransport>(clock, readMs, kind);
+        transport->open();
+        return *transport;
+    }
+
+    FakeClock clock;
+    std::unique_ptr<ScriptedTransport> transport;
+    char reply[64] = {};
+};
+
+}  // namespace
+
+TEST_F(ExchangeTextTest, AssemblesReplySplitOverReadsAndDropsNoise) {
+    ScriptedTransport& t = link(250, L"TCP");
+    t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
+        if (w == bytesOf("\r\n")) {
+            s.queueRead(bytesOf("echo<sy,bq "));
+            s.queueRead(bytesOf("= ud/>\r\n"));
+        }
+    };
+    ASSERT_TRUE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 1000));
+    EXPECT_STREQ(reply, "<sy,bq = ud/>");
+}
+
+TEST_F(ExchangeTextTest, LineEndFollowsRequestExceptOverSerial) {
+    ScriptedTransport& tcp = link(250, L"TCP");
+    tcp.exchangeText("<SY,BE/>", reply, sizeof reply, 0);
+    ASSERT_EQ(tcp.log->writes.size(), 2u);
+    EXPECT_EQ(tcp.log->writes[0], bytesOf("<SY,BE/>"));
+    EXPECT_EQ(tcp.log->writes[1], bytesOf("\r\n"));
+
+    ScriptedTransport& com = link(150, L"COM");
+    com.exchangeText("<SY,BE/>", reply, sizeof reply, 0);
+    ASSERT_EQ(com.log->writes.size(), 1u);
+    EXPECT_EQ(com.log->writes[0], bytesOf("<SY,BE/>"));
+}
+
+TEST_F(ExchangeTextTest, ZeroBudgetMakesExactlyOneReadAfterTheDrain) {
+    ScriptedTransport& t = link(150, L"COM");
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 0));
+    EXPECT_EQ(t.log->reads, 2);
+}
+
+TEST_F(ExchangeTextTest, BudgetCountsFromTheRequestNotPerPass) {
+    ScriptedTransport& t = link(250, L"TCP");
+    const uint32_t start = clock.now();
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 1000));
+    // Drain (250), then reads until 1000 ms have passed since sending: 10 + 4 x 250.
+    EXPECT_EQ(t.log->reads, 5);
+    EXPECT_EQ(clock.now() - start, 250u + 1010u);
+}
+
+TEST_F(ExchangeTextTest, LongReplyKeepsOneByteForTheTerminator) {
+    ScriptedTransport& t = link(250, L"TCP");
+    t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
+        if (w == bytesOf("\r\n")) s.queueRead(bytesOf("<0123456789abcdefghij/>"));
+    };
+    char small[16];
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", small, sizeof small, 300));
+    EXPECT_EQ(std::strlen(small), 15u);
+}
+
+TEST_F(ExchangeTextTest, DrainsStaleInputBeforeSending) {
+    ScriptedTransport& t = link(250, L"TCP");
+    t.queueRead(bytesOf("<sy,bq = ue/>"));
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 0));
+}
