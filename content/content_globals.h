@@ -1,0 +1,18 @@
+// The process-wide content: property stores and images, built before the entry point.
+#pragma once
+
+#include "content/bin_manager.h"
+#include "content/hex_manager.h"
+#include "content/properties_container.h"
+
+// Address of the flash image's first byte in the unit.
+constexpr uint32_t kFlashImageOrigin = 0x40000;
+
+extern PropertiesContainer unitProperties;
+extern PropertiesContainer updaterProperties;
+extern CHexManager applicationImage;
+extern CBinManager flashImage;
+
+// Start-up's loads, in order: UI strings, UPDATER, UNIT, the HEX image, the flash image.
+// Main thread only, before other threads start. Missing items leave their holder empty.
+void loadEmbeddedContent();
