@@ -1,0 +1,117 @@
+// Serial ports (Windows): the Win32 communications API.
+#include <windows.h>
+
+#include <cwchar>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kWriteBaseMs = 500;
+
+std::mutex extraCandidatesMutex;
+std::vector<std::wstring> extraCandidates;
+
+HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Share mode 0: Windows refuses the port while another program holds it.
+HANDLE openExclusive(const std::wstring& name) {
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Reads return at once with what is there; SerialPort::read does the waiting. The setting
+// that should wait only for the first byte (MAXDWORD, MAXDWORD, 150) holds every read for
+// the full time under Wine.
+bool setTimeouts(HANDLE port) {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 1;
+    timeouts.WriteTotalTimeoutConstant = kWriteBaseMs;
+    return SetCommTimeouts(port, &timeouts) != 0;
+}
+
+// Only the rate and framing change; flow control, DTR/RTS and XON/XOFF stay as they were.
+bool setLine(HANDLE port, uint32_t baudRate) {
+    DCB line{};
+    line.DCBlength = sizeof line;
+    GetCommState(port, &line);
+    line.BaudRate = baudRate;
+    line.ByteSize = 8;
+    line.Parity = NOPARITY;
+    line.StopBits = ONESTOPBIT;
+    line.fParity = 0;
+    return SetCommState(port, &line) != 0;
+}
+
+}  // namespace
+
+bool SerialPort::open(const std::wstring& name, uint32_t baudRate) {
+    close();
+    HANDLE port = openExclusive(name);
+    if (port == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<std::intptr_t>(port);
+    setTimeouts(port);
+    if (!setLine(port, baudRate)) close();
+    return isOpen();
+}
+
+void SerialPort::close() {
+    if (!isOpen()) return;
+    CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
+}
+
+uint32_t SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    if (!isOpen() || capacity == 0) return 0;
+    const uint32_t start = systemTickCount();
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(handleOf(handle_), buffer, capacity, &count, nullptr)) return 0;
+        if (count > 0) return count;
+        if (ticksBetween(start, systemTickCount()) >= timeoutMs) return 0;
+        Sleep(1);
+    }
+}
+
+bool SerialPort::write(const uint8_t* data, uint32_t length) {
+    if (!isOpen()) return false;
+    DWORD written = 0;
+    return WriteFile(handleOf(handle_), data, length, &written, nullptr) && written == length;
+}
+
+void SerialPort::discardInput() {
+    if (isOpen()) PurgeComm(handleOf(handle_), PURGE_RXCLEAR);
+}
+
+bool serialPortAvailable(const std::wstring& name) {
+    HANDLE port = openExclusive(name);
+    if (port == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(port);
+    return true;
+}
+
+std::vector<std::wstring> serialPortCandidates() {
+    std::vector<std::wstring> names;
+    for (unsigned number = 1; number <= 255; ++number) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"\\\\.\\COM%u", number);
+        names.emplace_back(name);
+    }
+    std::lock_guard<std::mutex> lock(extraCandidatesMutex);
+    names.insert(names.end(), extraCandidates.begin(), extraCandidates.end());
+    return names;
+}
+
+void setExtraSerialCandidatesForTesting(std::vector<std::wstring> paths) {
+    std::lock_guard<std::mutex> lock(extraCandidatesMutex);
+    extraCandidates = std::move(paths);
+}
+
+}  // namespace platform
