@@ -54,3 +54,10 @@ else()
         DEPENDS ${CMAKE_SOURCE_DIR}/tools/embed_resources.py ${ZT_RESOURCE_FILES}
         COMMENT "Embedding content" VERBATIM)
 endif()
+
+# Targets in other folders depend on these, so the generated files are made once, here.
+add_custom_target(sample_firmware ALL DEPENDS ${ZT_SAMPLE_HEX} ${ZT_SAMPLE_FLASH})
+if(WIN32)
+    add_custom_target(zt_content_rc DEPENDS ${ZT_CONTENT_RC})
+    set_source_files_properties(${ZT_CONTENT_RC} PROPERTIES OBJECT_DEPENDS "${ZT_RESOURCE_FILES}")
+endif()

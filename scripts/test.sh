@@ -11,6 +11,9 @@ ctest --preset native -j2
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix}" WINEDEBUG=-all
 [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+# One wineserver for the whole run instead of one per test program.
+wineserver -p >/dev/null 2>&1 || true
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows -j2
+wineserver -k >/dev/null 2>&1 || true
