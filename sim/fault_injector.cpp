@@ -1,0 +1,15 @@
+// Fault decisions from one seeded generator.
+#include "sim/fault_injector.h"
+
+bool FaultInjector::chance(double percent) {
+    if (percent <= 0) return false;
+    return std::uniform_real_distribution<double>(0.0, 100.0)(random_) < percent;
+}
+
+bool FaultInjector::maybeCorrupt(std::vector<uint8_t>& frame) {
+    if (frame.empty() || !chance(config_.corruptPercent)) return false;
+    size_t index = std::uniform_int_distribution<size_t>(0, frame.size() - 1)(random_);
+    uint8_t flip = static_cast<uint8_t>(std::uniform_int_distribution<int>(1, 255)(random_));
+    frame[index] ^= flip;
+    return true;
+}

@@ -1,0 +1,25 @@
+// Seeded faults on the bootloader link, so a failing run can be repeated exactly.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "sim/unit_config.h"
+
+class FaultInjector {
+public:
+    explicit FaultInjector(const FaultConfig& config) : config_(config), random_(config.seed) {}
+
+    bool dropIncoming() { return chance(config_.dropIncomingPercent); }
+    bool dropOutgoing() { return chance(config_.dropOutgoingPercent); }
+    // With the configured chance, changes one byte of the stuffed reply to another value.
+    // Returns true when it did.
+    bool maybeCorrupt(std::vector<uint8_t>& frame);
+
+private:
+    bool chance(double percent);
+
+    const FaultConfig& config_;
+    std::mt19937 random_;
+};

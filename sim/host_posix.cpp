@@ -1,0 +1,279 @@
+// The simulator's event loop: poll over every unit's sockets and pseudo-terminal, with replies
+// held until their due time and serial bytes paced at the line rate when asked.
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "sim/host.h"
+#include "sim/line_pacer.h"
+#include "sim/net.h"
+#include "sim/pty.h"
+
+namespace {
+
+constexpr uint32_t kSerialBitsPerSecond = 115200;
+constexpr int kLongestWaitMs = 100;  // bounds how late a signal is noticed
+constexpr size_t kReadSize = 4096;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int) { stopRequested = 1; }
+
+void installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+uint64_t nowUs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+struct Datagram {
+    uint64_t dueMs;
+    std::vector<uint8_t> bytes;
+    Endpoint to;
+};
+
+struct Connection {
+    std::unique_ptr<TcpConnection> socket;
+    std::string pending;
+};
+
+// One unit with its open services.
+struct UnitHost {
+    SimUnit* unit;
+    UnitEndpoints endpoints;
+    UdpSocket bootloader;
+    UdpSocket discovery;
+    TcpListener commandPort;
+    std::vector<Connection> connections;
+    PseudoTerminal serial;
+    LinePacer serialIn;
+    LinePacer serialOut;
+    std::vector<Datagram> datagrams;
+    std::vector<Outgoing> serialReplies;
+};
+
+void printLine(const HostOptions& options, size_t index, const std::string& text) {
+    if (options.labelUnits) std::printf("unit %zu ", index);
+    std::printf("%s\n", text.c_str());
+}
+
+bool openServices(UnitHost& host, size_t index, const HostOptions& options) {
+    const UnitEndpoints& e = host.endpoints;
+    std::string where = formatIpv4(e.address) + ":";
+    std::string error;
+    if (e.udp) {
+        if (!host.bootloader.open({e.address, e.udpPort}, error)) goto failed;
+        printLine(options, index, "udp " + where + std::to_string(host.bootloader.localPort()));
+    }
+    if (e.discovery) {
+        if (!host.discovery.open({e.address, e.discoveryPort}, error)) goto failed;
+        printLine(options, index, "discovery " + where + std::to_string(host.discovery.localPort()));
+    }
+    if (e.tcp) {
+        if (!host.commandPort.open({e.address, e.tcpPort}, error)) goto failed;
+        printLine(options, index, "tcp " + where + std::to_string(host.commandPort.localPort()));
+        if (!host.unit->commandPortOpen()) host.commandPort.close();
+    }
+    if (e.serial) {
+        if (!host.serial.open(e.serialLink, error)) goto failed;
+        printLine(options, index, "serial " + host.serial.slavePath());
+    }
+    return true;
+failed:
+    std::fprintf(stderr, "zt-unit-sim: unit %zu: %s\n", index, error.c_str());
+    return false;
+}
+
+// Opens or closes the command port as the unit's mode changes; a restart drops connections.
+void followMode(UnitHost& host) {
+    if (!host.endpoints.tcp) return;
+    bool wanted = host.unit->commandPortOpen();
+    if (!wanted && host.commandPort.isOpen()) {
+        host.commandPort.close();
+        host.connections.clear();
+    } else if (wanted && !host.commandPort.isOpen()) {
+        std::string error;
+        if (!host.commandPort.open({host.endpoints.address, host.commandPort.localPort()}, error)) {
+            std::fprintf(stderr, "zt-unit-sim: %s\n", error.c_str());
+        }
+    }
+}
+
+void sendDue(UnitHost& host, uint64_t now) {
+    uint64_t nowMs = now / 1000;
+    auto datagramDue = [&](const Datagram& d) { return d.dueMs <= nowMs; };
+    for (const Datagram& d : host.datagrams) {
+        if (datagramDue(d)) host.bootloader.send(d.bytes.data(), d.bytes.size(), d.to);
+    }
+    std::erase_if(host.datagrams, datagramDue);
+    auto replyDue = [&](const Outgoing& o) { return o.dueMs <= nowMs; };
+    for (const Outgoing& o : host.serialReplies) {
+        if (replyDue(o)) host.serialOut.push(o.bytes.data(), o.bytes.size(), now);
+    }
+    std::erase_if(host.serialReplies, replyDue);
+    std::vector<uint8_t> bytes = host.serialOut.takeDue(now);
+    if (!bytes.empty()) host.serial.write(bytes.data(), bytes.size());
+}
+
+void deliverSerialInput(UnitHost& host, uint64_t now) {
+    if (host.unit->busy(now / 1000)) return;
+    std::vector<uint8_t> bytes = host.serialIn.takeDue(now);
+    if (bytes.empty()) return;
+    bool text = host.unit->mode() == UnitMode::Application;
+    for (Outgoing& o : host.unit->onSerialBytes(bytes.data(), bytes.size(), now / 1000)) {
+        if (text) o.bytes.insert(o.bytes.end(), {'\r', '\n'});
+        host.serialReplies.push_back(std::move(o));
+    }
+}
+
+bool idle(const UnitHost& host) {
+    return host.datagrams.empty() && host.serialReplies.empty() && host.serialOut.empty();
+}
+
+uint64_t nextDeadlineUs(const UnitHost& host, uint64_t now) {
+    uint64_t next = std::numeric_limits<uint64_t>::max();
+    for (const Datagram& d : host.datagrams) next = std::min(next, d.dueMs * 1000);
+    for (const Outgoing& o : host.serialReplies) next = std::min(next, o.dueMs * 1000);
+    if (!host.serialOut.empty()) next = std::min(next, host.serialOut.nextDueUs());
+    if (!host.serialIn.empty()) {
+        next = std::min(next, std::max(host.serialIn.nextDueUs(), host.unit->busyUntilMs() * 1000));
+    }
+    uint64_t event = host.unit->nextEventMs();
+    if (event != std::numeric_limits<uint64_t>::max()) next = std::min(next, event * 1000);
+    return std::max(next, now);
+}
+
+void readBootloader(UnitHost& host, uint64_t now) {
+    uint8_t buffer[kReadSize];
+    Endpoint from;
+    long got = host.bootloader.receive(buffer, sizeof buffer, from);
+    if (got <= 0) return;
+    for (Outgoing& o : host.unit->onBootloaderDatagram(buffer, static_cast<size_t>(got), now / 1000)) {
+        host.datagrams.push_back({o.dueMs, std::move(o.bytes), from});
+    }
+}
+
+void readDiscovery(UnitHost& host) {
+    uint8_t buffer[512];
+    Endpoint from;
+    long got = host.discovery.receive(buffer, sizeof buffer, from);
+    if (got <= 0) return;
+    std::string reply = host.unit->onDiscovery(buffer, static_cast<size_t>(got));
+    if (!reply.empty()) {
+        host.discovery.send(reinterpret_cast<const uint8_t*>(reply.data()), reply.size(), from);
+    }
+}
+
+void readConnection(UnitHost& host, Connection& connection, uint64_t now) {
+    uint8_t buffer[kReadSize];
+    long got = connection.socket->receive(buffer, sizeof buffer);
+    if (got == -1) return;
+    if (got <= 0) {
+        connection.socket.reset();
+        return;
+    }
+    for (const std::string& reply :
+         host.unit->onCommandText(connection.pending, buffer, static_cast<size_t>(got), now / 1000)) {
+        std::string line = reply + "\r\n";
+        connection.socket->send(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    }
+}
+
+void readSerial(UnitHost& host, uint64_t now) {
+    uint8_t buffer[kReadSize];
+    long got = host.serial.read(buffer, sizeof buffer);
+    if (got > 0) host.serialIn.push(buffer, static_cast<size_t>(got), now);
+}
+
+void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& options) {
+    uint64_t start = nowUs();
+    uint64_t stopAt = options.runSeconds > 0
+                          ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
+                          : std::numeric_limits<uint64_t>::max();
+    while (!stopRequested) {
+        uint64_t now = nowUs();
+        uint64_t deadline = stopAt;
+        bool allClosed = true;
+        for (auto& host : hosts) {
+            host->unit->tick(now / 1000);
+            followMode(*host);
+            sendDue(*host, now);
+            deliverSerialInput(*host, now);
+            allClosed = allClosed && host->unit->closeReceived() && idle(*host);
+            deadline = std::min(deadline, nextDeadlineUs(*host, now));
+        }
+        if (now >= stopAt || (options.exitAfterClose && allClosed)) return;
+
+        std::vector<pollfd> fds;
+        std::vector<std::pair<UnitHost*, int>> owners;  // host and connection index or role
+        auto watch = [&](UnitHost* host, int fd, int role) {
+            fds.push_back({fd, POLLIN, 0});
+            owners.emplace_back(host, role);
+        };
+        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4;
+        for (auto& host : hosts) {
+            std::erase_if(host->connections, [](const Connection& c) { return !c.socket; });
+            if (host->endpoints.udp && !host->unit->busy(now / 1000)) {
+                watch(host.get(), host->bootloader.fd(), kBootloader);
+            }
+            if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), kDiscovery);
+            if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), kListener);
+            for (size_t i = 0; i < host->connections.size(); ++i) {
+                watch(host.get(), host->connections[i].socket->fd(), static_cast<int>(i));
+            }
+            if (host->endpoints.serial) watch(host.get(), host->serial.fd(), kSerial);
+        }
+        uint64_t waitUs = deadline > now ? deadline - now : 0;
+        int waitMs = static_cast<int>(std::min<uint64_t>((waitUs + 999) / 1000, kLongestWaitMs));
+        if (poll(fds.data(), fds.size(), waitMs) <= 0) continue;
+        now = nowUs();
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            auto [host, role] = owners[i];
+            if (role == kBootloader) readBootloader(*host, now);
+            else if (role == kDiscovery) readDiscovery(*host);
+            else if (role == kSerial) readSerial(*host, now);
+            else if (role == kListener) {
+                int fd = host->commandPort.accept();
+                if (fd >= 0) host->connections.push_back({std::make_unique<TcpConnection>(fd), {}});
+            } else if (host->connections[static_cast<size_t>(role)].socket) {
+                readConnection(*host, host->connections[static_cast<size_t>(role)], now);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+HostResult runHost(std::vector<SimUnit*>& units, const std::vector<UnitEndpoints>& endpoints,
+                   const HostOptions& options) {
+    installSignalHandlers();
+    uint32_t rate = options.paceSerial ? kSerialBitsPerSecond : 0;
+    std::vector<std::unique_ptr<UnitHost>> hosts;
+    for (size_t i = 0; i < units.size(); ++i) {
+        auto host = std::make_unique<UnitHost>();
+        host->unit = units[i];
+        host->endpoints = endpoints[i];
+        host->serialIn = LinePacer(rate);
+        host->serialOut = LinePacer(rate);
+        if (!openServices(*host, i, options)) return HostResult::StartFailed;
+        hosts.push_back(std::move(host));
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    serve(hosts, options);
+    return HostResult::Stopped;
+}

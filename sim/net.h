@@ -1,0 +1,71 @@
+// Loopback-or-any IPv4 sockets for the simulator's services. Addresses and ports are in host
+// byte order. Every socket is non-blocking; fd() is for the host's readiness wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+
+bool parseIpv4(const std::string& text, uint32_t& address);
+std::string formatIpv4(uint32_t address);
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+    ~UdpSocket();
+
+    // Port 0 picks a free port; localPort() tells which.
+    bool open(const Endpoint& local, std::string& error);
+    int fd() const { return fd_; }
+    uint16_t localPort() const { return port_; }
+    // One datagram; returns its length, or -1 when none is waiting.
+    long receive(uint8_t* buffer, size_t capacity, Endpoint& from);
+    bool send(const uint8_t* bytes, size_t count, const Endpoint& to);
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+class TcpConnection {
+public:
+    explicit TcpConnection(int fd) : fd_(fd) {}
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+    ~TcpConnection();
+
+    int fd() const { return fd_; }
+    // Bytes read; 0 when the peer closed; -1 when nothing is waiting; -2 on a reset.
+    long receive(uint8_t* buffer, size_t capacity);
+    bool send(const uint8_t* bytes, size_t count);
+
+private:
+    int fd_;
+};
+
+class TcpListener {
+public:
+    TcpListener() = default;
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+    ~TcpListener();
+
+    bool open(const Endpoint& local, std::string& error);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    uint16_t localPort() const { return port_; }
+    // A new connection's descriptor, or -1.
+    int accept();
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};

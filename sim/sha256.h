@@ -1,0 +1,27 @@
+// SHA-256 of byte streams, for the report's digests of what the unit stored.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class Sha256 {
+public:
+    Sha256();
+    void update(const uint8_t* data, size_t length);
+    void update(const std::string& text);
+    // Finishes the digest; the object must not be updated afterwards.
+    std::array<uint8_t, 32> finish();
+    std::string finishHex();
+
+private:
+    void compressBlock(const uint8_t* block);
+
+    std::array<uint32_t, 8> state_;
+    std::array<uint8_t, 64> block_{};
+    size_t blockUsed_ = 0;
+    uint64_t totalBytes_ = 0;
+};
+
+std::string sha256Hex(const uint8_t* data, size_t length);

@@ -1,0 +1,35 @@
+// What one simulated unit is and which faults it shows; filled from the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct FaultConfig {
+    uint32_t seed = 1;
+    double dropIncomingPercent = 0;
+    double dropOutgoingPercent = 0;
+    double corruptPercent = 0;
+    uint32_t eraseDelayMs = 0;
+    uint32_t programDelayMs = 0;
+    bool silentBootloader = false;
+    bool replyTwice = false;
+    // 0 means never; otherwise the unit goes silent after this many bootloader commands.
+    uint32_t vanishAfterCommands = 0;
+};
+
+struct UnitConfig {
+    uint16_t bootloaderVersion = 0x0301;
+    // The third byte of the version reply, which tells the updater that sequenced commands work.
+    bool acceptsSequenced = true;
+    uint8_t applicationMinor = 0;
+    uint8_t applicationMajor = 1;
+    std::string model = "ZT Series";
+    std::string unitName = "ZT Unit";
+    std::string macAddress = "00-1E-C0-00-00-01";
+    std::string pin = "1234";
+    bool bootloadEnabled = false;
+    uint32_t restartDelayMs = 1000;
+    bool startInBootload = false;
+    bool carelessReplay = false;
+    FaultConfig faults;
+};
