@@ -48,6 +48,10 @@ int CHexManager::reset() {
     return 1;
 }
 
+// A line of L characters and its line end stores at most (L + 1) / 2 bytes with its length
+// byte, so half the text (and one for an unterminated file line) always suffices.
+void CHexManager::expectTextBytes(size_t textBytes) { arena_.reserve(textBytes / 2 + 1); }
+
 int CHexManager::parseLine(const wchar_t* line) {
     if (line[0] == L'\0') return 1;
     uint8_t bytes[kMaxRecordBytes];

@@ -38,6 +38,9 @@ public:
     // Sum of the record lengths.
     size_t recordBytes() const { return recordBytes_; }
 
+protected:
+    void expectTextBytes(size_t textBytes) override;
+
 private:
     static constexpr size_t kNotRewound = SIZE_MAX;
 

@@ -46,6 +46,7 @@ int LoadableText::loadFromFile(const std::filesystem::path& path) {
 // A failed load ends with reset, so a holder that clears there is never left half loaded.
 int LoadableText::walkLines(const unsigned char* data, size_t size, bool unterminatedLastLine) {
     if (!reset()) return 0;
+    expectTextBytes(size);
     size_t position = 0;
     while (position < size) {
         size_t lineStart = position;

@@ -29,6 +29,9 @@ public:
     int loadFromBytes(const unsigned char* data, size_t size);
 
 protected:
+    // Told the size of the text before its lines arrive, so a holder can size its storage once.
+    virtual void expectTextBytes(size_t) {}
+
     wchar_t lineBuffer[kLineChars] = {};
 
 private:
