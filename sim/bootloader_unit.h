@@ -58,7 +58,7 @@ private:
     void programChunk(const uint8_t* payload, size_t length, BootloaderOutcome& outcome);
     void checkSequence(uint32_t sequence, const std::vector<uint8_t>& message);
 
-    const UnitConfig& config_;
+    const UnitConfig config_;
     SparseMemory application_;
     SparseMemory flash_;
     HexRecordWriter records_;

@@ -38,7 +38,7 @@ public:
 private:
     std::string answer(const std::string& command);
 
-    const UnitConfig& config_;
+    const UnitConfig config_;
     bool unlocked_ = false;
     bool enabled_;
     CommandPortStats stats_;

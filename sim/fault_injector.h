@@ -20,6 +20,6 @@ public:
 private:
     bool chance(double percent);
 
-    const FaultConfig& config_;
+    const FaultConfig config_;
     std::mt19937 random_;
 };

@@ -67,7 +67,7 @@ private:
     std::vector<Outgoing> handleFrame(const uint8_t* message, size_t length, uint64_t nowMs);
     void beginRestart(UnitMode target, uint64_t nowMs);
 
-    const UnitConfig& config_;
+    const UnitConfig config_;
     BootloaderUnit bootloader_;
     CommandPort commandPort_;
     FaultInjector faults_;
