@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Serial transport tests of the Windows build under Wine: COM5 and COM6 of a private prefix
+# are mapped to the two ends of a socat pseudo-terminal pair.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${BUILD_DIR:-build/windows}"
+export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix-serial}" WINEDEBUG=-all
+[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+
+links=$(mktemp -d)
+socat "pty,raw,echo=0,link=$links/a" "pty,raw,echo=0,link=$links/b" &
+socat_pid=$!
+trap 'kill "$socat_pid" 2>/dev/null; rm -rf "$links"' EXIT
+for _ in $(seq 50); do [ -e "$links/b" ] && break; sleep 0.1; done
+ln -sf "$(readlink -f "$links/a")" "$WINEPREFIX/dosdevices/com5"
+ln -sf "$(readlink -f "$links/b")" "$WINEPREFIX/dosdevices/com6"
+
+ZT_SERIAL_PAIR='\\.\COM5,\\.\COM6' wine "$build/tests/test_transport.exe" --gtest_filter='SerialPair*'

@@ -1,0 +1,114 @@
+// The serial transport between two ports joined by a null-modem link that the environment
+// provides: ZT_SERIAL_PAIR="<near>,<far>" (under Wine, two COM ports mapped to the ends of a
+// socat pseudo-terminal pair; see scripts/test_wine_serial.sh). Skipped without it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/text.h"
+#include "transport/com_port_table.h"
+#include "transport/com_transport.h"
+
+namespace {
+
+class SerialPairTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* pair = std::getenv("ZT_SERIAL_PAIR");
+        std::string names = pair ? pair : "";
+        size_t comma = names.find(',');
+        if (comma == std::string::npos) GTEST_SKIP() << "ZT_SERIAL_PAIR names no linked pair of ports";
+        nearName = platform::fromUtf8(names.substr(0, comma));
+        farName = platform::fromUtf8(names.substr(comma + 1));
+    }
+    void TearDown() override { platform::setExtraSerialCandidatesForTesting({}); }
+
+    std::string readText(COMTransport& port, size_t expected) {
+        std::string text;
+        uint8_t buffer[256];
+        for (int i = 0; i < 20 && text.size() < expected; ++i) {
+            text.append(reinterpret_cast<char*>(buffer), port.read(buffer, sizeof buffer));
+        }
+        return text;
+    }
+
+    std::wstring nearName;
+    std::wstring farName;
+};
+
+const uint8_t* bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
+
+}  // namespace
+
+TEST_F(SerialPairTest, BothPortsAreListedAndCarryBytesBothWays) {
+    // Ports outside the system's own naming (a socat link, for instance) must be added.
+    platform::setExtraSerialCandidatesForTesting({nearName});
+    enumerateComPorts();
+    bool nearListed = false;
+    for (const std::wstring& name : comPortSnapshot()) nearListed = nearListed || name == nearName;
+    EXPECT_TRUE(nearListed);
+
+    COMTransport nearPort(nearName, 115200);
+    COMTransport farPort(farName, 115200);
+    ASSERT_TRUE(nearPort.open());
+    ASSERT_TRUE(farPort.open());
+    nearPort.write(bytes("\x01\x10\x04"), 3);
+    EXPECT_EQ(readText(farPort, 3), "\x01\x10\x04");
+    farPort.write(bytes("reply"), 5);
+    EXPECT_EQ(readText(nearPort, 5), "reply");
+}
+
+// Loose bounds: a pending byte is returned long before the time-out, silence lasts about it.
+TEST_F(SerialPairTest, ReadReturnsAtOnceWithBytesAndAfterTheTimeOutWithout) {
+    COMTransport nearPort(nearName, 115200);
+    COMTransport farPort(farName, 115200);
+    ASSERT_TRUE(nearPort.open());
+    ASSERT_TRUE(farPort.open());
+    uint8_t buffer[2048];
+
+    uint32_t start = platform::systemTickCount();
+    EXPECT_EQ(nearPort.read(buffer, sizeof buffer), 0);
+    uint32_t silent = platform::ticksBetween(start, platform::systemTickCount());
+    EXPECT_GE(silent, kSerialReadTimeoutMs - 10);
+    EXPECT_LT(silent, 1000u);
+
+    farPort.write(bytes("\x55"), 1);
+    platform::systemSleepMs(20);
+    start = platform::systemTickCount();
+    EXPECT_EQ(nearPort.read(buffer, sizeof buffer), 1);
+    EXPECT_LT(platform::ticksBetween(start, platform::systemTickCount()), 100u);
+}
+
+TEST_F(SerialPairTest, ExchangeTextSendsTheRequestWithoutLineEnd) {
+    COMTransport nearPort(nearName, 9600);
+    COMTransport farPort(farName, 9600);
+    ASSERT_TRUE(nearPort.open());
+    ASSERT_TRUE(farPort.open());
+    std::string seen;
+    std::thread unit([&] {
+        seen = readText(farPort, 8);
+        farPort.write(bytes("<SY,BQ=1/>"), 10);
+    });
+    char reply[32];
+    bool answered = nearPort.exchangeText("<SY,BQ/>", reply, sizeof reply, 1000);
+    unit.join();
+    EXPECT_TRUE(answered);
+    EXPECT_STREQ(reply, "<SY,BQ=1/>");
+    EXPECT_EQ(seen, "<SY,BQ/>");
+}
+
+TEST_F(SerialPairTest, DiscardPendingInputDropsWhatArrived) {
+    COMTransport nearPort(nearName, 115200);
+    COMTransport farPort(farName, 115200);
+    ASSERT_TRUE(nearPort.open());
+    ASSERT_TRUE(farPort.open());
+    farPort.write(bytes("stale"), 5);
+    platform::systemSleepMs(50);
+    nearPort.discardPendingInput();
+    uint8_t buffer[32];
+    EXPECT_EQ(nearPort.read(buffer, sizeof buffer), 0);
+}
