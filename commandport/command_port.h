@@ -1,0 +1,51 @@
+// The unit's text command port: the bootload query and the three-step unlock with the PIN.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "transport/transport.h"
+
+constexpr uint32_t kQueryReplyBytes = 16;
+constexpr uint32_t kUnlockReplyBytes = 32;
+constexpr uint32_t kCommandPortTimeoutMs = 1000;
+// The request worker's shorter budget for one TCP query.
+constexpr uint32_t kWorkerTcpQueryTimeoutMs = 250;
+constexpr uint32_t kDefaultParserPort = 4999;
+
+// The unit's TCP command port, set from the window; 1024 to 65535.
+extern std::atomic<uint32_t> parserPort;
+
+bool isValidParserPort(long long port);
+
+// A reply to "<SY,BQ/>" starts with "<sy,bq = "; offset 10 holds 'e' (enabled) or 'd' (disabled).
+bool isQueryReply(const char* reply);
+char bootloadStateOf(const char* reply);
+
+// Sends "<SY,BQ/>" on an open transport; true when a query reply came within timeoutMs.
+bool queryCommandPort(Transport& transport, char (&reply)[kQueryReplyBytes], uint32_t timeoutMs);
+
+// "<SY,BU<pin>/>", "<SY,BE/>", "<SY,BR/>" on one open transport, each reply compared exactly;
+// stops at the first failure and re-sends nothing.
+bool unlockBootload(Transport& transport, const char* pin);
+
+// Looks for the command port of the unit that `connection` leads to: over its serial port at
+// every rate of baudRates until one answers (1000 ms each), or over one TCP connection on
+// parserPort with tcpTimeoutMs. For the unit found, onFound runs with the open transport and the
+// reply. Probe transports live only for their attempt. False when nothing answered.
+using CommandPortFound = std::function<void(Transport& transport, const char* reply)>;
+bool probeCommandPort(Transport& connection, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
+
+enum class EnterBootloadResult {
+    kUnitNotFound,   // no query reply anywhere: the dialog stays open
+    kEnabled,        // the unlock sequence succeeded
+    kUnlockFailed,   // the unit answered the query but refused or broke off the unlock
+};
+
+// What the Enter Bootload dialog and `ztupdate enter-bootload` run; the message boxes and the
+// wait after success stay with the caller.
+EnterBootloadResult enterBootload(Transport& connection, const char* pin);
+
+// Exactly four decimal digits.
+bool isValidPin(const wchar_t* text);
