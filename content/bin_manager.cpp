@@ -2,10 +2,9 @@
 #include "content/bin_manager.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
+#include "platform/files.h"
 #include "platform/resources.h"
 
 void BinFile::release() {
@@ -17,11 +16,7 @@ void BinFile::release() {
 int BinFile::loadFromFile(const std::filesystem::path& path) {
     release();
     fromResource_ = false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return 0;
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad() || bytes.size() > std::numeric_limits<uint32_t>::max()) return 0;
-    owned_ = std::move(bytes);
+    if (!platform::readWholeFile(path, owned_)) return 0;
     data_ = owned_.data();
     imageSize_ = static_cast<uint32_t>(owned_.size());
     return 1;

@@ -1,10 +1,10 @@
 // The shared line walker: one wide character per byte, whole runs of CR and LF skipped.
 #include "content/loadable_text.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/resources.h"
 
 namespace {
@@ -29,14 +29,8 @@ int LoadableText::loadFromResource(const wchar_t* name, const wchar_t* type) {
 }
 
 int LoadableText::loadFromFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        reset();
-        return 0;
-    }
-    std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file),
-                                     std::istreambuf_iterator<char>()};
-    if (file.bad()) {
+    std::vector<uint8_t> bytes;
+    if (!platform::readWholeFile(path, bytes)) {
         reset();
         return 0;
     }

@@ -82,4 +82,7 @@ TEST(FlashImage, FileMatchesEmbeddedBytes) {
     }
     EXPECT_EQ(fromFile.loadFromFile(std::filesystem::path(ZT_BINARY_DIR) / "no-such-file.bin"), 0);
     EXPECT_EQ(fromFile.imageSize(), 0u);
+    ASSERT_EQ(fromFile.loadFromFile(ZT_SAMPLE_FLASH), 1);
+    EXPECT_EQ(fromFile.loadFromFile(ZT_BINARY_DIR), 0) << "a directory is not an image";
+    EXPECT_EQ(fromFile.imageSize(), 0u);
 }

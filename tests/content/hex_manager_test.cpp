@@ -125,9 +125,17 @@ TEST(EmbeddedHex, PackingEightRecordsARequest) {
     EXPECT_EQ(inLast, 6u);
 }
 
-TEST(EmbeddedHex, MissingResourceLeavesImageEmpty) {
-    CHexManager image;
-    ASSERT_EQ(image.loadApplication(L"P32_APPLICATION"), 1);
-    EXPECT_EQ(image.loadApplication(L"NO_SUCH_IMAGE"), 0);
-    EXPECT_EQ(image.recordCount(), 0u);
+TEST(EmbeddedHex, FileGivesTheSameRecordsAndFailuresLeaveImageEmpty) {
+    CHexManager embedded, fromFile;
+    ASSERT_EQ(embedded.loadApplication(L"P32_APPLICATION"), 1);
+    ASSERT_EQ(fromFile.loadFromFile(ZT_SAMPLE_HEX), 1);
+    ASSERT_EQ(fromFile.recordCount(), embedded.recordCount());
+    embedded.rewind();
+    fromFile.rewind();
+    for (uint32_t i = 0; i < embedded.recordCount(); ++i) ASSERT_EQ(next(fromFile), next(embedded));
+
+    EXPECT_EQ(embedded.loadApplication(L"NO_SUCH_IMAGE"), 0);
+    EXPECT_EQ(embedded.recordCount(), 0u);
+    EXPECT_EQ(fromFile.loadFromFile(ZT_BINARY_DIR), 0);
+    EXPECT_EQ(fromFile.recordCount(), 0u);
 }
