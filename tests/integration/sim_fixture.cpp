@@ -1,0 +1,81 @@
+#include "tests/integration/sim_fixture.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "bootloader/update_sequence.h"
+#include "platform/sockets.h"
+#include "tests/support/message_pump.h"
+#include "transport/com_transport.h"
+#include "transport/ethernet_transport.h"
+#include "ui/worker_messages.h"
+
+namespace {
+std::atomic<int> scratchCounter{0};
+}
+
+ScratchDir::ScratchDir()
+    : path_(std::filesystem::temp_directory_path() /
+            ("zt-it-" + std::to_string(std::random_device{}()) + "-" + std::to_string(scratchCounter++))) {
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords,
+                       const std::filesystem::path& flash, uint32_t flashBytes) {
+    std::ifstream in(ZT_SAMPLE_HEX, std::ios::binary);
+    std::ofstream out(hex, std::ios::binary);
+    std::string line;
+    uint32_t written = 0;
+    while (written < dataRecords && std::getline(in, line)) {
+        out << line << "\n";
+        if (line.size() > 8 && line.compare(7, 2, "00") == 0) ++written;
+    }
+    out << ":00000001FF\r\n";
+
+    std::ifstream image(ZT_SAMPLE_FLASH, std::ios::binary);
+    std::vector<char> bytes(flashBytes);
+    image.read(bytes.data(), flashBytes);
+    std::ofstream(flash, std::ios::binary).write(bytes.data(), image.gcount());
+}
+
+uint32_t loopbackAddress() { return platform::ipv4Address(127, 0, 0, 1); }
+
+std::unique_ptr<Transport> bootloaderTransport(const SimProcess& sim, Link link) {
+    if (link == Link::kSerial) {
+        std::string path = sim.endpoint("serial");
+        return std::make_unique<COMTransport>(std::wstring(path.begin(), path.end()), 115200);
+    }
+    return std::make_unique<EthernetTransport>(loopbackAddress(), sim.port("udp"));
+}
+
+nlohmann::json readReport(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return nlohmann::json::parse(text.str(), nullptr, false);
+}
+
+UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application,
+                               CBinManager& flash, bool firmware, bool ui, bool defaults) {
+    BootloaderEngine engine;
+    UpdateOptions options;
+    options.overwriteServerFirmware = firmware;
+    options.overwriteServerUi = ui;
+    options.overwriteFactoryDefaults = defaults;
+    platform::MessageQueue window;
+    UpdateJob job{engine, application, flash, options, &window, L"V1.12"};
+    UpdateOutcome outcome;
+    outcome.messages = pumpWhile(window, [&] { outcome.terminal = runUpdate(job, std::move(transport)); });
+    for (const auto& m : outcome.messages) {
+        if (m.id == WMU_PROGRESS_RANGE) outcome.range = static_cast<uint32_t>(m.lParam);
+        if (m.id == WMU_PROGRESS_POS) outcome.lastPosition = static_cast<uint32_t>(m.wParam);
+    }
+    return outcome;
+}

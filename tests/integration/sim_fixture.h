@@ -1,0 +1,51 @@
+// Helpers for running the updater's core against zt-unit-sim.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "content/bin_manager.h"
+#include "content/hex_manager.h"
+#include "platform/window_messages.h"
+#include "tests/sim/sim_process.h"
+#include "transport/transport.h"
+
+// A folder of its own for one test's files, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    std::filesystem::path file(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The first `dataRecords` data records of the sample image (with their address records) and
+// an end record; and the first `flashBytes` bytes of the sample flash image.
+void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords,
+                       const std::filesystem::path& flash, uint32_t flashBytes);
+
+enum class Link { kUdp, kSerial };
+
+// The transport to a running simulator's bootloader.
+std::unique_ptr<Transport> bootloaderTransport(const SimProcess& sim, Link link);
+
+nlohmann::json readReport(const std::filesystem::path& path);
+
+uint32_t loopbackAddress();
+
+struct UpdateOutcome {
+    uint32_t terminal = 0;
+    uint32_t range = 0;
+    uint32_t lastPosition = 0;
+    std::vector<platform::WindowMessage> messages;
+};
+
+// Runs one update with all three stages selected as given, on its own engine.
+UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application,
+                               CBinManager& flash, bool firmware, bool ui, bool defaults);
