@@ -22,7 +22,7 @@ std::vector<std::string> CommandPort::feed(std::string& pending, const uint8_t* 
     for (size_t i = 0; i < count && !stats_.restartRequested; ++i) {
         char c = static_cast<char>(bytes[i]);
         if (c == '<') {
-            pending = "<";
+            pending.assign(1, '<');  // not = "<": g++ 12 -O3 warns falsely (-Wrestrict)
             continue;
         }
         if (pending.empty()) continue;
