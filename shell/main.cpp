@@ -1,0 +1,87 @@
+// Entry point: start-up, the message loop, and shutdown in a fixed order.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <clocale>
+
+#include "bootloader/request_worker.h"
+#include "content/content_globals.h"
+#include "platform/network.h"
+#include "resources/resource.h"
+#include "shell/embedded_images.h"
+#include "shell/firewall_rule.h"
+#include "shell/main_window.h"
+#include "shell/main_window_state.h"
+#include "shell/splash.h"
+#include "shell/tray_icon.h"
+#include "transport/com_port_table.h"
+#include "ui/ui_strings.h"
+
+namespace {
+
+constexpr DWORD kMinimumSplashMs = 500;
+constexpr int kExitNoImage = 1;
+constexpr int kExitNoWindowClass = 0;
+
+void initCommonControls() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+}
+
+// Accelerators go to the message's own window first; no dialog keyboard navigation.
+int runMessageLoop(HACCEL accelerators) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (TranslateAcceleratorW(message.hwnd, accelerators, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void shutDown(HINSTANCE instance, HWND mainWindow) {
+    trayStop(instance, mainWindow);
+    stopRequestWorker();
+    platform::stopNetworking();
+    // A run still going is not waited for; it ends with the process.
+    abandonOperation();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    platform::startNetworking();
+    operationRequest = {};
+    std::setlocale(LC_ALL, "");
+    loadUiStrings();
+    updaterProperties.loadProperties(L"UPDATER");
+    unitProperties.loadProperties(L"UNIT");
+    if (!checkEmbeddedImages()) {
+        MessageBoxW(nullptr, updaterProperties.getOrEmpty(L"error-message.NoHexFile"), uiString(152),
+                    MB_ICONERROR | MB_OK);
+        return kExitNoImage;
+    }
+    initCommonControls();
+    startSplash(instance);
+    if (hexImagePresent) applicationImage.loadApplication(L"P32_APPLICATION");
+    if (flashImagePresent) flashImage.loadFromResource(L"P32_FLASH");
+    enumerateComPorts();
+    Sleep(kMinimumSplashMs);
+    if (!registerMainWindowClass(instance)) return kExitNoWindowClass;
+    HWND mainWindow = createMainWindow(instance);
+    ShowWindow(mainWindow, SW_SHOWNORMAL);
+    endSplash();
+    UpdateWindow(mainWindow);
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    addFirewallRule(mainWindow);
+    trayStart(instance, mainWindow);
+    startRequestWorker();
+    int exitCode = runMessageLoop(accelerators);
+    bool runStillGoing = operationActive();
+    shutDown(instance, mainWindow);
+    // Globals the run uses (engine, images) must not be destroyed under it.
+    if (runStillGoing) ExitProcess(static_cast<UINT>(exitCode));
+    return exitCode;
+}

@@ -1,0 +1,217 @@
+// Main window: buttons, menu items and the connection controls.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include <cwchar>
+
+#include "commandport/command_port.h"
+#include "content/content_globals.h"
+#include "discovery/discovery_formats.h"
+#include "resources/resource.h"
+#include "shell/dialogs.h"
+#include "shell/main_window.h"
+#include "shell/main_window_state.h"
+#include "shell/tray_icon.h"
+#include "ui/ui_strings.h"
+
+namespace {
+
+constexpr int kParserPortMaxChars = 5;
+unsigned __stdcall runUpdate(void* request) {
+    bootload_thread(static_cast<BootloadRequest*>(request));
+    return 0;
+}
+
+unsigned __stdcall runExitBootload(void* request) {
+    exit_bootload_thread(static_cast<BootloadRequest*>(request));
+    return 0;
+}
+
+// Starts an update or exit-bootload run; one run at a time, and only with a unit chosen.
+void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
+    std::unique_ptr<Transport> transport = connectionTransport(window);
+    if (!transport) return;
+    mainWindowState.runActive = true;
+    setMainControlsEnabled(window, false);
+    mainWindowState.busyCursor = LoadCursorW(nullptr, IDC_WAIT);
+    mainWindowState.savedCursor = SetCursor(mainWindowState.busyCursor);
+    operationRequest.window = mainWindowState.sink;
+    operationRequest.transport = std::move(transport);
+    auto handle = _beginthreadex(nullptr, 0, entry, &operationRequest, 0, nullptr);
+    mainWindowState.operationThread = reinterpret_cast<HANDLE>(handle);
+    if (!mainWindowState.operationThread) {
+        SetCursor(mainWindowState.savedCursor);
+        mainWindowState.busyCursor = nullptr;
+        mainWindowState.savedCursor = nullptr;
+        mainWindowState.runActive = false;
+        setMainControlsEnabled(window, true);
+        return;
+    }
+    trayAnimateOn();
+}
+
+bool mayStartRun(HWND window) { return !mainWindowState.runActive && connectionChosen(window); }
+
+void onUpdate(HWND window) {
+    if (!mayStartRun(window)) return;
+    if (MessageBoxW(window, updaterProperties.getOrEmpty(L"update-warning"), uiString(112),
+                    MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
+        return;
+    }
+    startOperation(window, runUpdate);
+}
+
+void onExitBootload(HWND window) {
+    if (mayStartRun(window)) startOperation(window, runExitBootload);
+}
+
+void onEnterBootload(HWND window) {
+    if (!mayStartRun(window)) return;
+    std::unique_ptr<Transport> transport = connectionTransport(window);
+    showEnterBootloadDialog(mainWindowState.instance, window, *transport);
+    queryConnection(std::move(transport));
+}
+
+void onDiscover(HWND window) {
+    if (mainWindowState.runActive) return;
+    trayAnimateOn();
+    bool networkMode = ipModeSelected(window);
+    INT_PTR result = showDiscoverDialog(mainWindowState.instance, window, networkMode);
+    if (result != IDCANCEL) {
+        if (networkMode) {
+            // The control's change notification checks the address and queries the unit.
+            DWORD address = ntohl(static_cast<u_long>(result));
+            SendDlgItemMessageW(window, IDC_IP_ADDRESS, IPM_SETADDRESS, 0, address);
+        } else {
+            SendDlgItemMessageW(window, IDC_COM_LIST, CB_SETCURSEL, result & 0xFF, 0);
+            setVersionText(window, L"");
+            if (static_cast<uint32_t>(result) != 0xFFFFFFFFu) queryConnection(connectionTransport(window));
+        }
+    }
+    trayAnimateOff();
+}
+
+void onOverwriteCheck(HWND window, int id) {
+    HWND box = GetDlgItem(window, id);
+    auto* flag = reinterpret_cast<std::atomic<uint8_t>*>(GetWindowLongPtrW(box, GWLP_USERDATA));
+    if (flag) *flag = IsDlgButtonChecked(window, id) == BST_CHECKED ? 1 : 0;
+}
+
+void onIpRadio(HWND window) {
+    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_COM_LIST), FALSE);
+    setVersionText(window, L"");
+}
+
+// Without a selected port there is nothing to update, enter or leave bootload mode on.
+void onComRadio(HWND window) {
+    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_COM_LIST), TRUE);
+    setVersionText(window, L"");
+    if (!connectionChosen(window)) {
+        setUpdateEnabled(window, false);
+        setExitBootloadEnabled(window, false);
+        setEnterBootloadEnabled(window, false);
+    }
+}
+
+void onComSelection(HWND window) {
+    setVersionText(window, L"");
+    setEnterBootloadEnabled(window, false);
+    queryConnection(connectionTransport(window));
+}
+
+void onIpAddressChanged(HWND window) {
+    DWORD address = 0;
+    LRESULT filled = SendDlgItemMessageW(window, IDC_IP_ADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    setEnterBootloadEnabled(window, false);
+    bool valid = filled == 4 && address != 0 && address != 0xFFFFFFFFu && isUsableUnitAddress(htonl(address));
+    if (!valid) {
+        EnableWindow(GetDlgItem(window, IDC_UPDATE), FALSE);
+        return;
+    }
+    setVersionText(window, uiString(134));
+    setActionButtonsEnabled(window, false);
+    queryConnection(connectionTransport(window));
+}
+
+// An empty, unreadable or over-long entry counts as out of range.
+void onParserPortEdited(HWND window) {
+    HWND edit = GetDlgItem(window, IDC_PARSER_PORT);
+    unsigned long value = 0;
+    if (GetWindowTextLengthW(edit) <= kParserPortMaxChars) {
+        wchar_t text[kParserPortMaxChars + 1] = {};
+        GetWindowTextW(edit, text, kParserPortMaxChars + 1);
+        value = std::wcstoul(text, nullptr, 10);
+        if (isValidParserPort(static_cast<long long>(value))) {
+            parserPort = static_cast<uint32_t>(value);
+            return;
+        }
+    }
+    MessageBoxW(window, uiString(105), uiString(129), MB_ICONERROR | MB_OK);
+    SetDlgItemInt(window, IDC_PARSER_PORT, parserPort, FALSE);
+}
+
+}  // namespace
+
+void onCommand(HWND window, WORD id, WORD notification) {
+    switch (id) {
+        case IDC_IP_ADDRESS:
+            if (notification == EN_CHANGE) onIpAddressChanged(window);
+            break;
+        case IDC_DISCOVER:
+            onDiscover(window);
+            break;
+        case IDC_UPDATE:
+        case IDM_UPDATE:
+            onUpdate(window);
+            break;
+        case IDC_FACTORY_DEFAULTS:
+        case IDC_SERVER_FIRMWARE:
+        case IDC_SERVER_UI:
+            onOverwriteCheck(window, id);
+            break;
+        case IDC_PARSER_PORT:
+            if (notification == EN_KILLFOCUS) onParserPortEdited(window);
+            break;
+        case IDC_MORE:
+            showVersionInformation(mainWindowState.instance, window);
+            break;
+        case IDC_EXIT_BOOTLOAD:
+            onExitBootload(window);
+            break;
+        case IDC_ENTER_BOOTLOAD:
+            onEnterBootload(window);
+            break;
+        case IDC_IP_RADIO:
+            onIpRadio(window);
+            break;
+        case IDC_COM_RADIO:
+            onComRadio(window);
+            break;
+        case IDC_COM_LIST:
+            if (notification == CBN_SELCHANGE) onComSelection(window);
+            break;
+        case IDM_ABOUT:
+            showAboutDialog(mainWindowState.instance, window);
+            break;
+        case IDM_UNIT_PREPARATIONS:
+            showHelpPages(mainWindowState.instance, window, unitProperties, L"help-message.Unit Preparation");
+            break;
+        case IDM_UPDATE_INSTRUCTIONS:
+            showHelpPages(mainWindowState.instance, window, updaterProperties, L"help-message.Updater Instructions");
+            break;
+        case IDM_EXIT:
+        case IDCANCEL:
+            SendMessageW(window, WM_CLOSE, 0, 0);
+            break;
+        default:
+            break;
+    }
+}

@@ -1,0 +1,25 @@
+// Main window: serial adapters plugged in or removed refill the COM list.
+#include <windows.h>
+
+#include "shell/main_window.h"
+#include "shell/main_window_state.h"
+#include "transport/com_port_table.h"
+
+namespace {
+
+constexpr WPARAM kDeviceArrival = 0x8000;         // DBT_DEVICEARRIVAL
+constexpr WPARAM kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
+
+}  // namespace
+
+// The refill leaves no port selected, so in COM mode the unit buttons go off with it.
+void onDeviceChange(HWND window, WPARAM event) {
+    if (event != kDeviceArrival && event != kDeviceRemoveComplete) return;
+    enumerateComPorts();
+    fillComPortList(window);
+    if (!connectionChosen(window)) {
+        setUpdateEnabled(window, false);
+        setExitBootloadEnabled(window, false);
+        setEnterBootloadEnabled(window, false);
+    }
+}

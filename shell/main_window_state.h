@@ -1,0 +1,59 @@
+// State the main window's files share; main thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bootloader/update_sequence.h"
+#include "platform/native_window_sink.h"
+
+class Transport;
+
+// Worker answers that arrive while a run is active wait here until finishOperation.
+struct DeferredAnswers {
+    std::optional<bool> update;
+    std::optional<bool> discover;
+    std::optional<bool> exitBootload;
+    std::optional<bool> enterBootload;
+};
+
+struct MainWindowState {
+    HINSTANCE instance = nullptr;
+    // Where worker threads report. Never freed: a run still going at exit may post to it.
+    platform::NativeWindowSink* sink = nullptr;
+    HANDLE operationThread = nullptr;
+    bool runActive = false;
+    HCURSOR busyCursor = nullptr;
+    HCURSOR savedCursor = nullptr;
+    DeferredAnswers deferred;
+};
+
+extern MainWindowState mainWindowState;
+// The record handed to bootload_thread and exit_bootload_thread; its transport is replaced
+// at every start.
+extern BootloadRequest operationRequest;
+
+// Dialog-initialisation, split from the window procedure.
+void initMainWindow(HWND window);
+
+// Command, worker-message and device-change handlers.
+void onCommand(HWND window, WORD id, WORD notification);
+bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void onDeviceChange(HWND window, WPARAM event);
+
+// Fills the COM list from comPortTable; an empty list forces IP mode.
+void fillComPortList(HWND window);
+
+bool ipModeSelected(HWND window);
+// IP mode, or COM mode with a port selected: there is a unit to talk to.
+bool connectionChosen(HWND window);
+// A new, unopened transport for the connection the controls show; null in COM mode without a
+// selected port.
+std::unique_ptr<Transport> connectionTransport(HWND window);
+// Queues a version query for the connection; nothing when no port is selected.
+void queryConnection(std::unique_ptr<Transport> transport);
+
+void setVersionText(HWND window, const wchar_t* text);

@@ -1,0 +1,186 @@
+// Main window: the worker threads' messages, progress, and the end of every run.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "content/content_globals.h"
+#include "resources/resource.h"
+#include "shell/main_window.h"
+#include "shell/main_window_state.h"
+#include "shell/tray_icon.h"
+#include "ui/ui_strings.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+constexpr DWORD kSettleBeforeResultMs = 200;
+
+// While a run is active a query's answers must not enable anything that starts a run: they
+// are kept and applied when the run ends.
+void answerUpdate(HWND window, bool on) {
+    if (mainWindowState.runActive) {
+        mainWindowState.deferred.update = on;
+    } else {
+        setUpdateEnabled(window, on);
+    }
+}
+
+void answerDiscover(HWND window, bool on) {
+    if (mainWindowState.runActive) {
+        mainWindowState.deferred.discover = on;
+    } else {
+        EnableWindow(GetDlgItem(window, IDC_DISCOVER), on);
+    }
+}
+
+void answerExitBootload(HWND window, bool on) {
+    if (mainWindowState.runActive) {
+        mainWindowState.deferred.exitBootload = on;
+    } else {
+        setExitBootloadEnabled(window, on);
+    }
+}
+
+void answerEnterBootload(HWND window, bool on) {
+    if (mainWindowState.runActive) {
+        mainWindowState.deferred.enterBootload = on;
+    } else {
+        setEnterBootloadEnabled(window, on);
+    }
+}
+
+void applyDeferredAnswers(HWND window) {
+    DeferredAnswers answers = mainWindowState.deferred;
+    mainWindowState.deferred = {};
+    if (answers.update) setUpdateEnabled(window, *answers.update);
+    if (answers.discover) EnableWindow(GetDlgItem(window, IDC_DISCOVER), *answers.discover);
+    if (answers.exitBootload) setExitBootloadEnabled(window, *answers.exitBootload);
+    if (answers.enterBootload) setEnterBootloadEnabled(window, *answers.enterBootload);
+}
+
+void onBootloaderFound(HWND window) {
+    answerUpdate(window, true);
+    answerDiscover(window, true);
+    answerExitBootload(window, true);
+}
+
+void onNoBootloader(HWND window) {
+    answerUpdate(window, false);
+    answerDiscover(window, true);
+    answerExitBootload(window, false);
+}
+
+void onAppVersion(HWND window, LPARAM lParam) {
+    uint32_t version = static_cast<uint32_t>(lParam);
+    if (version == 0 || version == APP_VERSION_NONE) {
+        setVersionText(window, uiString(136));
+        return;
+    }
+    wchar_t text[24];
+    std::swprintf(text, 24, L"%u.%u", version >> 16, version & 0xFFFFu);
+    setVersionText(window, text);
+}
+
+void onStatusText(HWND window, LPARAM lParam) {
+    std::wstring text = platform::takeMessageText(lParam);
+    SetDlgItemTextW(window, IDC_STATUS, text.c_str());
+}
+
+void onBootloadExited(HWND window) {
+    finishOperation(window, uiString(132), uiString(151), MB_ICONINFORMATION);
+    queryConnection(connectionTransport(window));
+}
+
+}  // namespace
+
+bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WMU_UPDATE_DONE:
+            finishOperation(window, uiString(149), uiString(151), MB_ICONINFORMATION);
+            return true;
+        case WMU_UPDATE_FAILED:
+            finishOperation(window, uiString(150), uiString(152), MB_ICONERROR);
+            return true;
+        case WMU_STATUS_TEXT:
+            onStatusText(window, lParam);
+            return true;
+        case WMU_WRONG_RESPONSE:
+            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.WrongResponse"), uiString(152),
+                            MB_ICONERROR);
+            return true;
+        case WMU_NO_RESPONSE:
+            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.NoResponse"), uiString(152),
+                            MB_ICONERROR);
+            return true;
+        case WMU_BOOTLOAD_EXITED:
+            onBootloadExited(window);
+            return true;
+        case WMU_BOOTLOADER_FOUND:
+            onBootloaderFound(window);
+            return true;
+        case WMU_NO_BOOTLOADER:
+            onNoBootloader(window);
+            return true;
+        case WMU_APP_VERSION:
+            onAppVersion(window, lParam);
+            return true;
+        case WMU_ENTER_BOOTLOAD_ALLOWED:
+            answerEnterBootload(window, wParam != 0);
+            return true;
+        case WMU_EXIT_BOOTLOAD_ALLOWED:
+            answerExitBootload(window, wParam != 0);
+            return true;
+        case WMU_PROGRESS_RANGE:
+            setProgressRange(window, static_cast<int>(wParam), static_cast<int>(lParam));
+            return true;
+        case WMU_PROGRESS_POS:
+            setProgressPosition(window, static_cast<int>(wParam));
+            return true;
+        case WMU_QUERY_DONE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool setProgressPosition(HWND window, int position) {
+    HWND bar = GetDlgItem(window, IDC_PROGRESS);
+    if (!bar) return false;
+    if (SendMessageW(bar, PBM_GETPOS, 0, 0) != position) SendMessageW(bar, PBM_SETPOS, position, 0);
+    return true;
+}
+
+bool setProgressRange(HWND window, int minimum, int maximum) {
+    HWND bar = GetDlgItem(window, IDC_PROGRESS);
+    if (!bar) return false;
+    SendMessageW(bar, PBM_SETRANGE32, minimum, maximum);
+    return setProgressPosition(window, minimum);
+}
+
+bool operationActive() { return mainWindowState.runActive; }
+
+void abandonOperation() {
+    if (!mainWindowState.operationThread) return;
+    CloseHandle(mainWindowState.operationThread);
+    mainWindowState.operationThread = nullptr;
+}
+
+void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UINT icon) {
+    trayAnimateOff();
+    if (mainWindowState.operationThread) {
+        WaitForSingleObject(mainWindowState.operationThread, INFINITE);
+        CloseHandle(mainWindowState.operationThread);
+        mainWindowState.operationThread = nullptr;
+    }
+    Sleep(kSettleBeforeResultMs);
+    MessageBoxW(window, text, title, MB_OK | icon);
+    postStatus(mainWindowState.sink, uiString(148), false);
+    setProgressPosition(window, 0);
+    mainWindowState.busyCursor = nullptr;
+    SetCursor(mainWindowState.savedCursor);
+    mainWindowState.savedCursor = nullptr;
+    mainWindowState.runActive = false;
+    setMainControlsEnabled(window, true);
+    applyDeferredAnswers(window);
+}
