@@ -1,0 +1,96 @@
+// Late and duplicated replies. A plain (3.0-style) bootloader's reply carries nothing that ties
+// it to its request, so a duplicate that arrives after the next request went out can still be
+// taken for that request's reply: those runs are counted and printed. With sequenced commands
+// every run must end with identical memories or a reported failure.
+// ZT_HAZARD_SEEDS sets the seeds per case (default 4; scripts/soak_hazards.sh runs 20).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/integration/sim_fixture.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+struct Tally {
+    int identical = 0;
+    int failedAsReported = 0;
+    int successWithWrongMemory = 0;
+    int other = 0;
+};
+
+int seedCount() {
+    const char* text = std::getenv("ZT_HAZARD_SEEDS");
+    int seeds = text ? std::atoi(text) : 4;
+    return seeds > 0 ? seeds : 4;
+}
+
+struct HazardCase {
+    const char* name;
+    std::vector<std::string> faults;
+    bool sequenced;
+};
+
+class PlainModeHazards : public ::testing::TestWithParam<Link> {
+protected:
+    void SetUp() override {
+        writeSampleSubset(scratch.file("app.hex"), 120, scratch.file("web.bin"), 64 * 12 + 5);
+        ASSERT_EQ(application.loadFromFile(scratch.file("app.hex")), 1);
+        ASSERT_EQ(flash.loadFromFile(scratch.file("web.bin")), 1);
+    }
+
+    void runOnce(const HazardCase& hazard, int seed, Tally& tally) {
+        std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--no-discovery", "--no-tcp",
+                                         "--start-mode", "bootload", "--exit-after-close",
+                                         "--check-hex", scratch.file("app.hex").string(), "--check-flash",
+                                         scratch.file("web.bin").string(), "--seed", std::to_string(seed)};
+        if (GetParam() == Link::kUdp) args.push_back("--no-serial");
+        if (!hazard.sequenced) args.push_back("--legacy-bootloader");
+        args.insert(args.end(), hazard.faults.begin(), hazard.faults.end());
+        SimProcess sim;
+        ASSERT_TRUE(sim.start(args)) << sim.output();
+        const uint32_t terminal = runUpdateAgainst(bootloaderTransport(sim, GetParam()), application, flash,
+                                                   true, true, false).terminal;
+        if (terminal == WMU_UPDATE_DONE) {
+            const int status = sim.waitExit(10000);
+            (status == 0 ? tally.identical : status == 1 ? tally.successWithWrongMemory : tally.other)++;
+        } else if (terminal == WMU_UPDATE_FAILED || terminal == WMU_NO_RESPONSE) {
+            tally.failedAsReported++;
+        } else {
+            tally.other++;
+        }
+    }
+
+    void runCase(const HazardCase& hazard) {
+        Tally tally;
+        const int seeds = seedCount();
+        for (int seed = 1; seed <= seeds; ++seed) runOnce(hazard, seed, tally);
+        std::printf("%s over %s, %d seeds: %d identical, %d failed as reported, %d success with wrong memory, %d other\n",
+                    hazard.name, GetParam() == Link::kUdp ? "UDP" : "serial", seeds, tally.identical,
+                    tally.failedAsReported, tally.successWithWrongMemory, tally.other);
+        if (hazard.sequenced) {
+            EXPECT_EQ(tally.successWithWrongMemory, 0);
+        }
+        EXPECT_EQ(tally.other, 0);
+    }
+
+    ScratchDir scratch;
+    CHexManager application;
+    CBinManager flash{0x40000};
+};
+
+}  // namespace
+
+const std::vector<std::string> kDuplicatesAndLoss = {"--reply-twice", "--drop-in", "3", "--drop-out", "3"};
+
+TEST_P(PlainModeHazards, PlainRepliesSentTwiceWithLoss) {
+    runCase({"plain, replies twice, 3% loss each way", kDuplicatesAndLoss, false});
+}
+
+TEST_P(PlainModeHazards, SequencedRepliesSentTwiceWithLoss) {
+    runCase({"sequenced, replies twice, 3% loss each way", kDuplicatesAndLoss, true});
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, PlainModeHazards, ::testing::Values(Link::kUdp, Link::kSerial),
+                         [](const auto& info) { return std::string(info.param == Link::kUdp ? "Udp" : "Serial"); });
