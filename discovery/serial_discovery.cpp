@@ -1,0 +1,92 @@
+// com_discover_thread: bootloader probe, then command-port probes, on each port in turn.
+#include <memory>
+#include <string>
+
+#include "bootloader/bootloader_engine.h"
+#include "commandport/command_port.h"
+#include "discovery/discovery_threads.h"
+#include "discovery/serial_identification.h"
+#include "platform/clock.h"
+#include "transport/com_port_table.h"
+#include "transport/transport_factory.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+constexpr uint8_t kIdentifyCommand = 13;
+// Frame bytes around the identification text: the command byte before, two CRC bytes after.
+constexpr uint16_t kReplyOverhead = 3;
+
+struct SerialProbe {
+    platform::WindowHandle window;
+    const SerialDiscoverySettings& settings;
+    size_t prefixLength;
+    BootloaderEngine engine;
+};
+
+void reportUnit(SerialProbe& probe, size_t portIndex, bool bootload) {
+    platform::postWindowMessage(probe.window,
+                                {WMU_SERIAL_UNIT_FOUND, bootload ? 1u : 0u, static_cast<intptr_t>(portIndex), {}});
+}
+
+bool bootloaderAnswers(SerialProbe& probe, const std::wstring& portName) {
+    BootloaderEngine& engine = probe.engine;
+    engine.resetEngine();
+    engine.setTransport(makeSerialTransport(portName, probe.settings.bootloaderRate));
+    // A port that did not open fails the transaction by itself.
+    engine.openTransport();
+    const bool found = engine.transact(kIdentifyCommand, nullptr, 0, probe.settings.bootloaderAttempts,
+                                       probe.settings.bootloaderTimeoutMs) &&
+                       engine.replyLength() >= kReplyOverhead &&
+                       isBootloadIdentification(engine.replyData() + 1, engine.replyLength() - kReplyOverhead,
+                                                probe.prefixLength);
+    engine.closeTransport();
+    engine.releaseTransport();
+    return found;
+}
+
+// True when the command port answered the query at `rate`; bootload then tells its state.
+bool commandPortAnswers(SerialProbe& probe, const std::wstring& portName, uint32_t rate, bool& bootload) {
+    std::unique_ptr<Transport> transport = makeSerialTransport(portName, rate);
+    bool found = false;
+    if (transport->open()) {
+        char reply[kQueryReplyBytes] = {};
+        found = queryCommandPort(*transport, reply, probe.settings.textTimeoutMs);
+        bootload = found && bootloadStateOf(reply) == 'e';
+        transport->close();
+    }
+    return found;
+}
+
+void probePort(SerialProbe& probe, size_t portIndex, const std::wstring& portName) {
+    if (bootloaderAnswers(probe, portName)) {
+        reportUnit(probe, portIndex, true);
+        return;
+    }
+    for (const uint32_t* rate = baudRates; *rate != 0; ++rate) {
+        bool bootload = false;
+        if (commandPortAnswers(probe, portName, *rate, bootload)) {
+            reportUnit(probe, portIndex, bootload);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void runSerialDiscovery(platform::WindowHandle window, const std::atomic<bool>& stop,
+                        const SerialDiscoverySettings& settings) {
+    SerialProbe probe{window, settings, announcePrefix().size(), {}};
+    while (!stop.load()) {
+        for (size_t index = 0; index < kComPortTableSize && !stop.load(); ++index) {
+            const std::wstring portName = comPortAt(index);
+            if (portName.empty()) {
+                if (index == 0) platform::sleepMs(settings.emptyTablePauseMs);
+                break;
+            }
+            probePort(probe, index, portName);
+        }
+    }
+}
+
+void com_discover_thread(platform::WindowHandle window) { runSerialDiscovery(window, discoveryStop); }
