@@ -1,0 +1,79 @@
+// Runs one discovery thread for the given time and keeps the first report of each unit, as the
+// Discover dialog does.
+#include "cli/discover_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "cli/json_output.h"
+#include "discovery/discovery_threads.h"
+#include "platform/clock.h"
+#include "platform/serial_names.h"
+#include "platform/sockets.h"
+#include "platform/text.h"
+#include "transport/com_port_table.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+constexpr uint32_t kReceiveSliceMs = 100;
+
+std::string dottedQuad(uint32_t networkOrder) {
+    const auto* octets = reinterpret_cast<const uint8_t*>(&networkOrder);
+    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
+           std::to_string(octets[3]);
+}
+
+nlohmann::json unitOf(const platform::WindowMessage& m) {
+    if (m.id == WMU_SERIAL_UNIT_FOUND) {
+        const std::wstring port = comPortAt(static_cast<size_t>(m.lParam));
+        return {{"port", platform::toUtf8(platform::serialDisplayName(port))},
+                {"bootload", m.wParam == 1},
+                {"other_subnet", false},
+                {"link_local", false}};
+    }
+    return {{"address", dottedQuad(static_cast<uint32_t>(m.lParam))},
+            {"bootload", (m.wParam & UNIT_FLAG_BOOTLOAD) != 0},
+            {"other_subnet", (m.wParam & UNIT_FLAG_OTHER_SUBNET) != 0},
+            {"link_local", (m.wParam & UNIT_FLAG_LINK_LOCAL) != 0}};
+}
+
+void printUnit(const nlohmann::json& unit) {
+    const std::string where = unit.contains("port") ? unit["port"].get<std::string>() : unit["address"].get<std::string>();
+    std::printf("%-18s %s%s%s\n", where.c_str(), unit["bootload"].get<bool>() ? "bootload mode" : "application",
+                unit["other_subnet"].get<bool>() ? ", on no local subnet" : "",
+                unit["link_local"].get<bool>() ? ", link-local address" : "");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int runDiscoverCommand(const GlobalOptions& options, const DiscoverCommandOptions& discover) {
+    if (discover.serial) enumerateComPorts();
+    platform::MessageQueue window;
+    discoveryStop = false;
+    std::thread finder(discover.serial ? com_discover_thread : ip_discover_thread, &window);
+
+    nlohmann::json units = nlohmann::json::array();
+    std::vector<intptr_t> seen;
+    const uint32_t start = platform::tickCount();
+    while (platform::ticksBetween(start, platform::tickCount()) < discover.seconds * 1000) {
+        platform::WindowMessage m;
+        if (!window.receive(m, kReceiveSliceMs)) continue;
+        window.handled();
+        if (m.id != WMU_NETWORK_UNIT_FOUND && m.id != WMU_SERIAL_UNIT_FOUND) continue;
+        if (std::find(seen.begin(), seen.end(), m.lParam) != seen.end()) continue;
+        seen.push_back(m.lParam);
+        units.push_back(unitOf(m));
+        if (!options.json) printUnit(units.back());
+    }
+    discoveryStop = true;
+    finder.join();
+    if (options.json) {
+        printJsonDocument({{"units", units}});
+    } else if (units.empty() && !options.quiet) {
+        std::printf("No unit answered within %u s.\n", discover.seconds);
+    }
+    return 0;
+}

@@ -1,0 +1,37 @@
+// One exit run per unit in parallel, each on its own engine.
+#include "cli/exit_bootload_command.h"
+
+#include <cstdio>
+
+#include "bootloader/update_sequence.h"
+#include "cli/exit_status.h"
+#include "cli/json_output.h"
+#include "cli/run_outcome.h"
+#include "cli/unit_runner.h"
+
+int runExitBootloadCommand(const GlobalOptions& options) {
+    std::vector<UnitTarget> targets;
+    std::string error;
+    if (!collectTargets(options, targets, error)) {
+        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    auto runs = makeRuns(targets);
+    runUnitsInParallel(
+        runs,
+        [](UnitRun& run) -> uint32_t {
+            BootloaderEngine engine;
+            return runExitBootload(engine, &run.window, bootloaderTransport(run.target));
+        },
+        [](size_t, const platform::WindowMessage&) {}, nullptr);
+
+    std::vector<RunOutcome> outcomes;
+    for (const auto& run : runs) outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
+    if (options.json) {
+        printJsonDocument(outcomesDocument(outcomes));
+    } else {
+        printOutcomeLines(outcomes);
+        if (outcomes.size() > 1) printSummaryTable(outcomes);
+    }
+    return overallStatus(outcomes);
+}

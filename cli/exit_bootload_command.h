@@ -1,0 +1,6 @@
+// `ztupdate exit-bootload`: tells every named unit's bootloader to leave bootload mode.
+#pragma once
+
+#include "cli/global_options.h"
+
+int runExitBootloadCommand(const GlobalOptions& options);

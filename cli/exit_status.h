@@ -1,0 +1,17 @@
+// Exit statuses of ztupdate; with several units the worst one wins.
+#pragma once
+
+#include <algorithm>
+
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailed = 1,       // a stage failed, the unit's answer was wrong, the PIN was refused
+    kExitUsage = 2,        // a usage error or a bad input file
+    kExitNoResponse = 3,   // a unit did not answer
+};
+
+// Severity order: no response > usage > failed > success, so a silent unit is never hidden.
+inline int worseStatus(int a, int b) {
+    auto rank = [](int status) { return status == kExitNoResponse ? 3 : status == kExitUsage ? 2 : status; };
+    return rank(a) >= rank(b) ? a : b;
+}

@@ -1,0 +1,98 @@
+// The words of `ztupdate --help` and of each command's --help: what it does, examples, and
+// what the exit status says.
+#pragma once
+
+struct HelpText {
+    const char* summary;
+    const char* footer;
+};
+
+#define ZT_EXIT_STATUSES                                                                        \
+    "\nExit status:\n"                                                                          \
+    "  0  success\n"                                                                            \
+    "  1  the operation failed: a stage failed, the unit's answer was wrong, the PIN was refused\n" \
+    "  2  usage error, or a bad input file (nothing was sent)\n"                                \
+    "  3  no response from a unit\n"                                                            \
+    "With several units (--ip and --serial may be repeated) the worst status wins.\n"
+
+inline constexpr HelpText kMainHelp{
+    "",
+    "\nA typical update of a unit that runs its application:\n"
+    "  ztupdate --ip 192.0.2.10 status\n"
+    "  ZT_PIN=1234 ztupdate --ip 192.0.2.10 enter-bootload\n"
+    "  ztupdate --ip 192.0.2.10 update\n"
+    "  ztupdate --ip 192.0.2.10 status\n"
+    "\nSeveral units at once, from a script:\n"
+    "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 --serial /dev/ttyUSB0 --json update --yes\n"
+    "\nRun 'ztupdate COMMAND --help' for each command's options and examples.\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kInfoHelp{
+    "model, build and component versions carried, release notes",
+    "\nNeeds no unit. Example:\n  ztupdate info\n  ztupdate --json info\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kInspectHelp{
+    "check images and show what an update would send and how long it would take",
+    "\nChecks every line of the application image (syntax, byte count, checksum, record type, one\n"
+    "end record with nothing after it) and that the flash image is not empty, then prints the\n"
+    "records, address ranges, requests, chunks and the estimated time over UDP and at 115200 baud.\n"
+    "Without --hex/--flash it inspects the images this build carries. Needs no unit.\n"
+    "\nExamples:\n"
+    "  ztupdate inspect\n"
+    "  ztupdate inspect --hex app.hex --flash web.bin\n"
+    "  ztupdate --json inspect --hex app.hex\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kPortsHelp{
+    "list the serial ports that can be opened",
+    "\nPorts held by another program are not listed. Example:\n  ztupdate ports\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kDiscoverHelp{
+    "find units on the local networks (UDP port 30303) or, with --serial, on the serial ports",
+    "\nEach unit is listed once, with whether it is in bootload mode; network units are also marked\n"
+    "when they share no subnet with this computer or have a link-local address.\n"
+    "\nExamples:\n"
+    "  ztupdate discover\n"
+    "  ztupdate discover --seconds 10\n"
+    "  ztupdate --json discover --serial\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kStatusHelp{
+    "show each unit's bootloader version, application version and bootload mode",
+    "\nAsks the bootloader first; when it does not answer, asks the unit's command port (TCP\n"
+    "--parser-port, or the serial port at each rate from 4800 to 115200 baud).\n"
+    "\nExamples:\n"
+    "  ztupdate --ip 192.0.2.10 status\n"
+    "  ztupdate --serial /dev/ttyUSB0 --json status\n"
+    "  ztupdate --ip 192.0.2.10 --parser-port 5000 status\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kEnterBootloadHelp{
+    "put each unit into bootload mode with its Installer PIN",
+    "\nThe PIN (four digits) is never taken from the command line. It comes from --pin-file FILE\n"
+    "(first line), else the ZT_PIN environment variable, else a prompt without echo on a terminal.\n"
+    "On success the unit restarts into its bootloader; ztupdate then waits 5 s, as the updater\n"
+    "window does, so that the next command finds the bootloader.\n"
+    "\nExamples:\n"
+    "  ztupdate --ip 192.0.2.10 enter-bootload\n"
+    "  ztupdate --ip 192.0.2.10 enter-bootload --pin-file ~/.zt-pin\n"
+    "  ZT_PIN=1234 ztupdate --serial COM3 enter-bootload\n" ZT_EXIT_STATUSES
+    "A refused PIN gives 1; a unit whose command port does not answer gives 3.\n"};
+
+inline constexpr HelpText kUpdateHelp{
+    "update each unit (in bootload mode) with the embedded firmware, or with --hex/--flash files",
+    "\nStages, in order: application firmware (unless --no-firmware), web-content flash image (unless\n"
+    "--no-ui), factory defaults (only with --factory-defaults). The unit must be in bootload mode\n"
+    "(see enter-bootload). Files given with --hex/--flash are checked completely before anything is\n"
+    "sent. ztupdate shows the update warning and asks before it starts; --yes skips the question and\n"
+    "is required when standard input is not a terminal. Several units are updated in parallel; one\n"
+    "unit's failure does not stop the others, and a table of results closes the run.\n"
+    "\nExamples:\n"
+    "  ztupdate --ip 192.0.2.10 update\n"
+    "  ztupdate --ip 192.0.2.10 update --no-ui --yes\n"
+    "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 update --hex app.hex --flash web.bin --yes\n"
+    "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kExitBootloadHelp{
+    "tell each unit's bootloader to leave bootload mode without updating",
+    "\nExamples:\n"
+    "  ztupdate --ip 192.0.2.10 exit-bootload\n"
+    "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 --json exit-bootload\n" ZT_EXIT_STATUSES};
+
+#undef ZT_EXIT_STATUSES

@@ -1,0 +1,121 @@
+// Image checks and transfer estimates.
+#include "cli/inspect_command.h"
+
+#include <cstdio>
+
+#include "bootloader/frame_codec.h"
+#include "cli/exit_status.h"
+#include "cli/json_output.h"
+#include "content/content_globals.h"
+
+namespace {
+
+// How the update sequence packs its requests.
+constexpr uint32_t kRecordsPerRequest = 8;
+constexpr uint32_t kRequestBytes = 2048;
+constexpr uint16_t kChunkBytes = 64;
+constexpr uint32_t kChunkBlockBytes = 72;
+// Identify, application version, erase, firmware version, erase flash, close flash, closing.
+constexpr uint32_t kFixedExchanges = 7;
+// A sequenced message: command byte and 4-byte sequence number; then the CRC; SOH and EOT.
+constexpr uint32_t kMessageOverhead = 1 + 4 + 2 + 2;
+// Reply to a program request: command, sequence, status, CRC, framed.
+constexpr uint32_t kReplyBytes = kMessageOverhead + 1;
+// Assumed time the unit takes to act on one request and answer, erases not included.
+constexpr double kTurnaroundSeconds = 0.002;
+constexpr double kSerialBytesPerSecond = 115200.0 / 10;
+
+uint32_t stuffedSize(const uint8_t* bytes, uint32_t length) {
+    uint32_t size = length;
+    for (uint32_t i = 0; i < length; ++i) {
+        if (bytes[i] == kSoh || bytes[i] == kEot || bytes[i] == kDle) ++size;
+    }
+    return size;
+}
+
+void printRanges(const HexCheckResult& check) {
+    std::printf("  address ranges:  %zu\n", check.ranges.size());
+    for (const AddressRange& r : check.ranges) {
+        std::printf("    0x%08X-0x%08X  %u bytes\n", r.first, r.last, r.last - r.first + 1);
+    }
+}
+
+nlohmann::json rangesJson(const HexCheckResult& check) {
+    nlohmann::json ranges = nlohmann::json::array();
+    for (const AddressRange& r : check.ranges) ranges.push_back({{"first", r.first}, {"last", r.last}});
+    return ranges;
+}
+
+}  // namespace
+
+TransferPlan planTransfer(CHexManager& application, uint32_t flashBytes) {
+    TransferPlan plan;
+    plan.exchanges = kFixedExchanges;
+    plan.serialBytes = kFixedExchanges * (kMessageOverhead + kReplyBytes + 4);
+    application.rewind();
+    uint8_t request[kRequestBytes];
+    for (;;) {
+        uint32_t filled = 0;
+        for (uint32_t i = 0; i < kRecordsPerRequest; ++i) {
+            const uint16_t count = application.nextRecord(request + filled, static_cast<uint16_t>(kRequestBytes - filled));
+            if (count == 0) break;
+            filled += count;
+        }
+        if (filled == 0) break;
+        ++plan.programRequests;
+        plan.serialBytes += stuffedSize(request, filled) + kMessageOverhead + kReplyBytes;
+    }
+    plan.flashChunks = (flashBytes + kChunkBytes - 1) / kChunkBytes;
+    plan.serialBytes += static_cast<uint64_t>(plan.flashChunks) * (kChunkBlockBytes + kMessageOverhead + kReplyBytes);
+    plan.exchanges += plan.programRequests + plan.flashChunks;
+    return plan;
+}
+
+double serialSeconds(const TransferPlan& plan) {
+    return plan.serialBytes / kSerialBytesPerSecond + plan.exchanges * kTurnaroundSeconds;
+}
+
+double udpSeconds(const TransferPlan& plan) { return plan.exchanges * kTurnaroundSeconds; }
+
+int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
+    HexCheckResult check;
+    size_t flashBytes = 0;
+    std::string error;
+    if (!checkApplicationImage(images, check, error) || !checkFlashImageSource(images, flashBytes, error)) {
+        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    CHexManager fileImage;
+    CHexManager& application = images.hexFile.empty() ? applicationImage : fileImage;
+    if (!images.hexFile.empty()) loadApplicationCopy(images, fileImage);
+    const TransferPlan plan = planTransfer(application, static_cast<uint32_t>(flashBytes));
+    const std::string hexName = images.hexFile.empty() ? "embedded" : images.hexFile;
+    const std::string flashName = images.flashFile.empty() ? "embedded" : images.flashFile;
+
+    if (options.json) {
+        printJsonDocument({{"application", {{"source", hexName},
+                                            {"records", check.records},
+                                            {"data_records", check.dataRecords},
+                                            {"data_bytes", check.dataBytes},
+                                            {"ranges", rangesJson(check)},
+                                            {"program_requests", plan.programRequests}}},
+                           {"flash", {{"source", flashName}, {"bytes", flashBytes}, {"chunks", plan.flashChunks}, {"origin", kFlashImageOrigin}}},
+                           {"exchanges", plan.exchanges},
+                           {"estimated_seconds", {{"udp", udpSeconds(plan)}, {"serial_115200", serialSeconds(plan)}}}});
+        return kExitSuccess;
+    }
+    std::printf("Application image (%s): checked, no problems\n", hexName.c_str());
+    std::printf("  records:         %u (%u with data, %llu data bytes)\n", check.records, check.dataRecords,
+                static_cast<unsigned long long>(check.dataBytes));
+    printRanges(check);
+    std::printf("  program requests: %u (up to %u records each)\n", plan.programRequests, kRecordsPerRequest);
+    std::printf("Flash image (%s): %zu bytes from 0x%X, %u chunks of %u\n", flashName.c_str(), flashBytes,
+                kFlashImageOrigin, plan.flashChunks, kChunkBytes);
+    std::printf("An update of both: %u requests, %llu bytes on a serial line\n", plan.exchanges,
+                static_cast<unsigned long long>(plan.serialBytes));
+    std::printf("  over UDP:         about %.0f s\n", udpSeconds(plan));
+    std::printf("  at 115200 baud:   about %.0f s\n", serialSeconds(plan));
+    std::printf("  (assuming %.0f ms for the unit to answer each request; erase times not included)\n",
+                kTurnaroundSeconds * 1000);
+    return kExitSuccess;
+}

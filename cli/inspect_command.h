@@ -1,0 +1,25 @@
+// `ztupdate inspect`: checks the images and tells what an update would send and how long it
+// would take, without talking to any unit.
+#pragma once
+
+#include <cstdint>
+
+#include "cli/global_options.h"
+#include "cli/image_files.h"
+
+// What an update sends, counted the way the update sequence packs it.
+struct TransferPlan {
+    uint32_t programRequests = 0;
+    uint32_t flashChunks = 0;
+    // Requests of every kind: identification, version, erases, programs, chunks, closings.
+    uint32_t exchanges = 0;
+    // Bytes on a serial line both ways, frames stuffed as they are sent.
+    uint64_t serialBytes = 0;
+};
+
+TransferPlan planTransfer(CHexManager& application, uint32_t flashBytes);
+// At 115200 baud, 10 bits a byte, with the unit's own turnaround per exchange added.
+double serialSeconds(const TransferPlan& plan);
+double udpSeconds(const TransferPlan& plan);
+
+int runInspectCommand(const GlobalOptions& options, const ImageChoice& images);

@@ -1,0 +1,83 @@
+// Terminal messages turned into results, texts and exit statuses.
+#include "cli/run_outcome.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/exit_status.h"
+#include "content/content_globals.h"
+#include "platform/text.h"
+#include "ui/ui_strings.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+std::string uiText(unsigned id) { return platform::toUtf8(uiString(id)); }
+std::string updaterText(const wchar_t* key) { return platform::toUtf8(updaterProperties.getOrEmpty(key)); }
+
+// Property texts may end with a line break; a report line should not.
+std::string trimmedEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string indentedLines(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '\n') out += "    ";
+    }
+    return out;
+}
+
+}  // namespace
+
+RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
+    RunOutcome outcome{target, "failed", uiText(150), seconds, kExitFailed};
+    switch (terminal) {
+        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(149), seconds, kExitSuccess}; break;
+        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(132), seconds, kExitSuccess}; break;
+        case WMU_WRONG_RESPONSE:
+            outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed};
+            break;
+        case WMU_NO_RESPONSE:
+            outcome = {target, "no_response", updaterText(L"error-message.NoResponse"), seconds, kExitNoResponse};
+            break;
+        default: break;
+    }
+    return outcome;
+}
+
+nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {
+    nlohmann::json units = nlohmann::json::array();
+    for (const RunOutcome& o : outcomes) {
+        units.push_back({{"target", o.target},
+                         {"result", o.result},
+                         {"message", o.message},
+                         {"seconds", std::round(o.seconds * 1000) / 1000}});
+    }
+    return {{"units", units}};
+}
+
+int overallStatus(const std::vector<RunOutcome>& outcomes) {
+    int status = kExitSuccess;
+    for (const RunOutcome& o : outcomes) status = worseStatus(status, o.exitStatus);
+    return status;
+}
+
+void printOutcomeLines(const std::vector<RunOutcome>& outcomes) {
+    for (const RunOutcome& o : outcomes) {
+        std::printf("%s: %s (%.1f s)\n", o.target.c_str(), indentedLines(trimmedEnd(o.message)).c_str(), o.seconds);
+    }
+}
+
+void printSummaryTable(const std::vector<RunOutcome>& outcomes) {
+    size_t unitWidth = 4;
+    for (const RunOutcome& o : outcomes) unitWidth = std::max(unitWidth, o.target.size());
+    const int width = static_cast<int>(unitWidth);
+    std::printf("\n%-*s  %-14s  %8s\n", width, "unit", "result", "time");
+    for (const RunOutcome& o : outcomes) {
+        std::printf("%-*s  %-14s  %7.1fs\n", width, o.target.c_str(), o.result.c_str(), o.seconds);
+    }
+}

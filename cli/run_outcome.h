@@ -1,0 +1,32 @@
+// One unit's result of an update or exit-bootload run, as the GUI would report it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct RunOutcome {
+    std::string target;
+    // "updated", "exited", "failed", "wrong_response" or "no_response".
+    std::string result;
+    // The text the main window would show for the run's terminal message.
+    std::string message;
+    double seconds = 0;
+    int exitStatus = 0;
+};
+
+// Fills result, message and exitStatus from a run's terminal message.
+RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds);
+
+nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes);
+
+// The worst exit status of all units (0 for none).
+int overallStatus(const std::vector<RunOutcome>& outcomes);
+
+// One line per unit: "192.0.2.10: The firmware updated successfully. (42.1 s)"; several-line
+// property texts keep their later lines indented under the first.
+void printOutcomeLines(const std::vector<RunOutcome>& outcomes);
+// The closing table of a run on several units: unit, result, time.
+void printSummaryTable(const std::vector<RunOutcome>& outcomes);

@@ -1,0 +1,40 @@
+// Runs one piece of work per unit, each on its own thread with its own message queue as its
+// "window", while the calling thread receives every unit's messages in arrival order.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "cli/unit_target.h"
+#include "platform/window_messages.h"
+
+struct UnitRun {
+    explicit UnitRun(UnitTarget unitTarget) : target(std::move(unitTarget)) {}
+
+    UnitTarget target;
+    platform::MessageQueue window;
+    std::thread thread;
+    // Written by the unit's thread before it sets `finished`.
+    uint32_t terminal = 0;
+    uint32_t startTick = 0;
+    uint32_t endTick = 0;
+    std::atomic<bool> finished{false};
+
+    double seconds() const;
+};
+
+// Returns the run's terminal message (or any code the caller gives meaning to).
+using UnitWork = std::function<uint32_t(UnitRun& run)>;
+// Called on the calling thread for each message; a sent message is released when it returns.
+using UnitMessageHandler = std::function<void(size_t unit, const platform::WindowMessage& message)>;
+
+std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& targets);
+
+// Starts every unit's work at once and returns when all have ended and their messages have
+// been handled. `idle` runs between passes over the queues (every few tens of milliseconds).
+void runUnitsInParallel(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work,
+                        const UnitMessageHandler& onMessage, const std::function<void()>& idle);

@@ -1,0 +1,62 @@
+// Unit addresses and ports as typed, checked the way the main window checks them.
+#include "cli/unit_target.h"
+
+#include "discovery/discovery_formats.h"
+#include "platform/serial_names.h"
+#include "platform/sockets.h"
+#include "platform/text.h"
+#include "transport/com_transport.h"
+#include "transport/ethernet_transport.h"
+
+namespace {
+constexpr uint32_t kBootloaderBaud = 115200;
+}
+
+bool parseIpv4(const std::string& text, uint32_t& address) {
+    uint8_t octets[4] = {};
+    size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (at >= text.size() || text[at] != '.') return false;
+            ++at;
+        }
+        size_t digits = 0;
+        unsigned value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || value > 255) return false;
+        octets[i] = static_cast<uint8_t>(value);
+    }
+    if (at != text.size()) return false;
+    address = platform::ipv4Address(octets[0], octets[1], octets[2], octets[3]);
+    return true;
+}
+
+bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error) {
+    targets.clear();
+    for (const std::string& text : options.unitAddresses) {
+        UnitTarget target{text, false, {}, 0};
+        if (!parseIpv4(text, target.address)) {
+            error = "--ip " + text + ": not an IPv4 address";
+            return false;
+        }
+        if (!isUsableUnitAddress(target.address)) {
+            error = "--ip " + text + ": this address cannot reach a unit (loopback 127.0.0.1 or a broadcast address)";
+            return false;
+        }
+        targets.push_back(target);
+    }
+    for (const std::string& text : options.serialPorts) {
+        targets.push_back({text, true, platform::serialDeviceName(platform::fromUtf8(text)), 0});
+    }
+    if (targets.empty()) error = "name a unit with --ip ADDRESS or --serial PORT";
+    return !targets.empty();
+}
+
+std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {
+    if (target.serial) return std::make_unique<COMTransport>(target.portName, kBootloaderBaud);
+    return std::make_unique<EthernetTransport>(target.address);
+}

@@ -1,0 +1,28 @@
+// The units a command works on, from --ip and --serial, and the transports that reach them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/global_options.h"
+#include "transport/transport.h"
+
+struct UnitTarget {
+    // As the user typed it; the unit's name in every report.
+    std::string label;
+    bool serial = false;
+    std::wstring portName;   // serial: the device name to open
+    uint32_t address = 0;    // network: IPv4 in network byte order
+};
+
+// Strict dotted quad ("192.0.2.10"); false for anything else.
+bool parseIpv4(const std::string& text, uint32_t& address);
+
+// Every --ip then every --serial, in order. False, with a message, for an address that is not
+// one, or that the GUI would refuse (127.0.0.1, a local broadcast), or when none was given.
+bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
+
+// The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened.
+std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target);

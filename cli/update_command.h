@@ -1,0 +1,15 @@
+// `ztupdate update`: the whole update on every named unit at once.
+#pragma once
+
+#include "cli/global_options.h"
+#include "cli/image_files.h"
+
+struct UpdateCommandOptions {
+    bool noFirmware = false;
+    bool noUi = false;
+    bool factoryDefaults = false;
+    bool yes = false;
+    ImageChoice images;
+};
+
+int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update);

@@ -1,0 +1,159 @@
+// Line-by-line Intel HEX checks for outside files.
+#include "content/hex_check.h"
+
+#include "content/hex_manager.h"
+
+namespace {
+
+// A record is count, address (2), type, data (count), checksum.
+constexpr size_t kRecordOverhead = 5;
+
+enum RecordType : uint8_t {
+    kData = 0x00,
+    kEndOfFile = 0x01,
+    kExtendedSegment = 0x02,
+    kStartSegment = 0x03,
+    kExtendedLinear = 0x04,
+    kStartLinear = 0x05,
+};
+
+int hexDigit(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The data count each non-data type must carry.
+bool countFitsType(uint8_t type, uint8_t count) {
+    switch (type) {
+        case kData: return true;
+        case kEndOfFile: return count == 0;
+        case kExtendedSegment:
+        case kExtendedLinear: return count == 2;
+        case kStartSegment:
+        case kStartLinear: return count == 4;
+    }
+    return false;
+}
+
+class HexWalker {
+public:
+    explicit HexWalker(HexCheckResult& result) : result_(result) {}
+
+    bool line(const uint8_t* text, size_t length, uint32_t number);
+    bool finish();
+
+private:
+    bool fail(HexProblem problem, uint32_t number) {
+        result_.problem = problem;
+        result_.line = number;
+        return false;
+    }
+    bool decode(const uint8_t* text, size_t length, uint32_t number);
+    void addData(uint32_t offset, uint8_t count);
+
+    HexCheckResult& result_;
+    std::vector<uint8_t> bytes_;
+    uint32_t base_ = 0;
+    bool ended_ = false;
+};
+
+bool HexWalker::decode(const uint8_t* text, size_t length, uint32_t number) {
+    if (text[0] != ':' || (length - 1) % 2 != 0) return fail(HexProblem::kSyntax, number);
+    bytes_.clear();
+    for (size_t i = 1; i + 1 < length; i += 2) {
+        const int high = hexDigit(text[i]);
+        const int low = hexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return fail(HexProblem::kSyntax, number);
+        bytes_.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    if (bytes_.size() < kRecordOverhead) return fail(HexProblem::kByteCount, number);
+    if (bytes_.size() > CHexManager::kMaxRecordBytes) return fail(HexProblem::kTooLong, number);
+    return true;
+}
+
+void HexWalker::addData(uint32_t offset, uint8_t count) {
+    if (count == 0) return;
+    const uint32_t first = base_ + offset;
+    const uint32_t last = first + count - 1;
+    if (!result_.ranges.empty() && result_.ranges.back().last + 1 == first) {
+        result_.ranges.back().last = last;
+    } else {
+        result_.ranges.push_back({first, last});
+    }
+    result_.dataBytes += count;
+}
+
+bool HexWalker::line(const uint8_t* text, size_t length, uint32_t number) {
+    if (ended_) return fail(HexProblem::kDataAfterEnd, number);
+    if (!decode(text, length, number)) return false;
+    const uint8_t count = bytes_[0];
+    const uint8_t type = bytes_[3];
+    if (bytes_.size() != count + kRecordOverhead) return fail(HexProblem::kByteCount, number);
+    uint8_t sum = 0;
+    for (uint8_t b : bytes_) sum = static_cast<uint8_t>(sum + b);
+    if (sum != 0) return fail(HexProblem::kChecksum, number);
+    if (type > kStartLinear) return fail(HexProblem::kRecordType, number);
+    if (!countFitsType(type, count)) return fail(HexProblem::kByteCount, number);
+
+    ++result_.records;
+    const uint32_t value = count >= 2 ? static_cast<uint32_t>(bytes_[4] << 8 | bytes_[5]) : 0;
+    switch (type) {
+        case kData:
+            ++result_.dataRecords;
+            addData(static_cast<uint32_t>(bytes_[1] << 8 | bytes_[2]), count);
+            break;
+        case kEndOfFile: ended_ = true; break;
+        case kExtendedSegment: base_ = value << 4; break;
+        case kExtendedLinear: base_ = value << 16; break;
+        default: break;
+    }
+    return true;
+}
+
+bool HexWalker::finish() {
+    if (!ended_) return fail(HexProblem::kNoEndRecord, 0);
+    return true;
+}
+
+}  // namespace
+
+bool checkHexText(const uint8_t* text, size_t size, HexCheckResult& result) {
+    result = HexCheckResult{};
+    HexWalker walker(result);
+    uint32_t number = 1;
+    size_t start = 0;
+    while (start < size) {
+        size_t end = start;
+        while (end < size && text[end] != '\r' && text[end] != '\n') ++end;
+        if (end > start && !walker.line(text + start, end - start, number)) return false;
+        // CR LF is one line end; a lone CR or LF is one too.
+        if (end < size && text[end] == '\r' && end + 1 < size && text[end + 1] == '\n') ++end;
+        start = end + 1;
+        ++number;
+    }
+    return walker.finish();
+}
+
+bool checkFlashImage(size_t size, HexCheckResult& result) {
+    result = HexCheckResult{};
+    if (size > 0) return true;
+    result.problem = HexProblem::kEmptyImage;
+    return false;
+}
+
+const char* hexProblemText(HexProblem problem) {
+    switch (problem) {
+        case HexProblem::kNone: return "no problem";
+        case HexProblem::kSyntax: return "not a record: ':' and pairs of hex digits expected";
+        case HexProblem::kByteCount: return "byte count does not match the record";
+        case HexProblem::kChecksum: return "checksum mismatch";
+        case HexProblem::kRecordType: return "unknown record type";
+        case HexProblem::kTooLong: return "record longer than 256 bytes";
+        case HexProblem::kNoEndRecord: return "no end-of-file record";
+        case HexProblem::kDataAfterEnd: return "data after the end-of-file record";
+        case HexProblem::kEmptyImage: return "the image is empty";
+    }
+    return "unknown problem";
+}
