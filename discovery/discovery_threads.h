@@ -44,6 +44,6 @@ void runNetworkDiscovery(platform::WindowHandle window, const std::atomic<bool>&
 void runSerialDiscovery(platform::WindowHandle window, const std::atomic<bool>& stop,
                         const SerialDiscoverySettings& settings = {});
 
-// Thread entries with the described defaults and discoveryStop.
+// Thread entries: default settings, stopped by discoveryStop.
 void ip_discover_thread(platform::WindowHandle window);
 void com_discover_thread(platform::WindowHandle window);
