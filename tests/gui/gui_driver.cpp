@@ -1,0 +1,325 @@
+// Drives the running ztupdater.exe from outside, as a user would, through window messages:
+// finds the main window, clicks, types, answers message boxes and checks what the controls show.
+// One scenario per run; exit code 0 when every check of it held.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool condition, const char* what) {
+    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
+    std::fflush(stdout);
+    if (!condition) ++failures;
+}
+
+bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+HWND mainWindow() { return FindWindowW(L"FWUPDATER", nullptr); }
+HWND item(int id) { return GetDlgItem(mainWindow(), id); }
+bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
+bool checked(int id) { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+// WM_GETTEXT itself: GetWindowTextW on another process's edit control reads a stale caption.
+std::wstring textOf(HWND window) {
+    wchar_t buffer[512] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &copied);
+    return buffer;
+}
+std::wstring itemText(int id) { return textOf(item(id)); }
+
+// Menu handles belong to the program's process; where they cannot be read from here (Wine),
+// the menu checks are reported as skipped instead of passing on an unreadable state.
+void checkMenu(UINT id, bool expectEnabled, const char* what) {
+    UINT state = GetMenuState(GetMenu(mainWindow()), id, MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1)) {
+        std::printf("skip %s (menu not readable from another process)\n", what);
+        return;
+    }
+    check(!(state & (MF_DISABLED | MF_GRAYED)) == expectEnabled, what);
+}
+
+void click(int id) { PostMessageW(item(id), BM_CLICK, 0, 0); }
+
+void notify(int id, WORD code) {
+    PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(item(id)));
+}
+
+// A message box of this process tree: a top-level dialog with the given title.
+HWND findBox(const wchar_t* title) {
+    HWND box = FindWindowW(L"#32770", title);
+    return box && IsWindowVisible(box) ? box : nullptr;
+}
+
+// The box's message: the longest static text in it.
+std::wstring boxText(HWND box) {
+    std::wstring longest;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        GetClassNameW(child, className, 32);
+        std::wstring text = textOf(child);
+        if (_wcsicmp(className, L"Static") == 0 && text.size() > longest.size()) longest = text;
+    }
+    return longest;
+}
+
+// Waits for the box, checks its text when one is given, and presses `button`.
+bool answerBox(const wchar_t* title, const wchar_t* expectedText, int button, DWORD timeoutMs) {
+    HWND box = nullptr;
+    bool found = waitFor([&] { return (box = findBox(title)) != nullptr; }, timeoutMs);
+    std::string name = "box \"" + std::string(title, title + std::wcslen(title)) + "\" appears";
+    check(found, name.c_str());
+    if (!found) return false;
+    std::wstring text = boxText(box);
+    if (expectedText) {
+        bool same = text == expectedText;
+        if (!same) std::printf("     box text: %ls\n", text.c_str());
+        check(same, "box text as expected");
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    return waitFor([&] { return !IsWindow(box); }, 5000);
+}
+
+bool noBoxFor(const wchar_t* title, DWORD ms) {
+    return !waitFor([&] { return findBox(title) != nullptr; }, ms);
+}
+
+// The four edit fields of the IP address control, left to right.
+std::vector<HWND> ipFields() {
+    std::vector<HWND> fields;
+    for (HWND child = GetWindow(item(IDC_IP_ADDRESS), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        fields.push_back(child);
+    }
+    std::sort(fields.begin(), fields.end(), [](HWND a, HWND b) {
+        RECT ra, rb;
+        GetWindowRect(a, &ra);
+        GetWindowRect(b, &rb);
+        return ra.left < rb.left;
+    });
+    return fields;
+}
+
+DWORD parseAddress(const wchar_t* text) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    swscanf(text, L"%u.%u.%u.%u", &a, &b, &c, &d);
+    return MAKEIPADDRESS(a, b, c, d);
+}
+
+// A query shows "Searching..." and disables Discover until the worker answers; without one
+// the version text stays empty and Discover stays enabled.
+bool noQueryWithin(DWORD ms) {
+    return !waitFor([] { return !itemText(IDC_APP_VERSION).empty() || !enabled(IDC_DISCOVER); }, ms);
+}
+
+void setAddress(const wchar_t* text) {
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_SETADDRESS, 0, parseAddress(text));
+}
+
+bool waitMainWindow() { return waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000); }
+
+int startup(bool flashPresent) {
+    check(waitMainWindow(), "main window shown");
+    check(textOf(mainWindow()) == L"ZT Series Firmware Updater", "title filled with the model");
+    check(itemText(IDC_PRODUCT_NAME) == L"Product Name:\t\tZT Series", "product name filled");
+    check(itemText(IDC_BUILD_VERSION).rfind(L"Build Version:\t\tV", 0) == 0, "build version filled");
+    check(itemText(IDC_STATUS) == L"Progress: Idle", "status line reads Progress: Idle");
+    check(itemText(IDC_PARSER_PORT) == L"4999", "Parser Port shows 4999");
+    check(checked(IDC_IP_RADIO) && !checked(IDC_COM_RADIO), "IP mode selected");
+    check(!enabled(IDC_UPDATE), "Update button disabled");
+    checkMenu(IDM_UPDATE, false, "File > Update disabled");
+    check(!enabled(IDC_ENTER_BOOTLOAD) && !enabled(IDC_EXIT_BOOTLOAD), "Enter and Exit Bootload disabled");
+    check(enabled(IDC_DISCOVER) && enabled(IDC_MORE), "Discover and More... enabled");
+    check(enabled(IDC_FACTORY_DEFAULTS) && !checked(IDC_FACTORY_DEFAULTS), "Factory Defaults enabled, unchecked");
+    check(enabled(IDC_SERVER_FIRMWARE) && checked(IDC_SERVER_FIRMWARE), "Server Firmware enabled, checked");
+    if (flashPresent) {
+        check(enabled(IDC_SERVER_UI) && checked(IDC_SERVER_UI), "Server UI enabled, checked");
+    } else {
+        check(!enabled(IDC_SERVER_UI) && !checked(IDC_SERVER_UI), "Server UI disabled, unchecked (no flash image)");
+    }
+    checkMenu(IDM_UNIT_PREPARATIONS, true, "Help > Unit Preparations enabled");
+    checkMenu(IDM_UPDATE_INSTRUCTIONS, true, "Help > Update Instructions enabled");
+    checkMenu(IDM_ABOUT, true, "Help > About enabled");
+    checkMenu(IDM_EXIT, true, "File > Exit enabled");
+    bool ports = SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) > 0;
+    check(enabled(IDC_COM_RADIO) == ports, "COM Port radio enabled exactly when ports exist");
+    check(!enabled(IDC_COM_LIST), "COM list disabled");
+    check(enabled(IDC_IP_ADDRESS) && enabled(IDC_PARSER_PORT) && enabled(IDC_PARSER_PORT_LABEL),
+          "IP address, Parser Port and its label enabled");
+    return failures;
+}
+
+// Field by field: no query before the fourth; the fourth starts one that finds a bootloader.
+int ipFields(const wchar_t* address) {
+    std::vector<HWND> fields = ipFields();
+    check(fields.size() == 4, "the IP address control has four fields");
+    if (fields.size() != 4) return failures;
+    unsigned parts[4] = {};
+    swscanf(address, L"%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]);
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
+    for (int k = 0; k < 3; ++k) {
+        SendMessageW(fields[k], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::to_wstring(parts[k]).c_str()));
+        check(noQueryWithin(700), "no query while fewer than four fields are filled");
+        check(!enabled(IDC_UPDATE), "Update stays disabled");
+    }
+    SendMessageW(fields[3], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::to_wstring(parts[3]).c_str()));
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 15000),
+          "the fourth field starts a query: the bootloader's answer enables Update and Exit Bootload");
+    return failures;
+}
+
+int noQuery(const wchar_t* address) {
+    setAddress(L"0.0.0.0");
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
+    SetWindowTextW(item(IDC_APP_VERSION), L"");
+    setAddress(address);
+    std::string what = "no query for " + std::string(address, address + std::wcslen(address));
+    check(noQueryWithin(1500), what.c_str());
+    check(!enabled(IDC_UPDATE), "Update disabled for an unusable address");
+    return failures;
+}
+
+int parserPort(const wchar_t* value, bool accept) {
+    std::wstring before = itemText(IDC_PARSER_PORT);
+    SetWindowTextW(item(IDC_PARSER_PORT), value);
+    notify(IDC_PARSER_PORT, EN_KILLFOCUS);
+    if (accept) {
+        check(noBoxFor(L"Out of range", 1500), "no out-of-range box");
+        std::wstring now = itemText(IDC_PARSER_PORT);
+        if (now != value) std::printf("     Parser Port shows \"%ls\"\n", now.c_str());
+        check(now == value, "value kept");
+    } else {
+        answerBox(L"Out of range", L"Parser Port must be between 1024 and 65535.", IDOK, 5000);
+        check(waitFor([&] { return itemText(IDC_PARSER_PORT) == before; }, 3000), "previous value restored");
+    }
+    return failures;
+}
+
+int queryBootload(const wchar_t* address) {
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
+    setAddress(address);
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD) && enabled(IDC_DISCOVER); }, 15000),
+          "bootload-mode unit: Update, Exit Bootload and Discover enabled");
+    checkMenu(IDM_UPDATE, true, "File > Update enabled");
+    check(!enabled(IDC_ENTER_BOOTLOAD), "Enter Bootload disabled");
+    check(itemText(IDC_APP_VERSION) != L"Searching...", "version text answered");
+    return failures;
+}
+
+int updateStart() {
+    click(IDC_UPDATE);
+    answerBox(L"Warning", nullptr, IDOK, 5000);
+    check(waitFor([] { return itemText(IDC_STATUS) != L"Progress: Idle"; }, 15000), "status line moves off Idle");
+    check(waitFor([] { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0) > 0; }, 30000), "progress moves");
+    check(!enabled(IDC_UPDATE) && !enabled(IDC_DISCOVER) && !enabled(IDC_EXIT_BOOTLOAD), "action buttons disabled");
+    check(!enabled(IDC_IP_ADDRESS) && !enabled(IDC_SERVER_FIRMWARE) && !enabled(IDC_MORE), "settings disabled");
+    checkMenu(IDM_UPDATE, false, "File > Update disabled");
+    checkMenu(IDM_ABOUT, false, "Help > About disabled");
+    return failures;
+}
+
+int closeAnswerNo() {
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    // The box comes after the progress messages already queued ahead of the close.
+    answerBox(L"Close", L"Close the application ?", IDNO, 60000);
+    Sleep(500);
+    check(mainWindow() != nullptr, "still running after No");
+    return failures;
+}
+
+int updateFinish(const wchar_t* title, const wchar_t* text) {
+    answerBox(title, text, IDOK, 180000);
+    check(waitFor([] { return itemText(IDC_STATUS) == L"Progress: Idle"; }, 5000), "status back to Idle");
+    check(SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0) == 0, "progress back to 0");
+    check(enabled(IDC_UPDATE) && enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD),
+          "Update, Discover and Exit Bootload enabled again");
+    check(enabled(IDC_IP_ADDRESS) && enabled(IDC_MORE) && enabled(IDC_SERVER_FIRMWARE), "settings enabled again");
+    checkMenu(IDM_ABOUT, true, "Help > About enabled again");
+    return failures;
+}
+
+int exitBootload() {
+    click(IDC_EXIT_BOOTLOAD);
+    answerBox(L"Success", L"Bootload mode exited.", IDOK, 30000);
+    check(waitFor([] { return enabled(IDC_ENTER_BOOTLOAD) && !enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) &&
+                              enabled(IDC_DISCOVER); }, 20000),
+          "new query: the unit runs its application, Enter Bootload enabled, Update and Exit disabled");
+    check(itemText(IDC_APP_VERSION) == L"Not found", "version text Not found");
+    return failures;
+}
+
+int comQuery(const wchar_t* port) {
+    click(IDC_COM_RADIO);
+    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode: list enabled");
+    check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) && !enabled(IDC_ENTER_BOOTLOAD),
+          "no port selected: Update, Exit and Enter Bootload disabled");
+    LRESULT index = SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(port));
+    check(index >= 0, "the port is listed");
+    if (index < 0) return failures;
+    SendMessageW(item(IDC_COM_LIST), CB_SETCURSEL, index, 0);
+    notify(IDC_COM_LIST, CBN_SELCHANGE);
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 20000),
+          "bootloader on the serial port: Update and Exit Bootload enabled");
+    click(IDC_IP_RADIO);
+    check(waitFor([] { return enabled(IDC_IP_ADDRESS) && !enabled(IDC_COM_LIST); }, 3000), "back in IP mode");
+    return failures;
+}
+
+int quit() {
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    answerBox(L"Close", nullptr, IDYES, 5000);
+    check(waitFor([] { return mainWindow() == nullptr; }, 10000), "main window gone after Yes");
+    return failures;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: gui_driver SCENARIO [ARGS]\n");
+        return 2;
+    }
+    std::wstring scenario = argv[1];
+    const wchar_t* arg = argc > 2 ? argv[2] : L"";
+    const wchar_t* arg2 = argc > 3 ? argv[3] : nullptr;
+    if (scenario != L"expect-box") check(waitMainWindow(), "main window found");
+    if (scenario == L"startup") return startup(true);
+    if (scenario == L"startup-noflash") return startup(false);
+    if (scenario == L"ip-fields") return ipFields(arg);
+    if (scenario == L"no-query") return noQuery(arg);
+    if (scenario == L"port-accept") return parserPort(arg, true);
+    if (scenario == L"port-refuse") return parserPort(arg, false);
+    if (scenario == L"query-bootload") return queryBootload(arg);
+    if (scenario == L"update-start") return updateStart();
+    if (scenario == L"close-no") return closeAnswerNo();
+    if (scenario == L"update-finish") return updateFinish(arg, arg2);
+    if (scenario == L"exit-bootload") return exitBootload();
+    if (scenario == L"com-query") return comQuery(arg);
+    if (scenario == L"quit") return quit();
+    if (scenario == L"expect-box") {
+        answerBox(arg, arg2, IDOK, 60000);
+        return failures;
+    }
+    std::fprintf(stderr, "unknown scenario\n");
+    return 2;
+}

@@ -1,0 +1,125 @@
+#!/bin/bash
+# GUI tests: ztupdater.exe under Wine on its own Xvfb display, in a private network namespace
+# (loopback with TEST-NET 192.0.2.0/24), against zt-unit-sim, driven by gui_driver.exe.
+# Usage: run_gui_tests.sh BUILD_DIR ZT_UNIT_SIM. Screenshots land in BUILD_DIR/gui-screenshots.
+# Exit 77 (skipped) without root or without the simulator.
+set -u
+BUILD=$(readlink -f "$1")
+SIM=$2
+UNIT=192.0.2.10
+
+if [ -z "${ZT_GUI_IN_NAMESPACE:-}" ]; then
+    [ "$(id -u)" = 0 ] || { echo "skip: needs root for a network namespace"; exit 77; }
+    [ -x "$SIM" ] || { echo "skip: no simulator at $SIM (build zt-unit-sim natively)"; exit 77; }
+    ZT_GUI_IN_NAMESPACE=1 exec timeout 400 unshare -n "$0" "$@"
+fi
+
+WORK=$(mktemp -d /tmp/zt-gui.XXXXXX)
+SHOTS=$BUILD/gui-screenshots
+mkdir -p "$SHOTS"
+export WINEPREFIX=$WORK/prefix WINEDEBUG=-all
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    wineserver -k 2>/dev/null
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+ip link set lo up
+ip addr add 192.0.2.1/24 brd 192.0.2.255 dev lo
+ip addr add $UNIT/24 dev lo
+
+DISPLAY_NUMBER=90
+while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 140 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
+Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+PIDS+=($!)
+export DISPLAY=:$DISPLAY_NUMBER
+
+FAILED=0
+step() {  # step NAME COMMAND... : runs one driver scenario or check, counting failures
+    local name=$1; shift
+    echo "== $name"
+    if ! "$@"; then echo "!! $name failed"; FAILED=$((FAILED + 1)); fi
+}
+driver() { timeout 200 wine "$BUILD/tests/gui/gui_driver.exe" "$@"; }
+# sim NAME ARGS...: starts a simulated unit, waits for its "ready" line
+sim() {
+    local name=$1; shift
+    "$SIM" "$@" > "$WORK/$name.out" 2>&1 &
+    local pid=$!
+    PIDS+=($pid)
+    eval "SIM_$name=$pid"
+    for _ in $(seq 100); do grep -q '^ready' "$WORK/$name.out" && return 0; sleep 0.1; done
+    echo "simulator $name did not start:"; cat "$WORK/$name.out"; return 1
+}
+shot() { import -window root "$SHOTS/$1.png"; }
+wait_exit() {  # wait_exit PID SECONDS: exit code of a process, 124 on time-out
+    for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }; sleep 0.1; done
+    return 124
+}
+
+timeout 120 wineboot --init >/dev/null 2>&1
+HEX=$BUILD/generated/sample_application.hex
+FLASH=$BUILD/generated/sample_flash.bin
+
+# A unit on a serial port: the pseudo-terminal becomes COM5 before the program lists its ports.
+sim serial --start-mode bootload --no-udp --no-tcp --no-discovery --serial-link "$WORK/unit-tty" || exit 1
+ln -sf "$(readlink -f "$WORK/unit-tty")" "$WINEPREFIX/dosdevices/com5"
+sim update --bind $UNIT --start-mode bootload --no-serial --no-discovery --exit-after-close \
+    --check-hex "$HEX" --check-flash "$FLASH" || exit 1
+
+wine "$BUILD/shell/ztupdater.exe" &
+PIDS+=($!)
+step "start-up state" driver startup
+shot main-window-idle
+step "COM5 query" driver com-query COM5
+for address in 127.0.0.1 0.0.0.0 255.255.255.255 192.0.2.255; do
+    step "no query for $address" driver no-query $address
+done
+step "Parser Port 1023" driver port-refuse 1023
+step "Parser Port 65536" driver port-refuse 65536
+step "Parser Port empty" driver port-refuse ""
+step "Parser Port 1024" driver port-accept 1024
+step "Parser Port 65535" driver port-accept 65535
+step "Parser Port back to 4999" driver port-accept 4999
+step "address typed field by field" driver ip-fields $UNIT
+step "query of a bootload-mode unit" driver query-bootload $UNIT
+step "update starts" driver update-start
+sleep 4
+shot main-window-updating
+step "close answered No during the update" driver close-no
+step "update succeeds" driver update-finish Success "The firmware updated successfully."
+step "simulator memories equal the images" wait_exit "$SIM_update" 20
+
+sim failing --bind $UNIT --start-mode bootload --no-serial --no-discovery --vanish-after 60 || exit 1
+step "query before the failing update" driver query-bootload $UNIT
+step "failing update starts" driver update-start
+step "update fails" driver update-finish Error "The firmware update could not complete."
+kill "$SIM_failing"; wait "$SIM_failing" 2>/dev/null
+
+sim exiting --bind $UNIT --start-mode bootload --no-serial --no-discovery --restart-ms 200 || exit 1
+step "query before Exit Bootload" driver query-bootload $UNIT
+step "Exit Bootload leads to a new query" driver exit-bootload
+step "quit" driver quit
+
+wine "$BUILD/shell/ztupdater_noflash.exe" &
+PIDS+=($!)
+step "build without the flash image" driver startup-noflash
+step "quit the flash-less build" driver quit
+
+wine "$BUILD/shell/ztupdater_noimages.exe" &
+NOIMAGES=$!
+PIDS+=($NOIMAGES)
+step "build without images: NoHexFile box" driver expect-box Error \
+    "No application specified in this build. The unit cannot be programmed.
+  Contact: support@zt-audio.example"
+wait_exit $NOIMAGES 20
+code=$?
+echo "build without images exited with $code"
+[ $code = 1 ] || FAILED=$((FAILED + 1))
+
+echo "screenshots: $SHOTS"
+[ $FAILED = 0 ] && echo "all GUI steps passed" || echo "$FAILED GUI steps failed"
+[ $FAILED = 0 ]
