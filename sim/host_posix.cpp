@@ -56,6 +56,9 @@ struct UnitHost {
     UnitEndpoints endpoints;
     UdpSocket bootloader;
     UdpSocket discovery;
+    // Sockets bound to a specific address miss broadcasts; this one catches them for it.
+    UdpSocket discoveryBroadcast;
+    bool hasBroadcastSocket = false;
     TcpListener commandPort;
     std::vector<Connection> connections;
     PseudoTerminal serial;
@@ -81,6 +84,12 @@ bool openServices(UnitHost& host, size_t index, const HostOptions& options) {
     if (e.discovery) {
         if (!host.discovery.open({e.address, e.discoveryPort}, error)) goto failed;
         printLine(options, index, "discovery " + where + std::to_string(host.discovery.localPort()));
+        uint32_t broadcast = 0;
+        if (e.address != 0 && broadcastAddressOf(e.address, broadcast)) {
+            Endpoint shared{broadcast, host.discovery.localPort()};
+            if (!host.discoveryBroadcast.open(shared, error, true)) goto failed;
+            host.hasBroadcastSocket = true;
+        }
     }
     if (e.tcp) {
         if (!host.commandPort.open({e.address, e.tcpPort}, error)) goto failed;
@@ -166,10 +175,11 @@ void readBootloader(UnitHost& host, uint64_t now) {
     }
 }
 
-void readDiscovery(UnitHost& host) {
+// Replies always leave from the unit's own socket, so they carry its address and port.
+void readDiscovery(UnitHost& host, UdpSocket& socket) {
     uint8_t buffer[512];
     Endpoint from;
-    long got = host.discovery.receive(buffer, sizeof buffer, from);
+    long got = socket.receive(buffer, sizeof buffer, from);
     if (got <= 0) return;
     std::string reply = host.unit->onDiscovery(buffer, static_cast<size_t>(got));
     if (!reply.empty()) {
@@ -223,13 +233,17 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
             fds.push_back({fd, POLLIN, 0});
             owners.emplace_back(host, role);
         };
-        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4;
+        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4,
+                      kDiscoveryBroadcast = -5;
         for (auto& host : hosts) {
             std::erase_if(host->connections, [](const Connection& c) { return !c.socket; });
             if (host->endpoints.udp && !host->unit->busy(now / 1000)) {
                 watch(host.get(), host->bootloader.fd(), kBootloader);
             }
             if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), kDiscovery);
+            if (host->hasBroadcastSocket) {
+                watch(host.get(), host->discoveryBroadcast.fd(), kDiscoveryBroadcast);
+            }
             if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), kListener);
             for (size_t i = 0; i < host->connections.size(); ++i) {
                 watch(host.get(), host->connections[i].socket->fd(), static_cast<int>(i));
@@ -244,7 +258,8 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
             if (fds[i].revents == 0) continue;
             auto [host, role] = owners[i];
             if (role == kBootloader) readBootloader(*host, now);
-            else if (role == kDiscovery) readDiscovery(*host);
+            else if (role == kDiscovery) readDiscovery(*host, host->discovery);
+            else if (role == kDiscoveryBroadcast) readDiscovery(*host, host->discoveryBroadcast);
             else if (role == kSerial) readSerial(*host, now);
             else if (role == kListener) {
                 int fd = host->commandPort.accept();

@@ -17,7 +17,6 @@ public:
     bool empty() const { return queue_.empty(); }
     // When the first held byte is due; meaningful only when not empty.
     uint64_t nextDueUs() const { return queue_.front().dueUs; }
-    void clear() { queue_.clear(); }
 
 private:
     struct TimedByte {

@@ -13,6 +13,9 @@ struct Endpoint {
 
 bool parseIpv4(const std::string& text, uint32_t& address);
 std::string formatIpv4(uint32_t address);
+// The directed-broadcast address of the interface that holds `address`; false when no
+// interface holds it or the interface has none.
+bool broadcastAddressOf(uint32_t address, uint32_t& broadcast);
 
 class UdpSocket {
 public:
@@ -21,8 +24,9 @@ public:
     UdpSocket& operator=(const UdpSocket&) = delete;
     ~UdpSocket();
 
-    // Port 0 picks a free port; localPort() tells which.
-    bool open(const Endpoint& local, std::string& error);
+    // Port 0 picks a free port; localPort() tells which. `shared` lets several sockets bind
+    // the same broadcast address, each receiving every broadcast.
+    bool open(const Endpoint& local, std::string& error, bool shared = false);
     int fd() const { return fd_; }
     uint16_t localPort() const { return port_; }
     // One datagram; returns its length, or -1 when none is waiting.

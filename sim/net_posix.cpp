@@ -1,6 +1,8 @@
 // BSD sockets behind the simulator's small socket classes.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,14 +37,15 @@ std::string describe(const char* kind, const Endpoint& endpoint) {
 }
 
 // Creates, binds and (for TCP) listens; -1 with `error` set on failure.
-int openBound(int type, const char* kind, const Endpoint& local, std::string& error) {
+int openBound(int type, const char* kind, const Endpoint& local, std::string& error,
+              bool shared = false) {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("cannot create a socket: ") + std::strerror(errno);
         return -1;
     }
     int on = 1;
-    if (type == SOCK_STREAM) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (type == SOCK_STREAM || shared) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address = toSockaddr(local);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         (type == SOCK_STREAM && listen(fd, 8) != 0)) {
@@ -71,12 +74,34 @@ std::string formatIpv4(uint32_t address) {
     return text;
 }
 
+bool broadcastAddressOf(uint32_t address, uint32_t& broadcast) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (ifaddrs* entry = list; entry != nullptr && !found; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_netmask == nullptr ||
+            entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        uint32_t own = ntohl(reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+        uint32_t mask = ntohl(reinterpret_cast<sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
+        // Loopback carries no broadcasts, but 127.0.0.2 and up are held by lo's 127.0.0.1/8.
+        bool holds = own == address || ((entry->ifa_flags & IFF_LOOPBACK) && (own & mask) == (address & mask));
+        if (holds && (entry->ifa_flags & IFF_BROADCAST) && mask != 0xFFFFFFFF) {
+            broadcast = (own & mask) | ~mask;
+            found = true;
+        }
+    }
+    freeifaddrs(list);
+    return found;
+}
+
 UdpSocket::~UdpSocket() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool UdpSocket::open(const Endpoint& local, std::string& error) {
-    fd_ = openBound(SOCK_DGRAM, "udp", local, error);
+bool UdpSocket::open(const Endpoint& local, std::string& error, bool shared) {
+    fd_ = openBound(SOCK_DGRAM, "udp", local, error, shared);
     if (fd_ < 0) return false;
     port_ = boundPort(fd_);
     return true;

@@ -79,10 +79,6 @@ void Sha256::update(const uint8_t* data, size_t length) {
     }
 }
 
-void Sha256::update(const std::string& text) {
-    update(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
 std::array<uint8_t, 32> Sha256::finish() {
     uint64_t bitLength = totalBytes_ * 8;
     uint8_t padding[72] = {0x80};

@@ -10,7 +10,6 @@ class Sha256 {
 public:
     Sha256();
     void update(const uint8_t* data, size_t length);
-    void update(const std::string& text);
     // Finishes the digest; the object must not be updated afterwards.
     std::array<uint8_t, 32> finish();
     std::string finishHex();

@@ -61,7 +61,6 @@ public:
     const BootloaderUnit& bootloader() const { return bootloader_; }
     const CommandPort& commandPort() const { return commandPort_; }
     const LinkStats& linkStats() const { return linkStats_; }
-    const UnitConfig& config() const { return config_; }
 
 private:
     std::vector<Outgoing> handleFrame(const uint8_t* message, size_t length, uint64_t nowMs);
