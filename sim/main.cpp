@@ -31,7 +31,8 @@ constexpr char kDescription[] =
     "With --units N > 1 every line starts with \"unit I \". Unit I listens on the bind address\n"
     "plus I (127.0.0.1, 127.0.0.2, ... are all loopback) with the same ports, or with\n"
     "--fleet-layout ports on the bind address with every port plus I. Port 0 picks a free port.\n"
-    "Output files of unit I > 0 get \".I\" appended to the given name.\n\n"
+    "Output files of unit I > 0 get \".I\" appended to the given name. A unit bound to one\n"
+    "address also hears discovery broadcasts to its interface's broadcast address.\n\n"
     "Exit status: 0 normal stop, 1 a --check-hex/--check-flash difference, 2 bad arguments or a\n"
     "service that cannot start, 3 an output file that cannot be written.";
 
@@ -146,6 +147,10 @@ bool buildConfig(Arguments& a, std::string& error) {
     u.startInBootload = a.startMode == "bootload";
     if (!parseIpv4(a.bind, a.endpoints.address)) {
         error = "--bind wants an IPv4 address, got " + a.bind;
+        return false;
+    }
+    if (a.units > 1 && a.fleetLayout == "addresses" && a.endpoints.address == 0) {
+        error = "several units on --bind 0.0.0.0 need --fleet-layout ports";
         return false;
     }
     a.endpoints.udp = !a.noUdp;
