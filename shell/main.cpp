@@ -61,6 +61,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!checkEmbeddedImages()) {
         MessageBoxW(nullptr, updaterProperties.getOrEmpty(L"error-message.NoHexFile"), uiString(152),
                     MB_ICONERROR | MB_OK);
+        platform::stopNetworking();
         return kExitNoImage;
     }
     initCommonControls();
