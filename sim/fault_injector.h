@@ -13,6 +13,8 @@ public:
 
     bool dropIncoming() { return chance(config_.dropIncomingPercent); }
     bool dropOutgoing() { return chance(config_.dropOutgoingPercent); }
+    // Extra time this record or chunk write takes: slowProgramMs now and then, else 0.
+    uint32_t extraProgramMs() { return chance(config_.slowProgramPercent) ? config_.slowProgramMs : 0; }
     // With the configured chance, changes one byte of the stuffed reply to another value.
     // Returns true when it did.
     bool maybeCorrupt(std::vector<uint8_t>& frame);

@@ -108,6 +108,9 @@ void defineOptions(CLI::App& app, Arguments& a) {
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--erase-delay-ms", f.eraseDelayMs, "time an erase takes");
     app.add_option("--program-delay-ms", f.programDelayMs, "time a record or chunk write takes");
+    app.add_option("--slow-program-percent", f.slowProgramPercent, "percent of record and chunk writes that are slow")
+        ->check(CLI::Range(0.0, 100.0));
+    app.add_option("--slow-program-ms", f.slowProgramMs, "extra time a slow write takes");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
     app.add_option("--vanish-after", f.vanishAfterCommands,

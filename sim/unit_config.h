@@ -11,6 +11,9 @@ struct FaultConfig {
     double corruptPercent = 0;
     uint32_t eraseDelayMs = 0;
     uint32_t programDelayMs = 0;
+    // Now and then a write takes much longer (a flash page that needs a retry inside the unit).
+    double slowProgramPercent = 0;
+    uint32_t slowProgramMs = 0;
     bool silentBootloader = false;
     bool replyTwice = false;
     // 0 means never; otherwise the unit goes silent after this many bootloader commands.

@@ -92,5 +92,15 @@ TEST_P(PlainModeHazards, SequencedRepliesSentTwiceWithLoss) {
     runCase({"sequenced, replies twice, 3% loss each way", kDuplicatesAndLoss, true});
 }
 
+const std::vector<std::string> kSlowWrites = {"--slow-program-percent", "5", "--slow-program-ms", "1300"};
+
+TEST_P(PlainModeHazards, PlainWritesSlowerThanTheResendTime) {
+    runCase({"plain, 5% of writes 1300 ms slow", kSlowWrites, false});
+}
+
+TEST_P(PlainModeHazards, SequencedWritesSlowerThanTheResendTime) {
+    runCase({"sequenced, 5% of writes 1300 ms slow", kSlowWrites, true});
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, PlainModeHazards, ::testing::Values(Link::kUdp, Link::kSerial),
                          [](const auto& info) { return std::string(info.param == Link::kUdp ? "Udp" : "Serial"); });
