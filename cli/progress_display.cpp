@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -34,7 +35,14 @@ std::string progressBar(double fraction, int width) {
     fraction = std::clamp(fraction, 0.0, 1.0);
     const int cells = std::max(width - 2, 0);
     const int filled = static_cast<int>(fraction * cells + 0.5);
-    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(cells - filled), '.') + "]";
+    // Appended piece by piece: g++ 12 at -O3 warns falsely (-Wrestrict) on chained concatenation.
+    std::string bar;
+    bar.reserve(static_cast<size_t>(cells) + 2);
+    bar += '[';
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(cells - filled), '.');
+    bar += ']';
+    return bar;
 }
 
 std::string formatDuration(double seconds) {
@@ -58,7 +66,7 @@ ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels) : m
 }
 
 void ProgressDisplay::onMessage(size_t unit, const platform::WindowMessage& message) {
-    if (mode_ == Mode::kSilent || unit >= units_.size()) return;
+    if (unit >= units_.size()) return;
     Unit& u = units_[unit];
     const uint32_t now = platform::tickCount();
     switch (message.id) {
@@ -129,10 +137,13 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
         std::snprintf(tail, sizeof tail, " %3d%%  %-11s  %s left", static_cast<int>(fraction * 100),
                       rateText(u, nowTick).c_str(), formatDuration(secondsLeft(u, nowTick)).c_str());
     }
-    const std::string head = fitted(u.label, labelWidth_) + std::string(labelWidth_ - std::min(labelWidth_, u.label.size()), ' ') +
-                             "  " + fitted(u.stage, 18) + std::string(18 - std::min<size_t>(18, u.stage.size()), ' ') + "  ";
-    const int barWidth = std::clamp(columns - static_cast<int>(head.size() + std::string(tail).size()) - 1, 10, 50);
-    return fitted(head + progressBar(fraction, barWidth) + tail, static_cast<size_t>(std::max(columns - 1, 20)));
+    char head[160];
+    std::snprintf(head, sizeof head, "%-*s  %-18.18s  ", static_cast<int>(labelWidth_), u.label.c_str(), u.stage.c_str());
+    const int barWidth = std::clamp(columns - static_cast<int>(std::strlen(head) + std::strlen(tail)) - 1, 10, 50);
+    std::string line = head;
+    line += progressBar(fraction, barWidth);
+    line += tail;
+    return fitted(std::move(line), static_cast<size_t>(std::max(columns - 1, 20)));
 }
 
 void ProgressDisplay::refresh(bool force) {

@@ -1,0 +1,429 @@
+"""ztupdate end to end: the built program against zt-unit-sim over UDP and a pseudo-terminal.
+
+Every unit listens on a loopback address of its own (127.61.N.x), so these tests never meet
+another test's simulator on the fixed bootloader and command ports.
+"""
+import itertools
+import json
+import os
+import pty
+import select
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+ZTUPDATE = os.environ["ZTUPDATE"]
+SIM = os.environ["ZT_UNIT_SIM"]
+SAMPLE_HEX = os.environ["ZT_SAMPLE_HEX"]
+SAMPLE_FLASH = os.environ["ZT_SAMPLE_FLASH"]
+
+_subnets = itertools.count(1)
+
+# The engine's worst case for a silent unit: identification, 5 attempts of 1000 ms.
+SILENT_UNIT_LIMIT_S = 5 * 1.0 + 3.0
+
+
+def next_address():
+    return "127.61.%d.1" % next(_subnets)
+
+
+class Sim:
+    """One zt-unit-sim process; stop() ends it and returns its reports."""
+
+    def __init__(self, bind, *args, units=1, report_dir=None):
+        self.report = os.path.join(report_dir, "report.json") if report_dir else None
+        argv = [SIM, "--bind", bind, "--no-discovery", "--restart-ms", "200", "--units", str(units)]
+        if self.report:
+            argv += ["--report", self.report]
+        self.proc = subprocess.Popen(argv + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.endpoints = {}
+        deadline = time.time() + 10
+        buffered = b""
+        while b"ready\n" not in buffered:
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(0.0, deadline - time.time()))
+            if not ready:
+                raise RuntimeError("simulator did not start: %r" % buffered)
+            chunk = os.read(self.proc.stdout.fileno(), 4096)
+            if not chunk:
+                raise RuntimeError("simulator ended: %r" % buffered)
+            buffered += chunk
+        for line in buffered.decode().splitlines():
+            words = line.split()
+            if len(words) >= 4 and words[0] == "unit":
+                self.endpoints[(int(words[1]), words[2])] = words[3]
+            elif len(words) == 2:
+                self.endpoints[(0, words[0])] = words[1]
+
+    def address(self, unit=0):
+        return self.endpoints[(unit, "udp")].split(":")[0]
+
+    def serial(self, unit=0):
+        return self.endpoints[(unit, "serial")]
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        status = self.proc.wait(timeout=20)
+        self.proc.stdout.close()
+        reports = []
+        if self.report:
+            with open(self.report) as f:
+                reports = json.load(f)["units"]
+        return status, reports
+
+
+def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
+    started = time.time()
+    full_env = dict(os.environ)
+    full_env.pop("ZT_PIN", None)
+    full_env.update(env or {})
+    done = subprocess.run([ZTUPDATE] + list(args), stdin=stdin, capture_output=True, timeout=timeout, env=full_env)
+    return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
+
+
+def ztupdate_on_terminal(*args, answer=None, timeout=120):
+    """Runs with standard input and output on a pseudo-terminal; returns status and output."""
+    controller, terminal = pty.openpty()
+    proc = subprocess.Popen([ZTUPDATE] + list(args), stdin=terminal, stdout=terminal, stderr=terminal)
+    os.close(terminal)
+    output = b""
+    answered = answer is None
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ready, _, _ = select.select([controller], [], [], 0.2)
+        if ready:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+            if not answered and b"[y/N]" in output:
+                os.write(controller, answer.encode() + b"\n")
+                answered = True
+        elif proc.poll() is not None:
+            break
+    status = proc.wait(timeout=10)
+    os.close(controller)
+    return status, output.decode(errors="replace")
+
+
+def write_subset(directory, data_records, flash_bytes):
+    """The first data records of the sample image (with their address records) and an end
+    record; the first bytes of the sample flash image."""
+    hex_path = os.path.join(directory, "subset.hex")
+    flash_path = os.path.join(directory, "subset.bin")
+    written = 0
+    with open(SAMPLE_HEX) as source, open(hex_path, "w") as out:
+        for line in source:
+            if written >= data_records:
+                break
+            out.write(line)
+            if line[7:9] == "00":
+                written += 1
+        out.write(":00000001FF\n")
+    with open(SAMPLE_FLASH, "rb") as source, open(flash_path, "wb") as out:
+        out.write(source.read(flash_bytes))
+    return hex_path, flash_path
+
+
+def commands_sent(report):
+    return sum(report["commands"].values())
+
+
+class ScratchTest(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory(prefix="zt-cli-")
+        self.dir = self.scratch.name
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            if sim.proc.poll() is None:
+                sim.proc.kill()
+                sim.proc.wait()
+                sim.proc.stdout.close()
+        self.scratch.cleanup()
+
+    def sim(self, *args, units=1, bind=None):
+        sim = Sim(bind or next_address(), *args, units=units, report_dir=tempfile.mkdtemp(dir=self.dir))
+        self.sims.append(sim)
+        return sim
+
+    def subset(self, data_records=40, flash_bytes=3000):
+        return write_subset(self.dir, data_records, flash_bytes)
+
+
+class HelpAndUsage(unittest.TestCase):
+    def test_every_help_names_examples_and_exit_statuses(self):
+        for command in ["", "info", "inspect", "ports", "discover", "status", "enter-bootload", "update", "exit-bootload"]:
+            status, out, _, _ = ztupdate(*([command] if command else []), "--help")
+            self.assertEqual(status, 0, command)
+            self.assertIn("Exit status", out, command)
+            self.assertIn("ztupdate", out.split("Exit status")[0], command)
+        _, out, _, _ = ztupdate("enter-bootload", "--help")
+        self.assertIn("ZT_PIN", out)
+        self.assertNotIn("--pin ", out)
+
+    def test_usage_errors_exit_2(self):
+        cases = [
+            [],
+            ["frobnicate"],
+            ["--parser-port", "1023", "info"],
+            ["--parser-port", "65536", "info"],
+            ["status"],
+            ["--ip", "300.1.2.3", "status"],
+            ["--ip", "192.0.2", "status"],
+            ["--ip", "127.0.0.1", "status"],
+            ["--ip", "192.0.2.1", "enter-bootload", "--pin", "1234"],
+        ]
+        for args in cases:
+            self.assertEqual(ztupdate(*args)[0], 2, args)
+
+    def test_pin_must_be_four_digits_and_never_prompted_without_terminal(self):
+        for pin in ["123", "12345", "12a4"]:
+            self.assertEqual(ztupdate("--ip", "192.0.2.1", "enter-bootload", env={"ZT_PIN": pin})[0], 2, pin)
+        status, _, err, _ = ztupdate("--ip", "192.0.2.1", "enter-bootload")
+        self.assertEqual(status, 2)
+        self.assertIn("ZT_PIN", err)
+
+
+class OfflineCommands(ScratchTest):
+    def test_info_and_ports_json(self):
+        status, out, _, _ = ztupdate("--json", "info")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["model"], "ZT Series")
+        status, out, _, _ = ztupdate("--json", "ports")
+        self.assertEqual(status, 0)
+        self.assertIsInstance(json.loads(out)["ports"], list)
+
+    def test_inspect_embedded_and_files(self):
+        status, out, _, _ = ztupdate("--json", "inspect")
+        self.assertEqual(status, 0)
+        doc = json.loads(out)
+        self.assertGreater(doc["application"]["records"], 1000)
+        self.assertEqual(doc["application"]["program_requests"], (doc["application"]["records"] + 7) // 8)
+        self.assertGreater(doc["estimated_seconds"]["serial_115200"], doc["estimated_seconds"]["udp"])
+        hex_path, flash_path = self.subset(data_records=10, flash_bytes=130)
+        status, out, _, _ = ztupdate("--json", "inspect", "--hex", hex_path, "--flash", flash_path)
+        doc = json.loads(out)
+        self.assertEqual(doc["application"]["data_records"], 10)
+        self.assertEqual(doc["flash"]["chunks"], 3)
+        status, out, _, _ = ztupdate("inspect", "--hex", hex_path)
+        self.assertEqual(status, 0)
+        self.assertIn("0x", out)
+        self.assertIn("115200", out)
+
+    def test_bad_files_name_file_line_and_reason(self):
+        good, _ = self.subset(data_records=5)
+        with open(good) as f:
+            lines = f.read().splitlines()
+        bad_checksum = list(lines)
+        bad_checksum[2] = bad_checksum[2][:-2] + ("00" if bad_checksum[2][-2:] != "00" else "01")
+        cases = {
+            "checksum": (bad_checksum, ":3: checksum mismatch"),
+            "no_end": (lines[:-1], ": no end-of-file record"),
+            "after_end": (lines + [lines[1]], ":%d: data after the end" % (len(lines) + 1)),
+            "syntax": (lines[:1] + ["00000001FF"] + lines[1:], ":2: not a record"),
+            "type": (lines[:1] + [":00000007F9"] + lines[1:], ":2: unknown record type"),
+            "count": (lines[:1] + [":0500000001FA"] + lines[1:], ":2: byte count"),
+        }
+        for name, (content, expected) in cases.items():
+            path = os.path.join(self.dir, name + ".hex")
+            with open(path, "w") as f:
+                f.write("\n".join(content) + "\n")
+            status, _, err, _ = ztupdate("inspect", "--hex", path)
+            self.assertEqual(status, 2, name)
+            self.assertIn(path + expected, err, name)
+        empty = os.path.join(self.dir, "empty.bin")
+        open(empty, "wb").close()
+        status, _, err, _ = ztupdate("inspect", "--flash", empty)
+        self.assertEqual(status, 2)
+        self.assertIn("empty", err)
+        self.assertEqual(ztupdate("inspect", "--hex", os.path.join(self.dir, "missing.hex"))[0], 2)
+
+
+class OneUnitOverUdp(ScratchTest):
+    def test_whole_job_with_embedded_images(self):
+        sim = self.sim("--check-hex", SAMPLE_HEX, "--check-flash", SAMPLE_FLASH)
+        ip = ["--ip", sim.address()]
+
+        status, out, _, _ = ztupdate(*ip, "--json", "status")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"], [
+            {"target": sim.address(), "bootloader": None, "application": None, "bootload_mode": "disabled"}])
+
+        status, out, _, _ = ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "9999"})
+        self.assertEqual(status, 1)
+        self.assertIn("Unable to enter Bootload Mode.", out)
+
+        pin_file = os.path.join(self.dir, "pin")
+        with open(pin_file, "w") as f:
+            f.write("1234\n")
+        status, out, _, seconds = ztupdate(*ip, "enter-bootload", "--pin-file", pin_file)
+        self.assertEqual(status, 0)
+        self.assertIn("Bootload Mode Enabled.", out)
+        self.assertGreaterEqual(seconds, 5.0)
+
+        status, out, _, _ = ztupdate(*ip, "--json", "status")
+        self.assertEqual(json.loads(out)["units"][0],
+                         {"target": sim.address(), "bootloader": "3.1", "application": "1.0", "bootload_mode": "enabled"})
+
+        status, out, _, _ = ztupdate(*ip, "update")
+        self.assertEqual(status, 2, "refuses without --yes when standard input is not a terminal")
+
+        status, out, err, _ = ztupdate(*ip, "--json", "update", "--yes")
+        self.assertEqual(status, 0, err)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual((unit["target"], unit["result"], unit["message"]),
+                         (sim.address(), "updated", "The firmware updated successfully."))
+        self.assertGreater(unit["seconds"], 0)
+
+        status, out, _, _ = ztupdate(*ip, "--json", "exit-bootload")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["result"], "exited")
+        self.assertEqual(json.loads(out)["units"][0]["message"], "Bootload mode exited.")
+
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0, "the simulator's memory matches the images")
+        self.assertTrue(reports[0]["check"]["application"]["matches"])
+        self.assertTrue(reports[0]["check"]["flash"]["matches"])
+        self.assertEqual(reports[0]["command_port"]["wrong_pins"], 1)
+
+    def test_plain_progress_lines_when_not_a_terminal(self):
+        hex_path, flash_path = self.subset()
+        sim = self.sim("--start-mode", "bootload")
+        status, out, _, _ = ztupdate("--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 0)
+        self.assertIn("Server Application", out)
+        self.assertIn("100%", out)
+        self.assertNotIn("\x1b[", out)
+        self.assertIn("The firmware updated successfully.", out)
+
+    def test_bars_and_confirmation_on_a_terminal(self):
+        hex_path, flash_path = self.subset()
+        sim = self.sim("--start-mode", "bootload")
+        args = ["--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path]
+        status, out = ztupdate_on_terminal(*args, answer="n")
+        self.assertEqual(status, 1)
+        self.assertIn("Only perform an update", out)
+        status, out = ztupdate_on_terminal(*args, answer="y")
+        self.assertEqual(status, 0)
+        self.assertIn("\x1b[", out)
+        self.assertIn("[#", out)
+        self.assertIn("left", out)
+        _, reports = sim.stop()
+        self.assertEqual(reports[0]["commands"]["close"], 1, "only the confirmed run reached the unit")
+
+    def test_bad_hex_file_sends_nothing(self):
+        hex_path, flash_path = self.subset(data_records=5)
+        with open(hex_path) as f:
+            lines = f.read().splitlines()
+        lines[3] = lines[3][:-1] + ("0" if lines[3][-1] != "0" else "1")
+        with open(hex_path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        sim = self.sim("--start-mode", "bootload")
+        status, out, err, _ = ztupdate("--ip", sim.address(), "--json", "update", "--hex", hex_path,
+                                       "--flash", flash_path, "--yes")
+        self.assertEqual(status, 2)
+        self.assertEqual(out, "")
+        self.assertIn(hex_path + ":4: checksum mismatch", err)
+        _, reports = sim.stop()
+        self.assertEqual(commands_sent(reports[0]), 0)
+        self.assertEqual(reports[0]["link"]["frames_received"], 0)
+
+    def test_silent_unit_gives_3_within_the_engine_time_outs(self):
+        sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")
+        ip = ["--ip", sim.address()]
+        for command in (["update", "--yes"], ["exit-bootload"]):
+            status, out, _, seconds = ztupdate(*ip, "--json", *command)
+            self.assertEqual(status, 3, command)
+            unit = json.loads(out)["units"][0]
+            self.assertEqual(unit["result"], "no_response")
+            self.assertTrue(unit["message"].startswith("Received no response from unit."))
+            self.assertLess(seconds, SILENT_UNIT_LIMIT_S)
+        status, out, _, _ = ztupdate(*ip, "--json", "status")
+        self.assertEqual(status, 3)
+        self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], None)
+        self.assertEqual(ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "1234"})[0], 3)
+
+    def test_wrong_bootloader_version(self):
+        sim = self.sim("--start-mode", "bootload", "--wrong-version")
+        status, out, _, _ = ztupdate("--ip", sim.address(), "--json", "update", "--yes")
+        self.assertEqual(status, 1)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual(unit["result"], "wrong_response")
+        self.assertTrue(unit["message"].startswith("Received incorrect response from unit."))
+
+    def test_parser_port_reaches_the_command_port(self):
+        sim = self.sim("--tcp-port", "5077")
+        ip = ["--ip", sim.address()]
+        self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootload_mode"], None)
+        status, out, _, _ = ztupdate(*ip, "--parser-port", "5077", "--json", "status")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], "disabled")
+
+
+class SeveralUnits(ScratchTest):
+    def test_four_units_at_once_end_with_identical_memories(self):
+        hex_path, flash_path = self.subset(data_records=60, flash_bytes=5000)
+        sim = self.sim("--start-mode", "bootload", "--check-hex", hex_path, "--check-flash", flash_path, units=4)
+        ips = []
+        for i in range(4):
+            ips += ["--ip", sim.address(i)]
+        status, out, err, _ = ztupdate(*ips, "--json", "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 0, err)
+        units = json.loads(out)["units"]
+        self.assertEqual([u["target"] for u in units], [sim.address(i) for i in range(4)])
+        self.assertEqual({u["result"] for u in units}, {"updated"})
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0)
+        self.assertEqual(len({r["application_hex_sha256"] for r in reports}), 1)
+        self.assertEqual(len({r["flash_sha256"] for r in reports}), 1)
+        self.assertTrue(all(r["check"]["application"]["matches"] and r["check"]["flash"]["matches"] for r in reports))
+
+    def test_one_failure_does_not_stop_the_others_and_the_worst_status_wins(self):
+        hex_path, flash_path = self.subset()
+        good = self.sim("--start-mode", "bootload", "--check-hex", hex_path, "--check-flash", flash_path)
+        failing = self.sim("--start-mode", "bootload", "--vanish-after", "6")
+        silent = self.sim("--start-mode", "bootload", "--silent-bootloader")
+        args = ["--ip", good.address(), "--ip", failing.address(), "--ip", silent.address()]
+        status, out, _, _ = ztupdate(*args, "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 3)
+        table = out[out.index("unit "):]
+        self.assertRegex(table, good.address() + r"\s+updated")
+        self.assertRegex(table, failing.address() + r"\s+failed")
+        self.assertRegex(table, silent.address() + r"\s+no_response")
+        self.assertEqual(good.stop()[0], 0)
+
+        failing2 = self.sim("--start-mode", "bootload", "--vanish-after", "6")
+        good2 = self.sim("--start-mode", "bootload")
+        status, out, _, _ = ztupdate("--ip", good2.address(), "--ip", failing2.address(), "--json", "update",
+                                     "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 1)
+        self.assertEqual([u["result"] for u in json.loads(out)["units"]], ["updated", "failed"])
+        self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
+
+
+class SerialLine(ScratchTest):
+    def test_status_enter_update_and_exit_over_a_pseudo_terminal(self):
+        hex_path, flash_path = self.subset(data_records=20, flash_bytes=1000)
+        sim = self.sim("--check-hex", hex_path, "--check-flash", flash_path)
+        port = ["--serial", sim.serial()]
+        status, out, _, _ = ztupdate(*port, "--json", "status")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], "disabled")
+        self.assertEqual(ztupdate(*port, "enter-bootload", env={"ZT_PIN": "1234"})[0], 0)
+        status, out, _, _ = ztupdate(*port, "--json", "status")
+        self.assertEqual(json.loads(out)["units"][0]["bootloader"], "3.1")
+        status, out, _, _ = ztupdate(*port, "--json", "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["target"], sim.serial())
+        self.assertEqual(json.loads(ztupdate(*port, "--json", "exit-bootload")[1])["units"][0]["result"], "exited")
+        self.assertEqual(sim.stop()[0], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
