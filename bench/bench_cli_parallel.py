@@ -1,0 +1,110 @@
+"""ztupdate on four units at once beside one unit alone, against zt-unit-sim with a write delay
+per record request and flash chunk, so the units' own programming time dominates as on real
+hardware. Prints the figures and the ratio; the target is four units in at most 1.3x the time
+of one.
+
+usage: bench_cli_parallel.py ZTUPDATE ZT_UNIT_SIM SAMPLE_HEX SAMPLE_FLASH
+"""
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+DATA_RECORDS = 1600      # 200 program requests
+FLASH_BYTES = 64 * 1024  # 1024 chunks
+PROGRAM_DELAY_MS = 4
+ROUNDS = 2
+
+
+def write_subset(directory, sample_hex, sample_flash):
+    hex_path = os.path.join(directory, "bench.hex")
+    flash_path = os.path.join(directory, "bench.bin")
+    written = 0
+    with open(sample_hex) as source, open(hex_path, "w") as out:
+        for line in source:
+            if written >= DATA_RECORDS:
+                break
+            out.write(line)
+            written += line[7:9] == "00"
+        out.write(":00000001FF\n")
+    with open(sample_flash, "rb") as source, open(flash_path, "wb") as out:
+        out.write(source.read(FLASH_BYTES))
+    return hex_path, flash_path
+
+
+def start_sim(sim, bind, units, hex_path, flash_path):
+    proc = subprocess.Popen([sim, "--bind", bind, "--units", str(units), "--start-mode", "bootload",
+                             "--no-discovery", "--no-tcp", "--no-serial",
+                             "--program-delay-ms", str(PROGRAM_DELAY_MS),
+                             "--check-hex", hex_path, "--check-flash", flash_path],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    output = b""
+    deadline = time.time() + 10
+    while b"ready\n" not in output:
+        if not select.select([proc.stdout], [], [], max(0.0, deadline - time.time()))[0]:
+            raise SystemExit("simulator did not start")
+        output += os.read(proc.stdout.fileno(), 4096)
+    return proc
+
+
+def stop_sim(proc):
+    proc.send_signal(signal.SIGTERM)
+    status = proc.wait(timeout=30)
+    proc.stdout.close()
+    return status
+
+
+def timed_update(ztupdate, addresses, hex_path, flash_path):
+    args = [ztupdate]
+    for address in addresses:
+        args += ["--ip", address]
+    args += ["--json", "update", "--hex", hex_path, "--flash", flash_path, "--yes"]
+    started = time.monotonic()
+    done = subprocess.run(args, capture_output=True, timeout=600)
+    elapsed = time.monotonic() - started
+    units = json.loads(done.stdout)["units"]
+    if done.returncode != 0 or any(u["result"] != "updated" for u in units):
+        raise SystemExit("update failed: %s" % done.stdout.decode())
+    return elapsed, [u["seconds"] for u in units]
+
+
+def run(ztupdate, sim, hex_path, flash_path, bind, units):
+    proc = start_sim(sim, bind, units, hex_path, flash_path)
+    base = bind.rsplit(".", 1)[0]
+    first = int(bind.rsplit(".", 1)[1])
+    addresses = ["%s.%d" % (base, first + i) for i in range(units)]
+    try:
+        elapsed, per_unit = timed_update(ztupdate, addresses, hex_path, flash_path)
+    finally:
+        status = stop_sim(proc)
+    if status != 0:
+        raise SystemExit("simulator memory differs from the images (status %d)" % status)
+    return elapsed, per_unit
+
+
+def main():
+    ztupdate, sim, sample_hex, sample_flash = sys.argv[1:5]
+    with tempfile.TemporaryDirectory(prefix="zt-bench-cli-") as directory:
+        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash)
+        print("images: %d data records (%d program requests), %d flash bytes (%d chunks); "
+              "unit write delay %d ms a request" % (DATA_RECORDS, DATA_RECORDS // 8, FLASH_BYTES,
+                                                    FLASH_BYTES // 64, PROGRAM_DELAY_MS))
+        one, four = [], []
+        for round_number in range(ROUNDS):
+            one.append(run(ztupdate, sim, hex_path, flash_path, "127.62.%d.1" % (2 * round_number + 1), 1)[0])
+            elapsed, per_unit = run(ztupdate, sim, hex_path, flash_path, "127.62.%d.1" % (2 * round_number + 2), 4)
+            four.append(elapsed)
+            print("round %d: one unit %.2f s; four units %.2f s (each: %s)" % (
+                round_number + 1, one[-1], elapsed, ", ".join("%.2f" % s for s in per_unit)))
+        best_one, best_four = min(one), min(four)
+        ratio = best_four / best_one
+        print("best: one unit %.2f s, four units %.2f s, ratio %.2f (target <= 1.30: %s)" % (
+            best_one, best_four, ratio, "met" if ratio <= 1.3 else "NOT met"))
+
+
+if __name__ == "__main__":
+    main()
