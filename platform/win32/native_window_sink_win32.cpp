@@ -17,11 +17,25 @@ LPARAM packText(const WindowMessage& message) {
     return reinterpret_cast<LPARAM>(copy);
 }
 
+constexpr int kFullQueueRetries = 3000;
+constexpr DWORD kFullQueuePauseMs = 10;
+
+// A busy window's queue can fill (10,000 messages) during an update's progress reports; wait
+// for room rather than lose a message, above all a run's terminal one.
+bool postWithRoom(HWND window, UINT id, WPARAM wParam, LPARAM lParam) {
+    for (int attempt = 0; attempt < kFullQueueRetries; ++attempt) {
+        if (PostMessageW(window, id, wParam, lParam)) return true;
+        if (GetLastError() != ERROR_NOT_ENOUGH_QUOTA || !IsWindow(window)) return false;
+        Sleep(kFullQueuePauseMs);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool NativeWindowSink::post(WindowMessage message) {
     LPARAM lParam = packText(message);
-    if (PostMessageW(static_cast<HWND>(window_), message.id, message.wParam, lParam)) return true;
+    if (postWithRoom(static_cast<HWND>(window_), message.id, message.wParam, lParam)) return true;
     if (!message.text.empty()) delete[] reinterpret_cast<wchar_t*>(lParam);
     return false;
 }
