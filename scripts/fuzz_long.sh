@@ -26,8 +26,8 @@ for name in "${targets[@]}"; do
         -print_final_stats=1 -artifact_prefix="$work/findings/" "$work/corpus" "fuzz/corpus/$name" \
         >"$work/log.txt" 2>&1
     result=$?
-    executed=$(grep -o 'number_of_executed_units: [0-9]*' "$work/log.txt" | tail -1 | awk '{print $2}')
-    rate=$(grep -o 'average_exec_per_sec: [0-9]*' "$work/log.txt" | tail -1 | awk '{print $2}')
+    executed=$(grep 'number_of_executed_units' "$work/log.txt" | tail -1 | awk '{print $2}')
+    rate=$(grep 'average_exec_per_sec' "$work/log.txt" | tail -1 | awk '{print $2}')
     corpus=$(find "$work/corpus" -type f | wc -l)
     findings=$(find "$work/findings" -type f | wc -l)
     [ "$result" -eq 0 ] && [ "$findings" -eq 0 ] || status=1

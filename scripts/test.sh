@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every test: the native build under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# Every test: the native build under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
+# tests under ThreadSanitizer, each fuzz target for a few seconds, then the
 # Windows build's tests under Wine. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,6 +9,18 @@ scripts/setup.sh
 cmake --preset native
 cmake --build --preset native
 ctest --preset native -j2
+
+# The threaded parts (worker, discovery, update threads, message queue) under ThreadSanitizer.
+cmake --preset tsan
+cmake --build --preset tsan
+ctest --preset tsan -j2
+
+# Every fuzz target for a few seconds on its seed corpus (clang, libFuzzer, ASan, UBSan);
+# scripts/fuzz_long.sh is the long run.
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZT_SANITIZE=ON -DZT_FUZZ=ON
+cmake --build build/fuzz --target fuzz_targets
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix}" WINEDEBUG=-all
 [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
