@@ -54,3 +54,33 @@
 
 // Splash picture.
 #define IDC_SPLASH_PICTURE 1037
+
+// Discover dialog (the version texts reuse the main window's 1049 and 1051).
+#define IDC_UNIT_LIST 1012
+#define IDC_BOOTLOADER_VERSION 1045
+#define IDC_BOOTLOADER_VERSION_LABEL 1047
+
+// Enter Bootload dialog.
+#define IDC_PIN 1022
+
+// About, help pages and Notes.
+#define IDC_ABOUT_TITLE 1016
+#define IDC_ABOUT_PICTURE 1015
+#define IDC_HELP_PREVIOUS 1017
+#define IDC_HELP_NEXT 1018
+#define IDC_HELP_TEXT 1019
+#define IDC_NOTES_TEXT 1021
+
+// Version Information: six label and value pairs, filled from the top.
+#define IDC_ROW1_LABEL 1031
+#define IDC_ROW2_LABEL 1034
+#define IDC_ROW3_LABEL 1036
+#define IDC_ROW4_LABEL 1038
+#define IDC_ROW5_LABEL 1040
+#define IDC_ROW6_LABEL 1044
+#define IDC_ROW1_VALUE 1033
+#define IDC_ROW2_VALUE 1046
+#define IDC_ROW3_VALUE 1048
+#define IDC_ROW4_VALUE 1050
+#define IDC_ROW5_VALUE 1052
+#define IDC_ROW6_VALUE 1054

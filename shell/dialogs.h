@@ -1,9 +1,10 @@
 // The modal dialogs the main window opens, each owned by `owner`.
 //
-//   Discover (template 145)          discover_dialog.cpp
-//   Enter Bootload (template 161)    enter_bootload_dialog.cpp
+//   Discover (template 145)          discovery/discover_dialog.cpp
+//   Enter Bootload (template 161)    commandport/enter_bootload_dialog.cpp
 //   About (103), help pages (147), Version Information (158) and its Notes (159)
-//                                    about_dialog.cpp, help_dialog.cpp, version_dialog.cpp
+//                                    shell/about_dialog.cpp, help_dialog.cpp,
+//                                    version_info_dialog.cpp, notes_dialog.cpp
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,393 @@
+// The Discover dialog: lists units as the discovery thread reports them and returns the chosen one.
+#include "discovery/discover_dialog.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <process.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cwchar>
+#include <iterator>
+#include <memory>
+#include <mutex>
+
+#include "bootloader/request_worker.h"
+#include "discovery/discovery_threads.h"
+#include "platform/native_window_sink.h"
+#include "resources/resource.h"
+#include "shell/dialogs.h"
+#include "transport/com_port_table.h"
+#include "transport/com_transport.h"
+#include "transport/ethernet_transport.h"
+#include "ui/ui_strings.h"
+#include "ui/worker_messages.h"
+
+HANDLE discoveryThread = nullptr;
+
+namespace {
+
+constexpr uint32_t kBootloaderBaudRate = 115200;
+constexpr uint32_t kSerialResultBase = 0xFFFFFF00u;
+constexpr int kFontPoints = 8;
+constexpr int kItemPadding = 2;
+constexpr COLORREF kLinkLocalColour = RGB(0, 192, 0);
+constexpr COLORREF kOtherSubnetColour = RGB(128, 128, 128);
+constexpr size_t kPortPrefixChars = 4;  // "\\.\"
+
+// The worker may still answer a version request after the dialog has gone; its messages then
+// find no window instead of a freed sink. One Discover dialog exists at a time.
+class DialogSink : public platform::MessageSink {
+public:
+    void attach(HWND window) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        window_ = window;
+    }
+    bool post(platform::WindowMessage message) override {
+        HWND window = current();
+        return window && platform::NativeWindowSink(window).post(std::move(message));
+    }
+    intptr_t send(platform::WindowMessage message) override {
+        HWND window = current();
+        return window ? platform::NativeWindowSink(window).send(std::move(message)) : 0;
+    }
+
+private:
+    HWND current() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return window_;
+    }
+    std::mutex mutex_;
+    HWND window_ = nullptr;
+};
+
+DialogSink dialogSink;
+
+struct DiscoverState {
+    bool networkMode = true;
+    HFONT normalFont = nullptr;
+    HFONT boldFont = nullptr;
+};
+
+DiscoverState state;
+
+unsigned __stdcall runNetworkDiscoveryThread(void* window) {
+    ip_discover_thread(static_cast<platform::WindowHandle>(window));
+    return 0;
+}
+
+unsigned __stdcall runSerialDiscoveryThread(void* window) {
+    com_discover_thread(static_cast<platform::WindowHandle>(window));
+    return 0;
+}
+
+HWND unitList(HWND dialog) { return GetDlgItem(dialog, IDC_UNIT_LIST); }
+
+int entryCount(HWND dialog) { return static_cast<int>(SendMessageW(unitList(dialog), LB_GETCOUNT, 0, 0)); }
+
+UnitEntry* entryAt(HWND dialog, int index) {
+    LRESULT data = SendMessageW(unitList(dialog), LB_GETITEMDATA, index, 0);
+    return data == LB_ERR ? nullptr : reinterpret_cast<UnitEntry*>(data);
+}
+
+UnitEntry* selectedEntry(HWND dialog) {
+    int index = static_cast<int>(SendMessageW(unitList(dialog), LB_GETCURSEL, 0, 0));
+    return index == LB_ERR ? nullptr : entryAt(dialog, index);
+}
+
+template <typename Match>
+bool alreadyListed(HWND dialog, Match matches) {
+    for (int index = 0; index < entryCount(dialog); ++index) {
+        UnitEntry* entry = entryAt(dialog, index);
+        if (entry && matches(*entry)) return true;
+    }
+    return false;
+}
+
+// Serial units keep the order of their reports; network units are placed by WM_COMPAREITEM.
+// LB_INSERTSTRING never sorts, whatever the list's style says.
+void addEntry(HWND dialog, std::unique_ptr<UnitEntry> entry) {
+    UINT message = state.networkMode ? LB_ADDSTRING : LB_INSERTSTRING;
+    WPARAM position = state.networkMode ? 0 : static_cast<WPARAM>(-1);
+    LRESULT index = SendMessageW(unitList(dialog), message, position, reinterpret_cast<LPARAM>(entry.get()));
+    if (index >= 0) entry.release();
+}
+
+HFONT createListFont(HWND dialog, int weight) {
+    HDC context = GetDC(dialog);
+    int pixelsPerInch = GetDeviceCaps(context, LOGPIXELSY);
+    ReleaseDC(dialog, context);
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(kFontPoints * pixelsPerInch / 72.0));
+    font.lfWeight = weight;
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    std::wcsncpy(font.lfFaceName, uiString(153), LF_FACESIZE - 1);
+    return CreateFontIndirectW(&font);
+}
+
+int textHeight(HDC context, HFONT font) {
+    HGDIOBJ previous = SelectObject(context, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(context, &metrics);
+    SelectObject(context, previous);
+    return metrics.tmHeight;
+}
+
+// Sent once, before WM_INITDIALOG: the fonts are made here because the height depends on them.
+void onMeasureItem(HWND dialog, MEASUREITEMSTRUCT& measure) {
+    if (!state.normalFont) state.normalFont = createListFont(dialog, FW_NORMAL);
+    if (!state.boldFont) state.boldFont = createListFont(dialog, FW_BOLD);
+    HWND list = unitList(dialog);
+    HDC context = GetDC(list);
+    measure.itemHeight = static_cast<UINT>(textHeight(context, state.boldFont) + kItemPadding);
+    ReleaseDC(list, context);
+}
+
+int compareEntries(const COMPAREITEMSTRUCT& compare) {
+    auto* a = reinterpret_cast<const UnitEntry*>(compare.itemData1);
+    auto* b = reinterpret_cast<const UnitEntry*>(compare.itemData2);
+    if (!a || !b || a->bootload == b->bootload) return 0;
+    return a->bootload ? -1 : 1;
+}
+
+void drawEntry(const DRAWITEMSTRUCT& draw) {
+    if (!(draw.itemAction & (ODA_DRAWENTIRE | ODA_SELECT | ODA_FOCUS))) return;
+    auto* entry = reinterpret_cast<const UnitEntry*>(draw.itemData);
+    HDC context = draw.hDC;
+    HGDIOBJ previousFont = SelectObject(context, entry->bootload ? state.boldFont : state.normalFont);
+    COLORREF previousText = GetTextColor(context);
+    COLORREF previousBack = GetBkColor(context);
+    RECT box = draw.rcItem;
+    if (draw.itemState & ODS_SELECTED) {
+        FillRect(context, &box, GetSysColorBrush(COLOR_HIGHLIGHT));
+        SetTextColor(context, GetSysColor(COLOR_HIGHLIGHTTEXT));
+        SetBkColor(context, GetSysColor(COLOR_HIGHLIGHT));
+    } else {
+        FillRect(context, &box, GetSysColorBrush(COLOR_WINDOW));
+        SetBkColor(context, GetSysColor(COLOR_WINDOW));
+        if (entry->linkLocal) {
+            SetTextColor(context, kLinkLocalColour);
+        } else if (entry->otherSubnet) {
+            SetTextColor(context, kOtherSubnetColour);
+        }
+    }
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(context, &metrics);
+    int top = (box.top + box.bottom - metrics.tmHeight) / 2;
+    TextOutW(context, 0, top, entry->displayText, static_cast<int>(std::wcslen(entry->displayText)));
+    SelectObject(context, previousFont);
+    SetTextColor(context, previousText);
+    SetBkColor(context, previousBack);
+    if (draw.itemState & ODS_FOCUS) DrawFocusRect(context, &box);
+}
+
+void onNetworkUnitFound(HWND dialog, WPARAM flags, LPARAM address) {
+    auto ipAddress = static_cast<uint32_t>(address);
+    if (alreadyListed(dialog, [&](const UnitEntry& entry) { return entry.ipAddress == ipAddress; })) return;
+    auto entry = std::make_unique<UnitEntry>();
+    entry->ipAddress = ipAddress;
+    entry->bootload = (flags & UNIT_FLAG_BOOTLOAD) ? 1 : 0;
+    entry->linkLocal = (flags & UNIT_FLAG_LINK_LOCAL) ? 1 : 0;
+    entry->otherSubnet = (flags & UNIT_FLAG_OTHER_SUBNET) ? 1 : 0;
+    const auto* octets = reinterpret_cast<const unsigned char*>(&ipAddress);
+    std::swprintf(entry->displayText, std::size(entry->displayText), L"%u.%u.%u.%u", octets[0], octets[1],
+                  octets[2], octets[3]);
+    addEntry(dialog, std::move(entry));
+}
+
+void onSerialUnitFound(HWND dialog, WPARAM mode, LPARAM port) {
+    auto portIndex = static_cast<uint32_t>(port);
+    if (alreadyListed(dialog, [&](const UnitEntry& entry) { return entry.ipAddress == 0 && entry.portIndex == portIndex; })) {
+        return;
+    }
+    auto entry = std::make_unique<UnitEntry>();
+    entry->bootload = (mode & 1) ? 1 : 0;
+    entry->portIndex = portIndex;
+    std::wstring name = comPortAt(portIndex);
+    if (name.size() > kPortPrefixChars) name.erase(0, kPortPrefixChars);
+    std::wcsncpy(entry->displayText, name.c_str(), std::size(entry->displayText) - 1);
+    addEntry(dialog, std::move(entry));
+}
+
+void enableVersionControls(HWND dialog, bool on) {
+    for (int id : {IDC_BOOTLOADER_VERSION, IDC_BOOTLOADER_VERSION_LABEL, IDC_APP_VERSION_LABEL, IDC_APP_VERSION}) {
+        EnableWindow(GetDlgItem(dialog, id), on);
+    }
+}
+
+void setVersionTexts(HWND dialog, const wchar_t* text) {
+    SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, text);
+    SetDlgItemTextW(dialog, IDC_APP_VERSION, text);
+}
+
+void requestVersions(const UnitEntry& entry) {
+    auto request = std::make_unique<DeviceRequest>();
+    request->window = &dialogSink;
+    if (entry.ipAddress != 0) {
+        request->transport = std::make_unique<EthernetTransport>(entry.ipAddress);
+    } else {
+        request->transport = std::make_unique<COMTransport>(comPortAt(entry.portIndex), kBootloaderBaudRate);
+    }
+    postDeviceRequest(std::move(request));
+}
+
+void onSelectionChanged(HWND dialog) {
+    UnitEntry* entry = selectedEntry(dialog);
+    if (!entry) {
+        enableVersionControls(dialog, false);
+        setVersionTexts(dialog, L"");
+        return;
+    }
+    stopDiscovery();
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    if (entry->bootload) {
+        enableVersionControls(dialog, true);
+        setVersionTexts(dialog, uiString(134));
+        requestVersions(*entry);
+    } else {
+        enableVersionControls(dialog, false);
+        setVersionTexts(dialog, L"");
+    }
+}
+
+void showVersion(HWND dialog, int id, unsigned major, unsigned minor) {
+    wchar_t text[32];
+    std::swprintf(text, std::size(text), L"%u.%u", major, minor);
+    SetDlgItemTextW(dialog, id, text);
+}
+
+void onApplicationVersion(HWND dialog, LPARAM version) {
+    auto value = static_cast<uint32_t>(version);
+    if (value == 0 || value == APP_VERSION_NONE) {
+        SetDlgItemTextW(dialog, IDC_APP_VERSION, uiString(136));
+        return;
+    }
+    showVersion(dialog, IDC_APP_VERSION, value >> 16, value & 0xFFFF);
+}
+
+// A unit still in its application is allowed, with a reminder.
+void onChoose(HWND dialog) {
+    UnitEntry* entry = selectedEntry(dialog);
+    if (!entry) {
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
+    if (!entry->bootload) MessageBoxW(dialog, uiString(116), uiString(115), MB_OK | MB_ICONINFORMATION);
+    EndDialog(dialog, static_cast<INT_PTR>(discoverResultOf(*entry)));
+}
+
+void onInitDialog(HWND dialog, bool networkMode) {
+    HWND list = unitList(dialog);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont), FALSE);
+    state.networkMode = networkMode;
+    if (!networkMode) SetWindowLongPtrW(list, GWL_STYLE, GetWindowLongPtrW(list, GWL_STYLE) & ~LBS_SORT);
+    startDiscovery(dialog, networkMode);
+}
+
+void onDestroy(HWND dialog) {
+    stopDiscovery();
+    dialogSink.attach(nullptr);
+    DeleteObject(state.normalFont);
+    DeleteObject(state.boldFont);
+    state.normalFont = nullptr;
+    state.boldFont = nullptr;
+    for (int index = 0; index < entryCount(dialog); ++index) delete entryAt(dialog, index);
+}
+
+bool onWorkerMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WMU_NETWORK_UNIT_FOUND:
+            onNetworkUnitFound(dialog, wParam, lParam);
+            return true;
+        case WMU_SERIAL_UNIT_FOUND:
+            onSerialUnitFound(dialog, wParam, lParam);
+            return true;
+        case WMU_BOOTLOADER_FOUND:
+            showVersion(dialog, IDC_BOOTLOADER_VERSION, (wParam >> 8) & 0xFF, wParam & 0xFF);
+            return true;
+        case WMU_NO_BOOTLOADER:
+            SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, uiString(136));
+            return true;
+        case WMU_APP_VERSION:
+            onApplicationVersion(dialog, lParam);
+            return true;
+        case WMU_QUERY_DONE:
+            if (!state.networkMode) startDiscovery(dialog, false);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void onCommand(HWND dialog, WORD id, WORD notification) {
+    switch (id) {
+        case IDC_UNIT_LIST:
+            if (notification == LBN_SELCHANGE) onSelectionChanged(dialog);
+            if (notification == LBN_DBLCLK) onChoose(dialog);
+            break;
+        case IDOK:
+            onChoose(dialog);
+            break;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            break;
+        default:
+            break;
+    }
+}
+
+INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_MEASUREITEM:
+            onMeasureItem(dialog, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_INITDIALOG:
+            onInitDialog(dialog, lParam != 0);
+            return TRUE;
+        case WM_COMPAREITEM:
+            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, compareEntries(*reinterpret_cast<COMPAREITEMSTRUCT*>(lParam)));
+            return TRUE;
+        case WM_DRAWITEM: {
+            auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            if (draw->itemID == static_cast<UINT>(-1) || draw->itemData == 0) return FALSE;
+            drawEntry(*draw);
+            return TRUE;
+        }
+        case WM_COMMAND:
+            onCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+            return TRUE;
+        case WM_DESTROY:
+            onDestroy(dialog);
+            return TRUE;
+        default:
+            return onWorkerMessage(dialog, message, wParam, lParam) ? TRUE : FALSE;
+    }
+}
+
+}  // namespace
+
+void startDiscovery(HWND dialog, bool networkMode) {
+    if (discoveryThread) CloseHandle(discoveryThread);
+    dialogSink.attach(dialog);
+    discoveryStop = false;
+    auto entry = networkMode ? runNetworkDiscoveryThread : runSerialDiscoveryThread;
+    uintptr_t handle = _beginthreadex(nullptr, 0, entry, static_cast<platform::MessageSink*>(&dialogSink), 0, nullptr);
+    discoveryThread = reinterpret_cast<HANDLE>(handle);
+}
+
+void stopDiscovery() {
+    discoveryStop = true;
+    if (!discoveryThread) return;
+    WaitForSingleObject(discoveryThread, INFINITE);
+    CloseHandle(discoveryThread);
+    discoveryThread = nullptr;
+}
+
+uint32_t discoverResultOf(const UnitEntry& entry) {
+    return entry.ipAddress != 0 ? entry.ipAddress : (kSerialResultBase | entry.portIndex);
+}
+
+INT_PTR showDiscoverDialog(HINSTANCE instance, HWND owner, bool networkMode) {
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_DISCOVER), owner, discoverDialogProc, networkMode ? 1 : 0);
+}
