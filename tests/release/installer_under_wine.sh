@@ -1,0 +1,64 @@
+#!/bin/bash
+# The Windows installer in a fresh Wine prefix: silent install (/S), files, Start-menu entries and
+# uninstall entry in place, the program started from its Start-menu shortcut shows its main
+# window ("FWUPDATER" class) and closes on request, then a silent uninstall removes it.
+# Runs itself inside a private network namespace and on its own Xvfb display; every wait is bounded.
+# Usage: installer_under_wine.sh SETUP_EXE WINDOW_PROBE_EXE
+set -u
+SETUP=$(readlink -f "$1")
+PROBE=$(readlink -f "$2")
+
+if [ -z "${ZT_RELEASE_IN_NAMESPACE:-}" ]; then
+    ZT_RELEASE_IN_NAMESPACE=1 exec timeout 300 unshare -n "$0" "$@"
+fi
+ip link set lo up
+
+WORK=$(mktemp -d /tmp/zt-release.XXXXXX)
+# A prefix of its own, so its wineserver runs inside this namespace; no host menu entries.
+export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+PIDS=()
+cleanup() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    wineserver -k 2>/dev/null
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+DISPLAY_NUMBER=150
+while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 199 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
+Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+PIDS+=($!)
+export DISPLAY=:$DISPLAY_NUMBER
+
+FAILED=0
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1; shift
+    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; FAILED=$((FAILED + 1)); fi
+}
+
+timeout 120 wineboot --init >/dev/null 2>&1
+check "silent install exits 0" timeout 120 wine "$SETUP" /S
+
+user_dir=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData 2>/dev/null | grep -v /Public/ | head -1)
+install_dir="$user_dir/Local/Programs/ZT Series Firmware Updater"
+menu_dir="$user_dir/Roaming/Microsoft/Windows/Start Menu/Programs/ZT Series Firmware Updater"
+for file in ztupdater.exe ztupdate.exe README.txt Uninstall.exe; do
+    check "installed $file (per user, no administrator)" test -f "$install_dir/$file"
+done
+check "Start-menu entry" test -f "$menu_dir/ZT Series Firmware Updater.lnk"
+check "Start-menu uninstaller entry" test -f "$menu_dir/Uninstall.lnk"
+check "uninstall entry in the user's registry" grep -q 'ZTSeriesFirmwareUpdater' "$WINEPREFIX/user.reg"
+
+shortcut='C:\users\'"$(basename "$(dirname "$user_dir")")"'\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\ZT Series Firmware Updater\ZT Series Firmware Updater.lnk'
+wine start "$shortcut" &
+PIDS+=($!)
+check "program started from the Start menu shows its FWUPDATER window and closes" \
+    timeout 120 wine "$PROBE" FWUPDATER 60
+
+check "silent uninstall exits 0" timeout 120 wine "$install_dir/Uninstall.exe" /S "_?=$(winepath -w "$install_dir")"
+check "program removed" test ! -e "$install_dir/ztupdater.exe"
+check "Start-menu folder removed" test ! -e "$menu_dir"
+
+[ $FAILED = 0 ] && echo "installer under Wine: all checks passed" || echo "installer under Wine: $FAILED checks failed"
+[ $FAILED = 0 ]
