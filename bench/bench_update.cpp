@@ -1,15 +1,17 @@
 // Full update of the embedded images against a running zt-unit-sim, timed, beside the floor
-// the link allows: a bare request/reply loop of the same frame sizes over UDP on loopback, or
-// the wire time of the same bytes at 115200 baud for a serial line.
+// the link allows: a bare request/reply loop of the same frame sizes over UDP on loopback,
+// answered by another process as the simulator is; or the wire time of the same bytes at
+// 115200 baud for a serial line.
 //
-//   bench_update --udp PORT        (simulator bound on 127.0.0.1, bootload mode)
-//   bench_update --serial PATH     (simulator's pseudo-terminal, paced at 115200 baud)
+//   bench_update --udp PORT SIZES      update; writes the request/reply sizes to SIZES
+//   bench_update --respond PORT SIZES  bare responder on 127.0.0.1:PORT for those sizes
+//   bench_update --bare PORT SIZES     bare request/reply loop against the responder
+//   bench_update --serial PATH         update over the simulator's paced pseudo-terminal
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bootloader/update_sequence.h"
@@ -62,53 +64,77 @@ public:
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Requests of the recorded sizes to an in-process responder that answers each at once with a
-// datagram of the recorded reply size.
-double bareUdpLoop(const std::vector<std::pair<uint32_t, uint32_t>>& exchanges) {
-    const uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
+using Exchanges = std::vector<std::pair<uint32_t, uint32_t>>;
+
+void saveExchanges(const char* path, const Exchanges& exchanges) {
+    std::FILE* f = std::fopen(path, "w");
+    if (!f) return;
+    for (const auto& [request, reply] : exchanges) std::fprintf(f, "%u %u\n", request, reply);
+    std::fclose(f);
+}
+
+Exchanges loadExchanges(const char* path) {
+    Exchanges exchanges;
+    std::FILE* f = std::fopen(path, "r");
+    if (!f) return exchanges;
+    unsigned request = 0;
+    unsigned reply = 0;
+    while (std::fscanf(f, "%u %u", &request, &reply) == 2) exchanges.emplace_back(request, reply);
+    std::fclose(f);
+    return exchanges;
+}
+
+// Answers each request at once with a datagram of the recorded reply size.
+int respond(uint16_t port, const Exchanges& exchanges) {
     platform::Socket server;
-    server.openUdp();
-    server.bind(loopback, 0);
-    server.setReceiveTimeout(1000);
-    const uint16_t serverPort = server.localPort();
-    std::thread responder([&] {
-        uint8_t buffer[4096] = {};
-        for (const auto& [request, reply] : exchanges) {
-            uint32_t from = 0;
-            uint16_t fromPort = 0;
-            if (server.receiveFrom(buffer, sizeof buffer, &from, &fromPort) < 0) return;
-            if (reply) server.sendTo(buffer, reply, from, fromPort);
-        }
-    });
+    if (!server.openUdp() || !server.bind(platform::ipv4Address(127, 0, 0, 1), port)) return 1;
+    server.setReceiveTimeout(5000);
+    uint8_t buffer[4096] = {};
+    for (const auto& [request, reply] : exchanges) {
+        uint32_t from = 0;
+        uint16_t fromPort = 0;
+        if (server.receiveFrom(buffer, sizeof buffer, &from, &fromPort) < 0) return 1;
+        if (reply) server.sendTo(buffer, reply, from, fromPort);
+    }
+    return 0;
+}
+
+// Requests of the recorded sizes, each waiting for its reply.
+int bareLoop(uint16_t port, const Exchanges& exchanges) {
     platform::Socket client;
     client.openUdp();
     client.setReceiveTimeout(1000);
     uint8_t buffer[4096] = {};
     const auto start = Clock::now();
     for (const auto& [request, reply] : exchanges) {
-        client.sendTo(buffer, request, loopback, serverPort);
-        if (reply) client.receive(buffer, sizeof buffer);
+        client.sendTo(buffer, request, platform::ipv4Address(127, 0, 0, 1), port);
+        if (reply && client.receive(buffer, sizeof buffer) < 0) return 1;
     }
-    const double elapsed = seconds(Clock::now() - start);
-    responder.join();
-    return elapsed;
+    std::printf("bare request/reply loop, same sizes: %.2f s\n", seconds(Clock::now() - start));
+    return 0;
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_update --udp PORT | --serial PATH\n");
+    std::fprintf(stderr,
+                 "usage: bench_update --udp PORT SIZES | --respond PORT SIZES | --bare PORT SIZES | --serial PATH\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return usage();
+    if (argc < 3) return usage();
     const std::string mode = argv[1];
+    if ((mode == "--respond" || mode == "--bare") && argc == 4) {
+        const auto port = static_cast<uint16_t>(std::stoi(argv[2]));
+        const Exchanges exchanges = loadExchanges(argv[3]);
+        return mode == "--respond" ? respond(port, exchanges) : bareLoop(port, exchanges);
+    }
     std::unique_ptr<Transport> link;
-    if (mode == "--udp") {
+    if (mode == "--udp" && argc == 4) {
         link = std::make_unique<EthernetTransport>(platform::ipv4Address(127, 0, 0, 1),
                                                    static_cast<uint16_t>(std::stoi(argv[2])));
-    } else if (mode == "--serial") {
+    } else if (mode == "--serial" && argc == 3) {
         link = std::make_unique<COMTransport>(platform::fromUtf8(argv[2]), 115200);
     } else {
         return usage();
@@ -130,14 +156,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "update did not complete (message 0x%X)\n", result);
         return 1;
     }
-    const auto& exchanges = recorder->exchanges;
-    std::printf("update: %zu frames sent, %llu bytes out, %llu bytes in, %.2f s\n", exchanges.size(),
+    std::printf("update: %zu frames sent, %llu bytes out, %llu bytes in, %.2f s\n", recorder->exchanges.size(),
                 static_cast<unsigned long long>(recorder->bytesSent),
                 static_cast<unsigned long long>(recorder->bytesReceived), updateSeconds);
     if (mode == "--udp") {
-        const double bare = bareUdpLoop(exchanges);
-        std::printf("bare request/reply loop, same sizes: %.2f s\n", bare);
-        std::printf("ratio update / bare loop: %.2f (target <= 1.30)\n", updateSeconds / bare);
+        saveExchanges(argv[3], recorder->exchanges);
     } else {
         const double wire = static_cast<double>(recorder->bytesSent + recorder->bytesReceived) * 10.0 / 115200.0;
         std::printf("wire time at 115200 baud, 10 bits a byte: %.2f s\n", wire);

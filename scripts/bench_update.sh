@@ -23,8 +23,21 @@ start_sim() {
 if [ "$which" = all ] || [ "$which" = udp ]; then
     echo "== UDP on loopback"
     start_sim --udp-port 0 --no-serial
-    "$build/bench/bench_update" --udp "$(sed -n 's/^udp 127.0.0.1://p' "$sim_out")"
+    sizes=$(mktemp)
+    update_line=$("$build/bench/bench_update" --udp "$(sed -n 's/^udp 127.0.0.1://p' "$sim_out")" "$sizes")
+    echo "$update_line"
     kill $sim; wait $sim 2>/dev/null || true
+    # The bare loop's responder is a process of its own, as the simulator is.
+    port=47123
+    "$build/bench/bench_update" --respond $port "$sizes" & responder=$!
+    sleep 0.3
+    bare_line=$("$build/bench/bench_update" --bare $port "$sizes")
+    wait $responder || true
+    rm -f "$sizes"
+    echo "$bare_line"
+    awk -v u="$update_line" -v b="$bare_line" 'BEGIN {
+        n = split(u, uw, " "); m = split(b, bw, " ")
+        printf "ratio update / bare loop: %.2f (target <= 1.30)\n", uw[n - 1] / bw[m - 1] }' 
 fi
 if [ "$which" = all ] || [ "$which" = serial ]; then
     echo "== pseudo-terminal paced at 115200 baud"

@@ -171,7 +171,12 @@ void readBootloader(UnitHost& host, uint64_t now) {
     long got = host.bootloader.receive(buffer, sizeof buffer, from);
     if (got <= 0) return;
     for (Outgoing& o : host.unit->onBootloaderDatagram(buffer, static_cast<size_t>(got), now / 1000)) {
-        host.datagrams.push_back({o.dueMs, std::move(o.bytes), from});
+        // A reply due now leaves at once rather than on the next turn of the loop.
+        if (o.dueMs <= now / 1000 && host.datagrams.empty()) {
+            host.bootloader.send(o.bytes.data(), o.bytes.size(), from);
+        } else {
+            host.datagrams.push_back({o.dueMs, std::move(o.bytes), from});
+        }
     }
 }
 

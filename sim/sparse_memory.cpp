@@ -1,8 +1,17 @@
 // Paged sparse memory.
 #include "sim/sparse_memory.h"
 
+SparseMemory::Page& SparseMemory::pageFor(uint32_t address) {
+    const uint32_t index = address / kPageSize;
+    if (!lastPage_ || lastPageIndex_ != index) {
+        lastPage_ = &pages_[index];
+        lastPageIndex_ = index;
+    }
+    return *lastPage_;
+}
+
 bool SparseMemory::write(uint32_t address, uint8_t value) {
-    Page& page = pages_[address / kPageSize];
+    Page& page = pageFor(address);
     uint32_t offset = address % kPageSize;
     bool conflict = page.written[offset] && page.data[offset] != value;
     page.data[offset] = value;
