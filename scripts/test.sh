@@ -30,3 +30,6 @@ cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows -j2
 wineserver -k >/dev/null 2>&1 || true
+
+# The release artefacts, built afresh and checked as an installer meets them.
+scripts/release_check.sh
