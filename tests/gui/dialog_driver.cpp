@@ -1,0 +1,608 @@
+// Drives the dialogs of the running ztupdater.exe from outside, as a user would: opens them
+// through the main window, reads their controls, the listed units (from the program's memory)
+// and the drawn pixels, and saves screenshots. One scenario per run; exit code 0 when every
+// check of it held.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "discovery/discover_dialog.h"
+#include "resources/resource.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool condition, const char* what) {
+    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
+    std::fflush(stdout);
+    if (!condition) ++failures;
+}
+
+void check(bool condition, const std::wstring& what) {
+    check(condition, std::string(what.begin(), what.end()).c_str());
+}
+
+bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+HWND mainWindow() { return FindWindowW(L"FWUPDATER", nullptr); }
+
+std::wstring textOf(HWND window) {
+    wchar_t buffer[4096] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &copied);
+    return buffer;
+}
+
+HWND findDialog(const wchar_t* title) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+HWND waitDialog(const wchar_t* title, DWORD timeoutMs) {
+    HWND dialog = nullptr;
+    waitFor([&] { return (dialog = findDialog(title)) != nullptr; }, timeoutMs);
+    check(dialog != nullptr, std::wstring(L"dialog \"") + title + L"\" appears");
+    return dialog;
+}
+
+bool gone(HWND window, DWORD timeoutMs) {
+    return waitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
+}
+
+bool visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+std::wstring itemText(HWND dialog, int id) { return textOf(GetDlgItem(dialog, id)); }
+
+void command(HWND window, int id, WORD code = BN_CLICKED) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+// Presses OK on a message box with this title, after checking its text.
+bool answerBox(const wchar_t* title, const wchar_t* expectedText, DWORD timeoutMs) {
+    HWND box = waitDialog(title, timeoutMs);
+    if (!box) return false;
+    std::wstring longest;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        GetClassNameW(child, className, 32);
+        std::wstring text = textOf(child);
+        if (_wcsicmp(className, L"Static") == 0 && text.size() > longest.size()) longest = text;
+    }
+    if (expectedText) {
+        if (longest != expectedText) std::printf("     box text: %ls\n", longest.c_str());
+        check(longest == expectedText, std::wstring(L"box reads \"") + expectedText + L"\"");
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return gone(box, 5000);
+}
+
+// --- pixels and screenshots ------------------------------------------------------------------
+
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb;  // 0xRRGGBB, rows top down
+};
+
+Pixels grab(const RECT& area) {
+    Pixels out;
+    out.width = area.right - area.left;
+    out.height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = out.width;
+    info.bmiHeader.biHeight = -out.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, out.width, out.height, screen, area.left, area.top, SRCCOPY);
+    const auto* data = static_cast<const uint32_t*>(bits);
+    out.rgb.assign(data, data + out.width * out.height);
+    for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+uint32_t rgbOf(COLORREF colour) { return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour); }
+
+int countColour(const Pixels& pixels, uint32_t rgb) {
+    int count = 0;
+    for (uint32_t value : pixels.rgb) count += value == rgb;
+    return count;
+}
+
+int countDark(const Pixels& pixels) {
+    int count = 0;
+    for (uint32_t value : pixels.rgb) count += ((value >> 16) & 0xFF) + ((value >> 8) & 0xFF) + (value & 0xFF) < 200;
+    return count;
+}
+
+// The whole screen as a 24-bit BMP in ZT_SHOTS (the test script turns them into PNG).
+void screenshot(const char* name) {
+    const char* folder = std::getenv("ZT_SHOTS");
+    if (!folder) return;
+    Sleep(300);
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    Pixels pixels = grab(screen);
+    int rowBytes = (pixels.width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = pixels.width;
+    header.biHeight = -pixels.height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + rowBytes * pixels.height;
+    std::string path = std::string(folder) + "\\" + name + ".bmp";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return;
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::vector<unsigned char> row(rowBytes, 0);
+    for (int y = 0; y < pixels.height; ++y) {
+        for (int x = 0; x < pixels.width; ++x) {
+            uint32_t value = pixels.rgb[y * pixels.width + x];
+            row[x * 3] = value & 0xFF;
+            row[x * 3 + 1] = (value >> 8) & 0xFF;
+            row[x * 3 + 2] = (value >> 16) & 0xFF;
+        }
+        std::fwrite(row.data(), 1, row.size(), out);
+    }
+    std::fclose(out);
+    std::printf("     screenshot %s\n", name);
+}
+
+// --- the Discover dialog ---------------------------------------------------------------------
+
+// The entries the program's list box points at, read from its memory, in list order.
+std::vector<UnitEntry> listedUnits(HWND dialog) {
+    std::vector<UnitEntry> units;
+    HWND list = GetDlgItem(dialog, IDC_UNIT_LIST);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (!process) return units;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT index = 0; index < count; ++index) {
+        LRESULT data = SendMessageW(list, LB_GETITEMDATA, index, 0);
+        UnitEntry entry;
+        SIZE_T read = 0;
+        if (data != LB_ERR && ReadProcessMemory(process, reinterpret_cast<void*>(data), &entry, sizeof entry, &read) &&
+            read == sizeof entry) {
+            units.push_back(entry);
+        }
+    }
+    CloseHandle(process);
+    return units;
+}
+
+int indexOf(const std::vector<UnitEntry>& units, const wchar_t* text) {
+    for (size_t k = 0; k < units.size(); ++k) {
+        if (std::wcscmp(units[k].displayText, text) == 0) return static_cast<int>(k);
+    }
+    return -1;
+}
+
+void printUnits(const std::vector<UnitEntry>& units) {
+    for (const UnitEntry& unit : units) {
+        std::printf("     %-16ls bootload %u link-local %u other-subnet %u port %u\n", unit.displayText, unit.bootload,
+                    unit.linkLocal, unit.otherSubnet, unit.portIndex);
+    }
+}
+
+// The drawn row of list entry `index`, on the screen.
+Pixels rowPixels(HWND dialog, int index) {
+    HWND list = GetDlgItem(dialog, IDC_UNIT_LIST);
+    int height = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+    int top = static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+    RECT client{};
+    GetClientRect(list, &client);
+    POINT origin{0, (index - top) * height};
+    ClientToScreen(list, &origin);
+    RECT row{origin.x, origin.y, origin.x + client.right, origin.y + height};
+    return grab(row);
+}
+
+HWND openDiscover(bool networkMode) {
+    PostMessageW(GetDlgItem(mainWindow(), networkMode ? IDC_IP_RADIO : IDC_COM_RADIO), BM_CLICK, 0, 0);
+    Sleep(300);
+    command(mainWindow(), IDC_DISCOVER);
+    return waitDialog(L"Discover", 10000);
+}
+
+void selectUnit(HWND dialog, int index) {
+    SendDlgItemMessageW(dialog, IDC_UNIT_LIST, LB_SETCURSEL, index, 0);
+    command(dialog, IDC_UNIT_LIST, LBN_SELCHANGE);
+}
+
+bool versionsShow(HWND dialog, const wchar_t* bootloader, const wchar_t* application) {
+    return waitFor([&] {
+        return itemText(dialog, IDC_BOOTLOADER_VERSION) == bootloader && itemText(dialog, IDC_APP_VERSION) == application;
+    }, 15000);
+}
+
+// Opened in network mode: the application-mode units, the one on another subnet and the
+// link-local one, each once. The dialog stays open for discover-bootload.
+int discoverNetworkFirst(int expected) {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return failures;
+    check(!enabled(dialog, IDOK), "OK disabled while nothing is selected");
+    check(!enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && !enabled(dialog, IDC_APP_VERSION_LABEL),
+          "version labels disabled at start");
+    check(waitFor([&] { return static_cast<int>(listedUnits(dialog).size()) >= expected; }, 30000),
+          "the first units are listed");
+    Sleep(8000);  // more discovery cycles: every unit answers again
+    std::vector<UnitEntry> units = listedUnits(dialog);
+    printUnits(units);
+    check(static_cast<int>(units.size()) == expected, "each unit listed once despite repeated replies");
+    return failures;
+}
+
+int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, const wchar_t* green) {
+    HWND dialog = waitDialog(L"Discover", 5000);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, bootloadUnit) >= 0; }, 30000),
+          "the bootload-mode unit reported later is listed");
+    Sleep(500);
+    units = listedUnits(dialog);
+    printUnits(units);
+    int bootload = indexOf(units, bootloadUnit);
+    check(bootload == 0 && units[0].bootload == 1, "the bootload-mode unit is drawn above the earlier ones");
+    for (size_t k = 1; k < units.size(); ++k) check(units[k].bootload == 0, "the others are in application mode");
+    int greyIndex = indexOf(units, grey);
+    int greenIndex = indexOf(units, green);
+    check(greyIndex >= 0 && units[greyIndex].otherSubnet == 1 && units[greyIndex].linkLocal == 0,
+          "the unit outside the computer's subnets is flagged other-subnet");
+    check(greenIndex >= 0 && units[greenIndex].linkLocal == 1 && units[greenIndex].otherSubnet == 1,
+          "the link-local unit on no local subnet has both flags");
+    if (greyIndex < 0 || greenIndex < 0 || bootload < 0) return failures;
+    int plain = -1;
+    for (size_t k = 0; k < units.size() && plain < 0; ++k) {
+        if (!units[k].bootload && !units[k].linkLocal && !units[k].otherSubnet) plain = static_cast<int>(k);
+    }
+    check(plain >= 0, "a plain application-mode unit is listed");
+    if (plain < 0) return failures;
+    const uint32_t kGreen = 0x00C000, kGrey = 0x808080;
+    Pixels greyRow = rowPixels(dialog, greyIndex), greenRow = rowPixels(dialog, greenIndex);
+    Pixels plainRow = rowPixels(dialog, plain), boldRow = rowPixels(dialog, bootload);
+    check(countColour(greyRow, kGrey) > 20 && countColour(greyRow, kGreen) == 0, "other-subnet unit drawn grey");
+    check(countColour(greenRow, kGreen) > 20 && countColour(greenRow, kGrey) == 0, "green wins over grey");
+    check(countColour(plainRow, kGreen) == 0 && countColour(plainRow, kGrey) == 0 && countDark(plainRow) > 20,
+          "a unit on the local subnet drawn in the text colour");
+    std::printf("     ink: bold row %d, plain row %d\n", countDark(boldRow), countDark(plainRow));
+    check(countDark(boldRow) > countDark(plainRow) * 6 / 5, "the bootload-mode unit drawn bold");
+    screenshot("discover-network");
+
+    selectUnit(dialog, greyIndex);
+    check(waitFor([&] { return enabled(dialog, IDOK); }, 3000), "a selection enables OK");
+    check(!enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && itemText(dialog, IDC_BOOTLOADER_VERSION).empty(),
+          "an application-mode unit: no versions asked for");
+    selectUnit(dialog, bootload);
+    check(waitFor([&] { return enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && enabled(dialog, IDC_APP_VERSION_LABEL); }, 3000),
+          "a bootload-mode unit: version labels enabled");
+    check(versionsShow(dialog, L"3.1", L"1.0"), "its versions: bootloader 3.1, application 1.0");
+    screenshot("discover-versions");
+    command(dialog, IDOK);
+    check(gone(dialog, 5000), "OK closes the dialog");
+    return failures;
+}
+
+// The address control's four fields joined left to right (its messages take pointers that do
+// not cross processes).
+std::wstring shownAddress() {
+    std::vector<std::pair<LONG, std::wstring>> fields;
+    for (HWND child = GetWindow(GetDlgItem(mainWindow(), IDC_IP_ADDRESS), GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT box{};
+        GetWindowRect(child, &box);
+        fields.emplace_back(box.left, textOf(child));
+    }
+    std::sort(fields.begin(), fields.end());
+    std::wstring text;
+    for (const auto& field : fields) text += (text.empty() ? L"" : L".") + field.second;
+    return text;
+}
+
+// The main window takes the chosen address and asks the unit: a bootload-mode unit enables
+// Update, one running its application Enter Bootload.
+int discoverReturned(const wchar_t* address, bool bootloadMode) {
+    HWND window = mainWindow();
+    check(waitFor([&] { return shownAddress() == address; }, 5000), "the main window shows the chosen address");
+    if (bootloadMode) {
+        check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 15000),
+              "the main window queried the unit: Update and Exit Bootload enabled");
+    } else {
+        check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD) && !enabled(window, IDC_UPDATE); }, 15000),
+              "the main window queried the unit: Enter Bootload enabled, Update disabled");
+    }
+    return failures;
+}
+
+// An application-mode unit chosen: the reminder, and the unit is still returned.
+int discoverApplicationUnit(const wchar_t* address) {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, address) >= 0; }, 30000), "the unit is listed");
+    int index = indexOf(units, address);
+    if (index < 0) return failures;
+    selectUnit(dialog, index);
+    Sleep(300);
+    command(dialog, IDOK);
+    answerBox(L"Bootload Mode", L"Please remember to place the selected unit into bootload mode.", 5000);
+    check(gone(dialog, 5000), "the dialog closes after the reminder");
+    return discoverReturned(address, false);
+}
+
+int discoverSerial(const wchar_t* port) {
+    HWND dialog = openDiscover(false);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, port) >= 0; }, 60000), "the serial unit is listed");
+    printUnits(units);
+    int index = indexOf(units, port);
+    if (index < 0) return failures;
+    check(units[index].ipAddress == 0 && units[index].bootload == 1, "listed as a serial unit in bootload mode");
+    UINT portIndex = units[index].portIndex;
+    screenshot("discover-serial");
+    selectUnit(dialog, index);
+    check(versionsShow(dialog, L"3.1", L"1.0"), "its versions: bootloader 3.1, application 1.0");
+    command(dialog, IDOK);
+    check(gone(dialog, 5000), "OK closes the dialog");
+    HWND window = mainWindow();
+    check(SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCURSEL, 0, 0) == static_cast<LRESULT>(portIndex),
+          "the main window selects the unit's port");
+    check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 20000),
+          "the main window queried the port: Update and Exit Bootload enabled");
+    PostMessageW(GetDlgItem(window, IDC_IP_RADIO), BM_CLICK, 0, 0);
+    return failures;
+}
+
+int discoverCancel() {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return failures;
+    command(dialog, IDCANCEL);
+    check(gone(dialog, 5000), "Cancel closes the dialog");
+    return failures;
+}
+
+// --- Enter Bootload --------------------------------------------------------------------------
+
+void setAddress(const wchar_t* text) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    swscanf(text, L"%u.%u.%u.%u", &a, &b, &c, &d);
+    HWND control = GetDlgItem(mainWindow(), IDC_IP_ADDRESS);
+    SendMessageW(control, IPM_CLEARADDRESS, 0, 0);
+    SendMessageW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+}
+
+HWND openEnterBootload(const wchar_t* address) {
+    HWND window = mainWindow();
+    PostMessageW(GetDlgItem(window, IDC_IP_RADIO), BM_CLICK, 0, 0);
+    Sleep(300);
+    setAddress(address);
+    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 15000),
+          "application-mode unit: Enter Bootload enabled");
+    // The address control may report its change more than once; let every query it started end.
+    Sleep(4000);
+    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 15000), "the queries have settled");
+    command(window, IDC_ENTER_BOOTLOAD);
+    return waitDialog(L"Enter Bootload", 5000);
+}
+
+void typePin(HWND dialog, const wchar_t* pin) {
+    SendDlgItemMessageW(dialog, IDC_PIN, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pin));
+    Sleep(150);
+}
+
+int pinChecks(HWND dialog) {
+    check(!enabled(dialog, IDOK), "OK disabled at start");
+    const wchar_t* refused[] = {L"123", L"12345", L"12a4", L"1 34", L""};
+    for (const wchar_t* pin : refused) {
+        typePin(dialog, pin);
+        check(!enabled(dialog, IDOK), std::wstring(L"OK disabled for \"") + pin + L"\"");
+    }
+    typePin(dialog, L"0000");
+    check(enabled(dialog, IDOK), "OK enabled for four digits");
+    return failures;
+}
+
+// Leaves the dialog open, so the script can give the unit a fresh count of commands.
+int enterBootloadOpen(const wchar_t* address) {
+    HWND dialog = openEnterBootload(address);
+    if (!dialog) return failures;
+    pinChecks(dialog);
+    screenshot("enter-bootload");
+    return failures;
+}
+
+// Leaves the failure box open, so the script can stop the unit before the main window asks it
+// again.
+int enterBootloadWrongPin() {
+    HWND dialog = waitDialog(L"Enter Bootload", 5000);
+    if (!dialog) return failures;
+    typePin(dialog, L"9999");
+    command(dialog, IDOK);
+    HWND box = waitDialog(L"Bootload Mode", 10000);
+    check(box != nullptr, "a box follows the wrong PIN");
+    return failures;
+}
+
+int answerFailure() {
+    HWND dialog = findDialog(L"Enter Bootload");
+    screenshot("enter-bootload-failed");
+    answerBox(L"Bootload Mode", L"Unable to enter Bootload Mode.", 5000);
+    check(!dialog || gone(dialog, 5000), "the dialog ends after the failure");
+    return failures;
+}
+
+int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
+    HWND dialog = openEnterBootload(address);
+    if (!dialog) return failures;
+    typePin(dialog, pin);
+    command(dialog, IDOK);
+    answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", 15000);
+    // Under Wine without a window manager the box takes about 2 s to unmap before
+    // MessageBoxW returns; the wait starts then, with the dialog disabled.
+    check(waitFor([&] { return IsWindow(dialog) && !IsWindowEnabled(dialog); }, 3000),
+          "the dialog waits, disabled, after the box");
+    DWORD waitStart = GetTickCount();
+    check(gone(dialog, 10000), "the dialog ends after its wait");
+    DWORD waited = GetTickCount() - waitStart;
+    std::printf("     closed %lu ms after it was disabled\n", static_cast<unsigned long>(waited));
+    check(waited >= 4500 && waited < 5800, "about 5 s between the box and the end");
+    HWND window = mainWindow();
+    check(waitFor([&] { return enabled(window, IDC_UPDATE) && !enabled(window, IDC_ENTER_BOOTLOAD); }, 20000),
+          "the main window queries again: Update enabled, Enter Bootload disabled");
+    return failures;
+}
+
+// --- auxiliary dialogs -----------------------------------------------------------------------
+
+int helpPages(int menuId, const wchar_t* title, int pages, const char* shotName) {
+    PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(menuId, 0), 0);
+    std::wstring first = std::wstring(title) + L": Step 1";
+    HWND dialog = waitDialog(first.c_str(), 5000);
+    if (!dialog) return failures;
+    screenshot(shotName);
+    for (int page = 1; page <= pages; ++page) {
+        std::wstring expected = std::wstring(title) + L": Step " + std::to_wstring(page);
+        check(waitFor([&] { return textOf(dialog) == expected; }, 3000), expected);
+        check(!itemText(dialog, IDC_HELP_TEXT).empty(), "page text shown");
+        check(visible(dialog, IDC_HELP_PREVIOUS) == (page > 1), "\"<< Previous\" only after the first page");
+        const wchar_t* button = page == pages ? L"Finish" : L"Next >>";
+        check(itemText(dialog, IDC_HELP_NEXT) == button, std::wstring(L"button reads ") + button);
+        if (page == 2) {
+            command(dialog, IDC_HELP_PREVIOUS);
+            std::wstring back = std::wstring(title) + L": Step 1";
+            check(waitFor([&] { return textOf(dialog) == back; }, 3000), "\"<< Previous\" goes back");
+            command(dialog, IDC_HELP_NEXT);
+            waitFor([&] { return textOf(dialog) == expected; }, 3000);
+        }
+        command(dialog, IDC_HELP_NEXT);
+    }
+    check(gone(dialog, 3000), "Finish closes the pages");
+    return failures;
+}
+
+int versionInformation() {
+    HWND window = mainWindow();
+    command(window, IDC_MORE);
+    HWND dialog = waitDialog(L"Version Information", 5000);
+    if (!dialog) return failures;
+    const int labels[] = {IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL, IDC_ROW4_LABEL, IDC_ROW5_LABEL, IDC_ROW6_LABEL};
+    const int values[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE, IDC_ROW4_VALUE, IDC_ROW5_VALUE, IDC_ROW6_VALUE};
+    const wchar_t* expectedLabels[] = {L"Build Version:", L"Server Firmware Version:", L"Server Hardware Version:",
+                                       L"Server UI Version:"};
+    const wchar_t* expectedValues[] = {L"V1.12", L"V1.12", L"V1.5", L"V1.12"};
+    for (int row = 0; row < 4; ++row) {
+        bool shown = visible(dialog, labels[row]) && visible(dialog, values[row]);
+        check(shown && itemText(dialog, labels[row]) == expectedLabels[row] && itemText(dialog, values[row]) == expectedValues[row],
+              std::wstring(L"row ") + std::to_wstring(row + 1) + L": " + expectedLabels[row] + L" " + expectedValues[row]);
+        bool link = GetWindowLongPtrW(GetDlgItem(dialog, labels[row]), GWLP_USERDATA) != 0;
+        check(link == (row == 0), std::wstring(L"row ") + std::to_wstring(row + 1) + (row == 0 ? L" is a link" : L" is no link"));
+    }
+    check(!visible(dialog, labels[4]) && !visible(dialog, values[4]) && !visible(dialog, labels[5]) && !visible(dialog, values[5]),
+          "the last two rows stay hidden");
+    RECT box{};
+    GetWindowRect(GetDlgItem(dialog, labels[0]), &box);
+    uint32_t hot = rgbOf(GetSysColor(COLOR_HOTLIGHT));
+    check(countColour(grab(box), hot) > 10, "the link is drawn in the hot-track colour");
+    GetWindowRect(GetDlgItem(dialog, labels[1]), &box);
+    check(countColour(grab(box), hot) == 0, "a row without notes is not");
+    screenshot("version-information");
+    command(dialog, values[0], STN_CLICKED);
+    check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500), "clicking a value opens nothing");
+    command(dialog, labels[1], STN_CLICKED);
+    check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500), "clicking a label without notes opens nothing");
+    command(dialog, labels[0], STN_CLICKED);
+    HWND notes = waitDialog(L"Notes", 5000);
+    if (notes) {
+        std::wstring text = itemText(notes, IDC_NOTES_TEXT);
+        check(visible(notes, IDC_NOTES_TEXT) && text.find(L"V1.12") != std::wstring::npos, "the release notes are shown");
+        check(text.find(L"\r\n") != std::wstring::npos, "with their line ends");
+        screenshot("notes");
+        command(notes, IDOK);
+        check(gone(notes, 3000), "OK closes the notes");
+    }
+    command(dialog, IDOK);
+    check(gone(dialog, 3000), "OK closes Version Information");
+    return failures;
+}
+
+int about() {
+    PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+    HWND dialog = waitDialog(L"About", 5000);
+    if (!dialog) return failures;
+    HWND title = GetDlgItem(dialog, IDC_ABOUT_TITLE);
+    check(textOf(title) == L"Tavin Firmware Updater", "the title text");
+    RECT dialogBox{}, titleBox{};
+    GetWindowRect(dialog, &dialogBox);
+    GetWindowRect(title, &titleBox);
+    int width = titleBox.right - titleBox.left;
+    int expectedLeft = (dialogBox.right - dialogBox.left + 1 - width) / 2;
+    POINT client{titleBox.left, titleBox.top};
+    ScreenToClient(dialog, &client);
+    std::printf("     title %ldx%ld at %ld (centred would be %d)\n", titleBox.right - titleBox.left,
+                titleBox.bottom - titleBox.top, client.x, expectedLeft);
+    check(client.x == expectedLeft, "the title is centred on the dialog's width");
+    check(titleBox.bottom - titleBox.top >= 18, "the title is sized to a 14 pt font");
+    screenshot("about");
+    command(dialog, IDOK);
+    check(gone(dialog, 3000), "OK closes About");
+    return failures;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: dialog_driver SCENARIO [ARGS]\n");
+        return 2;
+    }
+    std::wstring scenario = argv[1];
+    const wchar_t* arg = argc > 2 ? argv[2] : L"";
+    const wchar_t* arg2 = argc > 3 ? argv[3] : L"";
+    const wchar_t* arg3 = argc > 4 ? argv[4] : L"";
+    check(waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000), "main window found");
+    if (scenario == L"discover-first") return discoverNetworkFirst(_wtoi(arg));
+    if (scenario == L"discover-bootload") return discoverNetworkBootload(arg, arg2, arg3);
+    if (scenario == L"discover-returned") return discoverReturned(arg, true);
+    if (scenario == L"discover-application") return discoverApplicationUnit(arg);
+    if (scenario == L"discover-serial") return discoverSerial(arg);
+    if (scenario == L"discover-cancel") return discoverCancel();
+    if (scenario == L"pin-open") return enterBootloadOpen(arg);
+    if (scenario == L"pin-wrong") return enterBootloadWrongPin();
+    if (scenario == L"pin-wrong-answer") return answerFailure();
+    if (scenario == L"pin-right") return enterBootloadRightPin(arg, arg2);
+    if (scenario == L"help-update") return helpPages(IDM_UPDATE_INSTRUCTIONS, L"Updater Instructions", 7, "help-update");
+    if (scenario == L"help-unit") return helpPages(IDM_UNIT_PREPARATIONS, L"Unit Preparation", 1, "help-unit");
+    if (scenario == L"version-information") return versionInformation();
+    if (scenario == L"about") return about();
+    std::fprintf(stderr, "unknown scenario\n");
+    return 2;
+}
