@@ -27,12 +27,18 @@ uint32_t endAfterLastClosing(const char* bytes, uint32_t count) {
     return 0;
 }
 
+// A peer that never stops sending must not hold the drain for ever: after this long (or the
+// reply's own budget, if longer) whatever is still arriving is left to the reply's framing.
+constexpr uint32_t kMinDrainMs = 1000;
+
 }  // namespace
 
 bool Transport::exchangeText(const char* request, char* reply, uint32_t replySize, uint32_t timeoutMs) {
     if (replySize < 2) return false;
     auto* buffer = reinterpret_cast<uint8_t*>(reply);
-    while (read(buffer, replySize) > 0) {
+    const uint32_t drainStart = platform::tickCount();
+    const uint32_t drainLimitMs = timeoutMs > kMinDrainMs ? timeoutMs : kMinDrainMs;
+    while (read(buffer, replySize) > 0 && platform::ticksBetween(drainStart, platform::tickCount()) < drainLimitMs) {
     }
 
     if (!write(reinterpret_cast<const uint8_t*>(request), static_cast<uint32_t>(std::strlen(request)))) {
