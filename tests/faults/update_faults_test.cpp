@@ -1,0 +1,173 @@
+// Whole updates against zt-unit-sim under injected faults. A fault the protocol can ride out
+// (loss, doubled or damaged replies) must end with memories equal to the images; a unit that
+// stops answering must end in exactly one failure message within the engine's time-outs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "bootloader/update_sequence.h"
+#include "tests/faults/timed_pump.h"
+#include "tests/integration/sim_fixture.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+bool isTerminal(uint32_t id) {
+    return id == WMU_UPDATE_DONE || id == WMU_UPDATE_FAILED || id == WMU_WRONG_RESPONSE || id == WMU_NO_RESPONSE;
+}
+
+long long msBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+    return std::chrono::duration_cast<milliseconds>(to - from).count();
+}
+
+// 40 data records and 10 chunks and a bit: every lost datagram costs a 1000 ms resend.
+constexpr uint32_t kDataRecords = 40;
+constexpr uint32_t kFlashBytes = 64 * 10 + 13;
+
+class UpdateFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeSampleSubset(scratch.file("app.hex"), kDataRecords, scratch.file("web.bin"), kFlashBytes);
+        ASSERT_EQ(application.loadFromFile(scratch.file("app.hex")), 1);
+        ASSERT_EQ(flash.loadFromFile(scratch.file("web.bin")), 1);
+    }
+
+    bool startSim(Link link, const std::vector<std::string>& faults) {
+        std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--no-discovery", "--no-tcp",
+                                         "--start-mode", "bootload", "--exit-after-close",
+                                         "--check-hex", scratch.file("app.hex").string(),
+                                         "--check-flash", scratch.file("web.bin").string()};
+        if (link == Link::kUdp) args.push_back("--no-serial");
+        args.insert(args.end(), faults.begin(), faults.end());
+        return sim.start(args);
+    }
+
+    std::vector<TimedMessage> update(Link link, const std::function<void(const TimedMessage&)>& onMessage = {}) {
+        BootloaderEngine engine;
+        UpdateOptions options;
+        options.overwriteServerFirmware = 1;
+        options.overwriteServerUi = 1;
+        platform::MessageQueue window;
+        UpdateJob job{engine, application, flash, options, &window, L"V1.12"};
+        std::unique_ptr<Transport> transport = bootloaderTransport(sim, link);
+        return pumpTimed(window, [&] { runUpdate(job, std::move(transport)); }, milliseconds(120000), onMessage);
+    }
+
+    // Exactly one terminal message, and it is the last one.
+    static uint32_t terminalOf(const std::vector<TimedMessage>& messages) {
+        int terminals = 0;
+        for (const TimedMessage& m : messages) terminals += isTerminal(m.message.id);
+        EXPECT_EQ(terminals, 1);
+        return messages.empty() ? 0 : messages.back().message.id;
+    }
+
+    void expectIdenticalMemories(Link link) {
+        EXPECT_EQ(terminalOf(update(link)), WMU_UPDATE_DONE);
+        EXPECT_EQ(sim.waitExit(20000), 0) << "the simulator's memories differ from the images";
+    }
+
+    uint32_t recordRequests() const { return (application.recordCount() + 7) / 8; }
+    static uint32_t chunkRequests() { return (kFlashBytes + 63) / 64; }
+
+    ScratchDir scratch;
+    CHexManager application;
+    CBinManager flash{0x40000};
+    SimProcess sim;
+};
+
+class DatagramLoss : public UpdateFaults, public ::testing::WithParamInterface<int> {};
+
+}  // namespace
+
+TEST_P(DatagramLoss, EachWayStillGivesIdenticalMemories) {
+    const std::string percent = std::to_string(GetParam());
+    ASSERT_TRUE(startSim(Link::kUdp, {"--drop-in", percent, "--drop-out", percent, "--seed", "11"})) << sim.output();
+    expectIdenticalMemories(Link::kUdp);
+}
+
+INSTANTIATE_TEST_SUITE_P(Percent, DatagramLoss, ::testing::Values(1, 5, 10),
+                         [](const auto& info) { return std::to_string(info.param) + "Percent"; });
+
+TEST_F(UpdateFaults, SequencedRepliesSentTwiceWithLossOverUdp) {
+    ASSERT_TRUE(startSim(Link::kUdp, {"--reply-twice", "--drop-in", "5", "--drop-out", "5", "--seed", "5"}))
+        << sim.output();
+    expectIdenticalMemories(Link::kUdp);
+}
+
+TEST_F(UpdateFaults, SequencedRepliesSentTwiceOverSerial) {
+    ASSERT_TRUE(startSim(Link::kSerial, {"--reply-twice"})) << sim.output();
+    expectIdenticalMemories(Link::kSerial);
+}
+
+TEST_F(UpdateFaults, CorruptedReplyBytesOverUdp) {
+    ASSERT_TRUE(startSim(Link::kUdp, {"--corrupt", "10", "--seed", "9"})) << sim.output();
+    expectIdenticalMemories(Link::kUdp);
+}
+
+TEST_F(UpdateFaults, CorruptedReplyBytesOverSerial) {
+    ASSERT_TRUE(startSim(Link::kSerial, {"--corrupt", "10", "--seed", "4"})) << sim.output();
+    expectIdenticalMemories(Link::kSerial);
+}
+
+// The serial line goes away (the simulator is killed) while records are being programmed.
+TEST_F(UpdateFaults, SerialLineThatClosesMidUpdateFails) {
+    ASSERT_TRUE(startSim(Link::kSerial, {})) << sim.output();
+    int positions = 0;
+    SteadyClock::time_point killedAt{};
+    const auto messages = update(Link::kSerial, [&](const TimedMessage& m) {
+        if (m.message.id == WMU_PROGRESS_POS && ++positions == 2) {
+            sim.terminate();
+            killedAt = SteadyClock::now();
+        }
+    });
+    ASSERT_GE(positions, 2);
+    EXPECT_EQ(terminalOf(messages), WMU_UPDATE_FAILED);
+    const long long ms = msBetween(killedAt, messages.back().when);
+    std::printf("serial line closed: failure reported %lld ms later\n", ms);
+    EXPECT_LT(ms, 8000);
+}
+
+namespace {
+
+struct VanishCase {
+    const char* stage;
+    // The command (1 = identification) that the unit no longer answers, from the request counts.
+    uint32_t (*silentCommand)(uint32_t records, uint32_t chunks);
+    long long boundMs;
+};
+
+void PrintTo(const VanishCase& c, std::ostream* out) { *out << c.stage; }
+
+class VanishingUnit : public UpdateFaults, public ::testing::WithParamInterface<VanishCase> {};
+
+// Commands of the run: 1 identify, 2 version query, 3 erase, records, version write, image
+// erase, chunks, image end.
+const VanishCase kVanishCases[] = {
+    {"ApplicationErase", [](uint32_t, uint32_t) { return 3u; }, 60000},
+    {"RecordProgramming", [](uint32_t r, uint32_t) { return 4 + r / 2; }, 8000},
+    {"VersionWrite", [](uint32_t r, uint32_t) { return 4 + r; }, 8000},
+    {"ImageErase", [](uint32_t r, uint32_t) { return 5 + r; }, 25000},
+    {"ChunkProgramming", [](uint32_t r, uint32_t c) { return 6 + r + c / 2; }, 8000},
+    {"ImageEnd", [](uint32_t r, uint32_t c) { return 6 + r + c; }, 8000},
+};
+
+}  // namespace
+
+// The unit answers every command before the silent one, then nothing: the run must end with
+// one failure message, within the attempts and resend time of the step that went unanswered.
+TEST_P(VanishingUnit, FailsWithinTheStepsTimeOuts) {
+    const VanishCase& c = GetParam();
+    const uint32_t silent = c.silentCommand(recordRequests(), chunkRequests());
+    ASSERT_TRUE(startSim(Link::kUdp, {"--vanish-after", std::to_string(silent - 1)})) << sim.output();
+    const auto messages = update(Link::kUdp);
+    EXPECT_EQ(terminalOf(messages), WMU_UPDATE_FAILED);
+    const long long ms = msBeforeTerminal(messages);
+    std::printf("unit vanished before %s: failure reported %lld ms after its last answer\n", c.stage, ms);
+    EXPECT_GE(ms, 0);
+    EXPECT_LT(ms, c.boundMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, VanishingUnit, ::testing::ValuesIn(kVanishCases),
+                         [](const auto& info) { return std::string(info.param.stage); });
