@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     engine.setTransport(std::move(transport));
     engine.openTransport();
 
-    uint8_t payload[2048] = {};
+    uint8_t payload[256 * 9 + 72] = {};
     for (int transaction = 0; transaction < 6 && !input.empty(); ++transaction) {
         const uint8_t command = input.byte();
         const uint16_t attempts = static_cast<uint16_t>(1 + input.byte() % 5);
