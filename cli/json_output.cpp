@@ -1,3 +1,4 @@
+// Printing the document that --json promises: one, on standard output, flushed at once.
 #include "cli/json_output.h"
 
 #include <cstdio>

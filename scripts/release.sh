@@ -3,6 +3,8 @@
 # SHA-256: the Debian package (ztupdate, zt-unit-sim), and for Windows a zip of ztupdater.exe and
 # ztupdate.exe plus a per-user installer. Only the shipped targets are built, without tests.
 # Usage: scripts/release.sh [OUT_DIR]   (default build/pkg-out)
+# Signing: with ZT_SIGN_COMMAND set, "$ZT_SIGN_COMMAND FILE" is run on each Windows program before
+# it is packed and on the installer afterwards; it must sign FILE in place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,12 +27,15 @@ cmake -S . -B "$windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.
     -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF >/dev/null
 cmake --build "$windows" -j2 --target ztupdater ztupdate
 cmake --install "$windows" --prefix "$stage/windows" --strip >/dev/null
+sign() { [ -z "${ZT_SIGN_COMMAND:-}" ] || $ZT_SIGN_COMMAND "$1"; }
+for exe in "$stage"/windows/*.exe; do sign "$exe"; done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$windows/CMakeCache.txt")
 zip_name="ztupdater-$version-windows.zip"
 (cd "$stage/windows" && zip -q -X -r "$out/$zip_name" .)
 makensis -V2 -DVERSION="$version" -DSTAGE="$root/$stage/windows" \
     -DOUTFILE="$out/ztupdater-$version-setup.exe" packaging/windows/ztupdater.nsi
+sign "$out/ztupdater-$version-setup.exe"
 
 echo "== Artefacts in $out"
 (cd "$out" && sha256sum -- *.deb *.zip *.exe)

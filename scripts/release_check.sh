@@ -29,8 +29,10 @@ for exe in ztupdater.exe ztupdate.exe; do
         bash -c "! x86_64-w64-mingw32-objdump -p '$work/zip/$exe' | grep -iE 'DLL Name: (libstdc|libgcc|libwinpthread)'"
 done
 has_utf16() { python3 -c 'import sys; sys.exit(sys.argv[2].encode("utf-16-le") not in open(sys.argv[1], "rb").read())' "$@"; }
-check "ztupdater.exe carries its version resource" has_utf16 "$work/zip/ztupdater.exe" "ZT Series Firmware Updater"
-check "ztupdater.exe carries its manifest (asInvoker)" grep -q 'level="asInvoker"' "$work/zip/ztupdater.exe"
+for exe in ztupdater.exe ztupdate.exe; do
+    check "$exe carries its version resource" has_utf16 "$work/zip/$exe" "ZT Series Firmware Updater"
+    check "$exe carries its manifest (asInvoker)" grep -q 'level="asInvoker"' "$work/zip/$exe"
+done
 
 echo "== Debian package"
 dpkg-deb -c "$deb" > "$work/deb-contents"

@@ -23,10 +23,12 @@ cmake --build build/fuzz --target fuzz_targets
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix}" WINEDEBUG=-all
-[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
-# One wineserver for the whole run instead of one per test program.
+# One wineserver for the whole run instead of one per test program. Its service processes are
+# started here, away from ctest: started by the first test program they would hold its output
+# pipe open, and ctest would wait for them until the end of the run.
 wineserver -p >/dev/null 2>&1 || true
-cmake --preset windows
+if [ -d "$WINEPREFIX" ]; then wineboot >/dev/null 2>&1 || true; else wineboot --init >/dev/null 2>&1 || true; fi
+cmake --preset windows -DZT_NATIVE_SIM="$PWD/build/native/sim/zt-unit-sim"
 cmake --build --preset windows
 ctest --preset windows -j2
 wineserver -k >/dev/null 2>&1 || true

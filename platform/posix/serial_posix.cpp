@@ -122,12 +122,20 @@ bool deviceOrder(const std::string& a, const std::string& b) {
     return split(a) < split(b);
 }
 
+// Linux names its ports ttyS/ttyUSB/ttyACM; macOS offers each port twice and only the "cu."
+// (call-out) side opens without waiting for carrier detect.
+bool isSerialDeviceName(const std::string& name) {
+#ifdef __APPLE__
+    return name.rfind("cu.", 0) == 0 && name != "cu.Bluetooth-Incoming-Port";
+#else
+    return name.rfind("ttyS", 0) == 0 || name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0;
+#endif
+}
+
 std::vector<std::string> serialDevices() {
     std::vector<std::string> devices;
     for (const std::string& name : directoryEntries("/dev")) {
-        if (name.rfind("ttyS", 0) == 0 || name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) {
-            devices.push_back(name);
-        }
+        if (isSerialDeviceName(name)) devices.push_back(name);
     }
     std::sort(devices.begin(), devices.end(), deviceOrder);
     for (std::string& name : devices) name = "/dev/" + name;

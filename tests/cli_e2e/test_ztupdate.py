@@ -82,8 +82,9 @@ def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
 
 
-def ztupdate_on_terminal(*args, answer=None, timeout=120):
-    """Runs with standard input and output on a pseudo-terminal; returns status and output."""
+def ztupdate_on_terminal(*args, answer=None, prompt=b"[y/N]", timeout=120):
+    """Runs with standard input and output on a pseudo-terminal, typing `answer` after `prompt`;
+    returns status and output."""
     controller, terminal = pty.openpty()
     proc = subprocess.Popen([ZTUPDATE] + list(args), stdin=terminal, stdout=terminal, stderr=terminal)
     os.close(terminal)
@@ -100,7 +101,7 @@ def ztupdate_on_terminal(*args, answer=None, timeout=120):
             if not chunk:
                 break
             output += chunk
-            if not answered and b"[y/N]" in output:
+            if not answered and prompt in output:
                 os.write(controller, answer.encode() + b"\n")
                 answered = True
         elif proc.poll() is not None:
@@ -407,7 +408,29 @@ class SeveralUnits(ScratchTest):
         self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
 
 
+class TypedPin(ScratchTest):
+    def test_pin_typed_at_the_prompt_is_not_echoed(self):
+        sim = self.sim()
+        ip = ["--ip", sim.address()]
+        status, out = ztupdate_on_terminal(*ip, "enter-bootload", answer="4321", prompt=b"Installer PIN:")
+        self.assertEqual(status, 1, out)
+        self.assertNotIn("4321", out)
+        status, out = ztupdate_on_terminal(*ip, "enter-bootload", answer="1234", prompt=b"Installer PIN:")
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("1234", out)
+        self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootload_mode"], "enabled")
+
+
 class SerialLine(ScratchTest):
+    def test_silent_unit_gives_3_within_the_engine_time_outs(self):
+        sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")
+        port = ["--serial", sim.serial()]
+        for command in (["update", "--yes"], ["exit-bootload"]):
+            status, out, _, seconds = ztupdate(*port, "--json", *command)
+            self.assertEqual(status, 3, command)
+            self.assertEqual(json.loads(out)["units"][0]["result"], "no_response")
+            self.assertLess(seconds, SILENT_UNIT_LIMIT_S)
+
     def test_status_enter_update_and_exit_over_a_pseudo_terminal(self):
         hex_path, flash_path = self.subset(data_records=20, flash_bytes=1000)
         sim = self.sim("--check-hex", hex_path, "--check-flash", flash_path)

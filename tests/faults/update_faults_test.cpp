@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
 
 #include "bootloader/update_sequence.h"
 #include "tests/faults/timed_pump.h"
@@ -41,7 +44,7 @@ protected:
                                          "--check-flash", scratch.file("web.bin").string()};
         if (link == Link::kUdp) args.push_back("--no-serial");
         args.insert(args.end(), faults.begin(), faults.end());
-        return sim.start(args);
+        return sim->start(args);
     }
 
     std::vector<TimedMessage> update(Link link, const std::function<void(const TimedMessage&)>& onMessage = {}) {
@@ -51,7 +54,7 @@ protected:
         options.overwriteServerUi = 1;
         platform::MessageQueue window;
         UpdateJob job{engine, application, flash, options, &window, L"V1.12"};
-        std::unique_ptr<Transport> transport = bootloaderTransport(sim, link);
+        std::unique_ptr<Transport> transport = bootloaderTransport(*sim, link);
         return pumpTimed(window, [&] { runUpdate(job, std::move(transport)); }, milliseconds(120000), onMessage);
     }
 
@@ -65,7 +68,7 @@ protected:
 
     void expectIdenticalMemories(Link link) {
         EXPECT_EQ(terminalOf(update(link)), WMU_UPDATE_DONE);
-        EXPECT_EQ(sim.waitExit(20000), 0) << "the simulator's memories differ from the images";
+        EXPECT_EQ(sim->waitExit(20000), 0) << "the simulator's memories differ from the images";
     }
 
     uint32_t recordRequests() const { return (application.recordCount() + 7) / 8; }
@@ -74,7 +77,7 @@ protected:
     ScratchDir scratch;
     CHexManager application;
     CBinManager flash{0x40000};
-    SimProcess sim;
+    std::unique_ptr<SimProcess> sim = std::make_unique<SimProcess>();
 };
 
 class DatagramLoss : public UpdateFaults, public ::testing::WithParamInterface<int> {};
@@ -83,7 +86,7 @@ class DatagramLoss : public UpdateFaults, public ::testing::WithParamInterface<i
 
 TEST_P(DatagramLoss, EachWayStillGivesIdenticalMemories) {
     const std::string percent = std::to_string(GetParam());
-    ASSERT_TRUE(startSim(Link::kUdp, {"--drop-in", percent, "--drop-out", percent, "--seed", "11"})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kUdp, {"--drop-in", percent, "--drop-out", percent, "--seed", "11"})) << sim->output();
     expectIdenticalMemories(Link::kUdp);
 }
 
@@ -92,33 +95,33 @@ INSTANTIATE_TEST_SUITE_P(Percent, DatagramLoss, ::testing::Values(1, 5, 10),
 
 TEST_F(UpdateFaults, SequencedRepliesSentTwiceWithLossOverUdp) {
     ASSERT_TRUE(startSim(Link::kUdp, {"--reply-twice", "--drop-in", "5", "--drop-out", "5", "--seed", "5"}))
-        << sim.output();
+        << sim->output();
     expectIdenticalMemories(Link::kUdp);
 }
 
 TEST_F(UpdateFaults, SequencedRepliesSentTwiceOverSerial) {
-    ASSERT_TRUE(startSim(Link::kSerial, {"--reply-twice"})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kSerial, {"--reply-twice"})) << sim->output();
     expectIdenticalMemories(Link::kSerial);
 }
 
 TEST_F(UpdateFaults, CorruptedReplyBytesOverUdp) {
-    ASSERT_TRUE(startSim(Link::kUdp, {"--corrupt", "10", "--seed", "9"})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kUdp, {"--corrupt", "10", "--seed", "9"})) << sim->output();
     expectIdenticalMemories(Link::kUdp);
 }
 
 TEST_F(UpdateFaults, CorruptedReplyBytesOverSerial) {
-    ASSERT_TRUE(startSim(Link::kSerial, {"--corrupt", "10", "--seed", "4"})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kSerial, {"--corrupt", "10", "--seed", "4"})) << sim->output();
     expectIdenticalMemories(Link::kSerial);
 }
 
 // The serial line goes away (the simulator is killed) while records are being programmed.
 TEST_F(UpdateFaults, SerialLineThatClosesMidUpdateFails) {
-    ASSERT_TRUE(startSim(Link::kSerial, {})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kSerial, {})) << sim->output();
     int positions = 0;
     SteadyClock::time_point killedAt{};
     const auto messages = update(Link::kSerial, [&](const TimedMessage& m) {
         if (m.message.id == WMU_PROGRESS_POS && ++positions == 2) {
-            sim.terminate();
+            sim->terminate();
             killedAt = SteadyClock::now();
         }
     });
@@ -160,7 +163,7 @@ const VanishCase kVanishCases[] = {
 TEST_P(VanishingUnit, FailsWithinTheStepsTimeOuts) {
     const VanishCase& c = GetParam();
     const uint32_t silent = c.silentCommand(recordRequests(), chunkRequests());
-    ASSERT_TRUE(startSim(Link::kUdp, {"--vanish-after", std::to_string(silent - 1)})) << sim.output();
+    ASSERT_TRUE(startSim(Link::kUdp, {"--vanish-after", std::to_string(silent - 1)})) << sim->output();
     const auto messages = update(Link::kUdp);
     EXPECT_EQ(terminalOf(messages), WMU_UPDATE_FAILED);
     const long long ms = msBeforeTerminal(messages);
@@ -171,3 +174,67 @@ TEST_P(VanishingUnit, FailsWithinTheStepsTimeOuts) {
 
 INSTANTIATE_TEST_SUITE_P(Stages, VanishingUnit, ::testing::ValuesIn(kVanishCases),
                          [](const auto& info) { return std::string(info.param.stage); });
+
+namespace {
+
+struct SoakFault {
+    const char* name;
+    Link link;
+    std::vector<std::string> arguments;
+    // Resends and CRCs cover the fault, so only identical memories are right; otherwise only the
+    // failure message is.
+    bool mustComplete;
+};
+
+int soakRuns() {
+    const char* text = std::getenv("ZT_SOAK_RUNS");
+    return text ? std::atoi(text) : 0;
+}
+
+}  // namespace
+
+// Many updates in a row under rotating faults, counted by outcome; run by scripts/soak.sh
+// (ZT_SOAK_RUNS updates), skipped otherwise. Only a wrong outcome fails it.
+TEST_F(UpdateFaults, Soak) {
+    const int runs = soakRuns();
+    if (runs <= 0) GTEST_SKIP() << "set ZT_SOAK_RUNS";
+    const uint32_t commands = 6 + recordRequests() + chunkRequests();
+    int identical = 0, failedAsReported = 0, other = 0;
+    for (int run = 0; run < runs; ++run) {
+        const std::string seed = std::to_string(100 + run);
+        const std::string vanish = std::to_string(3 + run % (commands - 3));
+        const SoakFault faults[] = {
+            {"5% loss each way", Link::kUdp, {"--drop-in", "5", "--drop-out", "5"}, true},
+            {"replies twice, 3% loss each way", Link::kUdp,
+             {"--reply-twice", "--drop-in", "3", "--drop-out", "3"}, true},
+            {"10% corrupted replies", Link::kUdp, {"--corrupt", "10"}, true},
+            {"10% corrupted replies", Link::kSerial, {"--corrupt", "10"}, true},
+            {"replies twice", Link::kSerial, {"--reply-twice"}, true},
+            {"unit vanishes", run % 2 ? Link::kSerial : Link::kUdp, {"--vanish-after", vanish}, false},
+        };
+        const SoakFault& fault = faults[run % std::size(faults)];
+        std::vector<std::string> arguments = fault.arguments;
+        arguments.insert(arguments.end(), {"--seed", seed});
+        sim = std::make_unique<SimProcess>();
+        ASSERT_TRUE(startSim(fault.link, arguments)) << sim->output();
+        const auto messages = update(fault.link);
+        int terminals = 0;
+        for (const TimedMessage& m : messages) terminals += isTerminal(m.message.id);
+        const uint32_t terminal = messages.empty() ? 0 : messages.back().message.id;
+        const char* outcome = "other";
+        if (fault.mustComplete && terminals == 1 && terminal == WMU_UPDATE_DONE && sim->waitExit(20000) == 0) {
+            outcome = "identical memories";
+            ++identical;
+        } else if (!fault.mustComplete && terminals == 1 && terminal == WMU_UPDATE_FAILED) {
+            outcome = "failed as reported";
+            ++failedAsReported;
+        } else {
+            ++other;
+        }
+        std::printf("run %3d  %-6s %-32s %s\n", run + 1, fault.link == Link::kUdp ? "UDP" : "serial", fault.name, outcome);
+        sim->terminate();
+    }
+    std::printf("soak: %d updates: %d identical memories, %d failed with the failure message, %d other\n", runs,
+                identical, failedAsReported, other);
+    EXPECT_EQ(other, 0);
+}

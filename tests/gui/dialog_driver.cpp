@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -132,10 +133,68 @@ int countColour(const Pixels& pixels, uint32_t rgb) {
     return count;
 }
 
-int countDark(const Pixels& pixels) {
-    int count = 0;
-    for (uint32_t value : pixels.rgb) count += ((value >> 16) & 0xFF) + ((value >> 8) & 0xFF) + (value & 0xFF) < 200;
-    return count;
+// How far apart two areas of one size are, summed over every channel of every pixel.
+long distanceOf(const Pixels& a, const Pixels& b) {
+    long distance = 0;
+    for (size_t k = 0; k < a.rgb.size() && k < b.rgb.size(); ++k) {
+        for (int shift : {0, 8, 16}) distance += std::abs(int((a.rgb[k] >> shift) & 0xFF) - int((b.rgb[k] >> shift) & 0xFF));
+    }
+    return distance;
+}
+
+// `text` drawn as the list draws an entry of `itemHeight` (Arial 8 pt of `weight`, window text
+// on window colour, vertically centred), cut like rowPixels. Wine may draw bold with little
+// extra ink, so a row is judged by which weight's drawing it matches, not by its darkness.
+Pixels renderRow(const wchar_t* text, int weight, int width, int height, int itemHeight) {
+    HDC screen = GetDC(nullptr);
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(8 * GetDeviceCaps(screen, LOGPIXELSY) / 72.0));
+    font.lfWeight = weight;
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    std::wcscpy(font.lfFaceName, L"Arial");
+    HFONT handle = CreateFontIndirectW(&font);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previousBitmap = SelectObject(memory, bitmap);
+    HGDIOBJ previousFont = SelectObject(memory, handle);
+    RECT all{0, 0, width, height};
+    FillRect(memory, &all, GetSysColorBrush(COLOR_WINDOW));
+    SetTextColor(memory, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(memory, GetSysColor(COLOR_WINDOW));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(memory, &metrics);
+    TextOutW(memory, -1, (itemHeight - metrics.tmHeight) / 2 - 1, text, static_cast<int>(std::wcslen(text)));
+    GdiFlush();
+    Pixels out;
+    out.width = width;
+    out.height = height;
+    const auto* data = static_cast<const uint32_t*>(bits);
+    out.rgb.assign(data, data + width * height);
+    for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
+    SelectObject(memory, previousFont);
+    SelectObject(memory, previousBitmap);
+    DeleteObject(bitmap);
+    DeleteObject(handle);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+// True when the drawn row matches `text` in bold better than in the normal weight.
+bool drawnBold(HWND dialog, const Pixels& row, const wchar_t* text) {
+    int itemHeight = static_cast<int>(SendMessageW(GetDlgItem(dialog, IDC_UNIT_LIST), LB_GETITEMHEIGHT, 0, 0));
+    long toBold = distanceOf(row, renderRow(text, FW_BOLD, row.width, row.height, itemHeight));
+    long toNormal = distanceOf(row, renderRow(text, FW_NORMAL, row.width, row.height, itemHeight));
+    std::printf("     %ls: distance to bold %ld, to normal %ld\n", text, toBold, toNormal);
+    return toBold < toNormal;
 }
 
 // The whole screen as a 24-bit BMP in ZT_SHOTS (the test script turns them into PNG).
@@ -213,7 +272,7 @@ void printUnits(const std::vector<UnitEntry>& units) {
     }
 }
 
-// The drawn row of list entry `index`, on the screen.
+// The drawn row of list entry `index`, on the screen, inside the focus rectangle's frame.
 Pixels rowPixels(HWND dialog, int index) {
     HWND list = GetDlgItem(dialog, IDC_UNIT_LIST);
     int height = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
@@ -222,7 +281,7 @@ Pixels rowPixels(HWND dialog, int index) {
     GetClientRect(list, &client);
     POINT origin{0, (index - top) * height};
     ClientToScreen(list, &origin);
-    RECT row{origin.x, origin.y, origin.x + client.right, origin.y + height};
+    RECT row{origin.x + 1, origin.y + 1, origin.x + client.right - 1, origin.y + height - 1};
     return grab(row);
 }
 
@@ -291,10 +350,11 @@ int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, co
     Pixels plainRow = rowPixels(dialog, plain), boldRow = rowPixels(dialog, bootload);
     check(countColour(greyRow, kGrey) > 20 && countColour(greyRow, kGreen) == 0, "other-subnet unit drawn grey");
     check(countColour(greenRow, kGreen) > 20 && countColour(greenRow, kGrey) == 0, "green wins over grey");
-    check(countColour(plainRow, kGreen) == 0 && countColour(plainRow, kGrey) == 0 && countDark(plainRow) > 20,
+    check(countColour(plainRow, kGreen) == 0 && countColour(plainRow, kGrey) == 0 &&
+              countColour(plainRow, rgbOf(GetSysColor(COLOR_WINDOWTEXT))) > 20,
           "a unit on the local subnet drawn in the text colour");
-    std::printf("     ink: bold row %d, plain row %d\n", countDark(boldRow), countDark(plainRow));
-    check(countDark(boldRow) > countDark(plainRow) * 6 / 5, "the bootload-mode unit drawn bold");
+    check(drawnBold(dialog, boldRow, units[bootload].displayText), "the bootload-mode unit drawn bold");
+    check(!drawnBold(dialog, plainRow, units[plain].displayText), "an application-mode unit drawn in normal weight");
     screenshot("discover-network");
 
     selectUnit(dialog, greyIndex);

@@ -51,6 +51,10 @@ check "Start-menu uninstaller entry" test -f "$menu_dir/Uninstall.lnk"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZTSeriesFirmwareUpdater'
 check "uninstall entry in the user's registry" bash -c "timeout 60 wine reg query '$uninstall_key' /v QuietUninstallString | grep -q Uninstall.exe"
 
+check "installed ztupdate.exe runs: --help and info" bash -c \
+    "timeout 60 wine '$install_dir/ztupdate.exe' --help | grep -q 'Exit status' &&
+     timeout 60 wine '$install_dir/ztupdate.exe' info | grep -q 'ZT Series'"
+
 shortcut='C:\users\'"$(basename "$(dirname "$user_dir")")"'\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\ZT Series Firmware Updater\ZT Series Firmware Updater.lnk'
 wine start "$shortcut" &
 PIDS+=($!)
