@@ -6,6 +6,9 @@
 //   bench_update --udp PORT SIZES      update; writes the request/reply sizes to SIZES
 //   bench_update --respond PORT SIZES  bare responder on 127.0.0.1:PORT for those sizes
 //   bench_update --bare PORT SIZES     bare request/reply loop against the responder
+//   bench_update --replay PORT FRAMES  the update's own requests (saved by --udp as SIZES.frames)
+//                                      sent to a fresh simulator by a bare loop: the same peer's
+//                                      work, without the updater's
 //   bench_update --serial PATH         update over the simulator's paced pseudo-terminal
 #include <chrono>
 #include <cstdio>
@@ -35,6 +38,7 @@ public:
     bool close() override { return inner_->close(); }
     bool write(const uint8_t* data, uint32_t length) override {
         exchanges.push_back({length, 0});
+        requests.emplace_back(data, data + length);
         bytesSent += length;
         return inner_->write(data, length);
     }
@@ -48,6 +52,7 @@ public:
     void discardPendingInput() override { inner_->discardPendingInput(); }
 
     std::vector<std::pair<uint32_t, uint32_t>> exchanges;
+    std::vector<std::vector<uint8_t>> requests;
     uint64_t bytesSent = 0;
     uint64_t bytesReceived = 0;
 
@@ -84,6 +89,54 @@ Exchanges loadExchanges(const char* path) {
     return exchanges;
 }
 
+// One request a line: its bytes in hex, then whether it has a reply.
+void saveRequests(const std::string& path, const std::vector<std::vector<uint8_t>>& requests,
+                  const Exchanges& exchanges) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return;
+    for (size_t k = 0; k < requests.size(); ++k) {
+        for (uint8_t byte : requests[k]) std::fprintf(f, "%02x", byte);
+        std::fprintf(f, " %d\n", exchanges[k].second != 0);
+    }
+    std::fclose(f);
+}
+
+std::vector<std::pair<std::vector<uint8_t>, bool>> loadRequests(const char* path) {
+    std::vector<std::pair<std::vector<uint8_t>, bool>> requests;
+    std::FILE* f = std::fopen(path, "r");
+    if (!f) return requests;
+    static char line[8192];
+    while (std::fgets(line, sizeof line, f)) {
+        std::vector<uint8_t> bytes;
+        const char* p = line;
+        unsigned byte = 0;
+        while (std::sscanf(p, "%2x", &byte) == 1 && *p != ' ') {
+            bytes.push_back(static_cast<uint8_t>(byte));
+            p += 2;
+        }
+        requests.emplace_back(std::move(bytes), std::strstr(p, "1") != nullptr);
+    }
+    std::fclose(f);
+    return requests;
+}
+
+// The recorded requests, each waiting for its reply when it had one.
+int replay(uint16_t port, const char* path) {
+    const auto requests = loadRequests(path);
+    platform::Socket client;
+    client.openUdp();
+    client.setReceiveTimeout(1000);
+    uint8_t buffer[4096] = {};
+    const auto start = Clock::now();
+    for (const auto& [request, hasReply] : requests) {
+        client.sendTo(request.data(), static_cast<uint32_t>(request.size()), platform::ipv4Address(127, 0, 0, 1),
+                      port);
+        if (hasReply && client.receive(buffer, sizeof buffer) < 0) return 1;
+    }
+    std::printf("the same requests replayed to a fresh simulator: %.2f s\n", seconds(Clock::now() - start));
+    return 0;
+}
+
 // Answers each request at once with a datagram of the recorded reply size.
 int respond(uint16_t port, const Exchanges& exchanges) {
     platform::Socket server;
@@ -116,7 +169,8 @@ int bareLoop(uint16_t port, const Exchanges& exchanges) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: bench_update --udp PORT SIZES | --respond PORT SIZES | --bare PORT SIZES | --serial PATH\n");
+                 "usage: bench_update --udp PORT SIZES | --respond PORT SIZES | --bare PORT SIZES | --replay PORT FRAMES |"
+                 " --serial PATH\n");
     return 2;
 }
 
@@ -130,6 +184,7 @@ int main(int argc, char** argv) {
         const Exchanges exchanges = loadExchanges(argv[3]);
         return mode == "--respond" ? respond(port, exchanges) : bareLoop(port, exchanges);
     }
+    if (mode == "--replay" && argc == 4) return replay(static_cast<uint16_t>(std::stoi(argv[2])), argv[3]);
     std::unique_ptr<Transport> link;
     if (mode == "--udp" && argc == 4) {
         link = std::make_unique<EthernetTransport>(platform::ipv4Address(127, 0, 0, 1),
@@ -161,6 +216,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(recorder->bytesReceived), updateSeconds);
     if (mode == "--udp") {
         saveExchanges(argv[3], recorder->exchanges);
+        saveRequests(std::string(argv[3]) + ".frames", recorder->requests, recorder->exchanges);
     } else {
         const double wire = static_cast<double>(recorder->bytesSent + recorder->bytesReceived) * 10.0 / 115200.0;
         std::printf("wire time at 115200 baud, 10 bits a byte: %.2f s\n", wire);
