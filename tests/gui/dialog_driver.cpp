@@ -16,38 +16,11 @@
 
 #include "discovery/discover_dialog.h"
 #include "resources/resource.h"
+#include "tests/gui/driver_support.h"
 
 namespace {
 
-int failures = 0;
 
-void check(bool condition, const char* what) {
-    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
-    std::fflush(stdout);
-    if (!condition) ++failures;
-}
-
-void check(bool condition, const std::wstring& what) {
-    check(condition, std::string(what.begin(), what.end()).c_str());
-}
-
-bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-HWND mainWindow() { return FindWindowW(L"FWUPDATER", nullptr); }
-
-std::wstring textOf(HWND window) {
-    wchar_t buffer[4096] = {};
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &copied);
-    return buffer;
-}
 
 HWND findDialog(const wchar_t* title) {
     HWND dialog = FindWindowW(L"#32770", title);
@@ -99,30 +72,56 @@ struct Pixels {
     std::vector<uint32_t> rgb;  // 0xRRGGBB, rows top down
 };
 
+// A 32-bit top-down bitmap selected into a memory context, read back as Pixels.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height) {
+        screen_ = GetDC(nullptr);
+        memory_ = CreateCompatibleDC(screen_);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_ = CreateDIBSection(screen_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        previous_ = SelectObject(memory_, bitmap_);
+    }
+    ~Canvas() {
+        SelectObject(memory_, previous_);
+        DeleteObject(bitmap_);
+        DeleteDC(memory_);
+        ReleaseDC(nullptr, screen_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC context() const { return memory_; }
+    HDC screen() const { return screen_; }
+    Pixels pixels() const {
+        GdiFlush();
+        Pixels out;
+        out.width = width_;
+        out.height = height_;
+        const auto* data = static_cast<const uint32_t*>(bits_);
+        out.rgb.assign(data, data + width_ * height_);
+        for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
+        return out;
+    }
+
+private:
+    int width_, height_;
+    HDC screen_ = nullptr, memory_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    void* bits_ = nullptr;
+};
+
 Pixels grab(const RECT& area) {
-    Pixels out;
-    out.width = area.right - area.left;
-    out.height = area.bottom - area.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = out.width;
-    info.bmiHeader.biHeight = -out.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, out.width, out.height, screen, area.left, area.top, SRCCOPY);
-    const auto* data = static_cast<const uint32_t*>(bits);
-    out.rgb.assign(data, data + out.width * out.height);
-    for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return out;
+    Canvas canvas(area.right - area.left, area.bottom - area.top);
+    BitBlt(canvas.context(), 0, 0, area.right - area.left, area.bottom - area.top, canvas.screen(), area.left,
+           area.top, SRCCOPY);
+    return canvas.pixels();
 }
 
 uint32_t rgbOf(COLORREF colour) { return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour); }
@@ -146,45 +145,26 @@ long distanceOf(const Pixels& a, const Pixels& b) {
 // on window colour, vertically centred), cut like rowPixels. Wine may draw bold with little
 // extra ink, so a row is judged by which weight's drawing it matches, not by its darkness.
 Pixels renderRow(const wchar_t* text, int weight, int width, int height, int itemHeight) {
-    HDC screen = GetDC(nullptr);
+    Canvas canvas(width, height);
     LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(8 * GetDeviceCaps(screen, LOGPIXELSY) / 72.0));
+    font.lfHeight = -static_cast<LONG>(std::lround(8 * GetDeviceCaps(canvas.screen(), LOGPIXELSY) / 72.0));
     font.lfWeight = weight;
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
     std::wcscpy(font.lfFaceName, L"Arial");
     HFONT handle = CreateFontIndirectW(&font);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previousBitmap = SelectObject(memory, bitmap);
-    HGDIOBJ previousFont = SelectObject(memory, handle);
+    HDC context = canvas.context();
+    HGDIOBJ previousFont = SelectObject(context, handle);
     RECT all{0, 0, width, height};
-    FillRect(memory, &all, GetSysColorBrush(COLOR_WINDOW));
-    SetTextColor(memory, GetSysColor(COLOR_WINDOWTEXT));
-    SetBkColor(memory, GetSysColor(COLOR_WINDOW));
+    FillRect(context, &all, GetSysColorBrush(COLOR_WINDOW));
+    SetTextColor(context, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkColor(context, GetSysColor(COLOR_WINDOW));
     TEXTMETRICW metrics{};
-    GetTextMetricsW(memory, &metrics);
-    TextOutW(memory, -1, (itemHeight - metrics.tmHeight) / 2 - 1, text, static_cast<int>(std::wcslen(text)));
-    GdiFlush();
-    Pixels out;
-    out.width = width;
-    out.height = height;
-    const auto* data = static_cast<const uint32_t*>(bits);
-    out.rgb.assign(data, data + width * height);
-    for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
-    SelectObject(memory, previousFont);
-    SelectObject(memory, previousBitmap);
-    DeleteObject(bitmap);
+    GetTextMetricsW(context, &metrics);
+    TextOutW(context, -1, (itemHeight - metrics.tmHeight) / 2 - 1, text, static_cast<int>(std::wcslen(text)));
+    Pixels out = canvas.pixels();
+    SelectObject(context, previousFont);
     DeleteObject(handle);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     return out;
 }
 
@@ -648,7 +628,7 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* arg = argc > 2 ? argv[2] : L"";
     const wchar_t* arg2 = argc > 3 ? argv[3] : L"";
     const wchar_t* arg3 = argc > 4 ? argv[4] : L"";
-    check(waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000), "main window found");
+    check(waitMainWindow(), "main window found");
     if (scenario == L"discover-first") return discoverNetworkFirst(_wtoi(arg));
     if (scenario == L"discover-bootload") return discoverNetworkBootload(arg, arg2, arg3);
     if (scenario == L"discover-returned") return discoverReturned(arg, true);

@@ -13,38 +13,14 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/gui/driver_support.h"
 
 namespace {
 
-int failures = 0;
-
-void check(bool condition, const char* what) {
-    std::printf("%s %s\n", condition ? "ok  " : "FAIL", what);
-    std::fflush(stdout);
-    if (!condition) ++failures;
-}
-
-bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-HWND mainWindow() { return FindWindowW(L"FWUPDATER", nullptr); }
 HWND item(int id) { return GetDlgItem(mainWindow(), id); }
 bool enabled(int id) { return IsWindowEnabled(item(id)) != FALSE; }
 bool checked(int id) { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-// WM_GETTEXT itself: GetWindowTextW on another process's edit control reads a stale caption.
-std::wstring textOf(HWND window) {
-    wchar_t buffer[512] = {};
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &copied);
-    return buffer;
-}
 std::wstring itemText(int id) { return textOf(item(id)); }
 
 // Menu handles belong to the program's process; where they cannot be read from here (Wine),
@@ -134,8 +110,6 @@ void setAddress(const wchar_t* text) {
     SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
     SendMessageW(item(IDC_IP_ADDRESS), IPM_SETADDRESS, 0, parseAddress(text));
 }
-
-bool waitMainWindow() { return waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000); }
 
 int startup(bool flashPresent) {
     check(waitMainWindow(), "main window shown");
