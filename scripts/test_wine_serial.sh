@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build/windows}"
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix-serial}" WINEDEBUG=-all
-[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+# Wine's services start here, so they never hold the caller's output open.
+if [ -d "$WINEPREFIX" ]; then wineboot >/dev/null 2>&1 || true; else wineboot --init >/dev/null 2>&1 || true; fi
 
 links=$(mktemp -d)
 socat "pty,raw,echo=0,link=$links/a" "pty,raw,echo=0,link=$links/b" &
