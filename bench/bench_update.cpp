@@ -101,8 +101,11 @@ void saveRequests(const std::string& path, const std::vector<std::vector<uint8_t
     std::fclose(f);
 }
 
-std::vector<std::pair<std::vector<uint8_t>, bool>> loadRequests(const char* path) {
-    std::vector<std::pair<std::vector<uint8_t>, bool>> requests;
+// Each request's bytes, and whether a reply is awaited after it.
+using Requests = std::vector<std::pair<std::vector<uint8_t>, bool>>;
+
+Requests loadRequests(const char* path) {
+    Requests requests;
     std::FILE* f = std::fopen(path, "r");
     if (!f) return requests;
     static char line[8192];
@@ -120,9 +123,9 @@ std::vector<std::pair<std::vector<uint8_t>, bool>> loadRequests(const char* path
     return requests;
 }
 
-// The recorded requests, each waiting for its reply when it had one.
-int replay(uint16_t port, const char* path) {
-    const auto requests = loadRequests(path);
+// Sends each request to 127.0.0.1:port, waiting for its reply when it had one, and prints the
+// time taken after `label`.
+int timedLoop(uint16_t port, const Requests& requests, const char* label) {
     platform::Socket client;
     client.openUdp();
     client.setReceiveTimeout(1000);
@@ -133,7 +136,7 @@ int replay(uint16_t port, const char* path) {
                       port);
         if (hasReply && client.receive(buffer, sizeof buffer) < 0) return 1;
     }
-    std::printf("the same requests replayed to a fresh simulator: %.2f s\n", seconds(Clock::now() - start));
+    std::printf("%s: %.2f s\n", label, seconds(Clock::now() - start));
     return 0;
 }
 
@@ -152,19 +155,11 @@ int respond(uint16_t port, const Exchanges& exchanges) {
     return 0;
 }
 
-// Requests of the recorded sizes, each waiting for its reply.
+// Requests of the recorded sizes (zero bytes), each waiting for its reply.
 int bareLoop(uint16_t port, const Exchanges& exchanges) {
-    platform::Socket client;
-    client.openUdp();
-    client.setReceiveTimeout(1000);
-    uint8_t buffer[4096] = {};
-    const auto start = Clock::now();
-    for (const auto& [request, reply] : exchanges) {
-        client.sendTo(buffer, request, platform::ipv4Address(127, 0, 0, 1), port);
-        if (reply && client.receive(buffer, sizeof buffer) < 0) return 1;
-    }
-    std::printf("bare request/reply loop, same sizes: %.2f s\n", seconds(Clock::now() - start));
-    return 0;
+    Requests requests;
+    for (const auto& [request, reply] : exchanges) requests.emplace_back(std::vector<uint8_t>(request), reply != 0);
+    return timedLoop(port, requests, "bare request/reply loop, same sizes");
 }
 
 int usage() {
@@ -184,7 +179,10 @@ int main(int argc, char** argv) {
         const Exchanges exchanges = loadExchanges(argv[3]);
         return mode == "--respond" ? respond(port, exchanges) : bareLoop(port, exchanges);
     }
-    if (mode == "--replay" && argc == 4) return replay(static_cast<uint16_t>(std::stoi(argv[2])), argv[3]);
+    if (mode == "--replay" && argc == 4) {
+        return timedLoop(static_cast<uint16_t>(std::stoi(argv[2])), loadRequests(argv[3]),
+                         "the same requests replayed to a fresh simulator");
+    }
     std::unique_ptr<Transport> link;
     if (mode == "--udp" && argc == 4) {
         link = std::make_unique<EthernetTransport>(platform::ipv4Address(127, 0, 0, 1),

@@ -148,6 +148,16 @@ class ScratchTest(unittest.TestCase):
                 sim.proc.stdout.close()
         self.scratch.cleanup()
 
+    def assert_silent(self, target):
+        """update and exit-bootload against a unit that never answers: exit 3 within the time-outs."""
+        for command in (["update", "--yes"], ["exit-bootload"]):
+            status, out, _, seconds = ztupdate(*target, "--json", *command)
+            self.assertEqual(status, 3, command)
+            unit = json.loads(out)["units"][0]
+            self.assertEqual(unit["result"], "no_response")
+            self.assertTrue(unit["message"].startswith("Received no response from unit."))
+            self.assertLess(seconds, SILENT_UNIT_LIMIT_S)
+
     def sim(self, *args, units=1, bind=None):
         sim = Sim(bind or next_address(), *args, units=units, report_dir=tempfile.mkdtemp(dir=self.dir))
         self.sims.append(sim)
@@ -338,13 +348,7 @@ class OneUnitOverUdp(ScratchTest):
     def test_silent_unit_gives_3_within_the_engine_time_outs(self):
         sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")
         ip = ["--ip", sim.address()]
-        for command in (["update", "--yes"], ["exit-bootload"]):
-            status, out, _, seconds = ztupdate(*ip, "--json", *command)
-            self.assertEqual(status, 3, command)
-            unit = json.loads(out)["units"][0]
-            self.assertEqual(unit["result"], "no_response")
-            self.assertTrue(unit["message"].startswith("Received no response from unit."))
-            self.assertLess(seconds, SILENT_UNIT_LIMIT_S)
+        self.assert_silent(ip)
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(status, 3)
         self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], None)
@@ -424,12 +428,7 @@ class TypedPin(ScratchTest):
 class SerialLine(ScratchTest):
     def test_silent_unit_gives_3_within_the_engine_time_outs(self):
         sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")
-        port = ["--serial", sim.serial()]
-        for command in (["update", "--yes"], ["exit-bootload"]):
-            status, out, _, seconds = ztupdate(*port, "--json", *command)
-            self.assertEqual(status, 3, command)
-            self.assertEqual(json.loads(out)["units"][0]["result"], "no_response")
-            self.assertLess(seconds, SILENT_UNIT_LIMIT_S)
+        self.assert_silent(["--serial", sim.serial()])
 
     def test_status_enter_update_and_exit_over_a_pseudo_terminal(self):
         hex_path, flash_path = self.subset(data_records=20, flash_bytes=1000)
