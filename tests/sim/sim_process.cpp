@@ -103,15 +103,19 @@ int SimProcess::waitExit(int timeoutMs) {
     return -1;
 }
 
-void SimProcess::terminate() {
-    if (pid_ < 0) return;
+int SimProcess::stop() {
+    if (pid_ < 0) return -1;
     kill(pid_, SIGTERM);
-    if (waitExit(5000) < 0 && pid_ >= 0) {
+    const int status = waitExit(20000);
+    if (pid_ >= 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+    return status;
 }
+
+void SimProcess::terminate() { stop(); }
 
 LoopbackUdp::LoopbackUdp() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in local{};

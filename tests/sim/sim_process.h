@@ -20,6 +20,9 @@ public:
     const std::string& output() const { return output_; }
     // Waits at most `timeoutMs` for the exit; returns the exit status, or -1.
     int waitExit(int timeoutMs);
+    // Asks the simulator to stop (it compares its memories on the way out) and returns its exit
+    // status; -1 when it had to be killed. Also right after it ended by itself.
+    int stop();
     void terminate();
 
 private:
