@@ -37,16 +37,18 @@ bool isTerminal(ConsoleStream stream) { return ::isatty(descriptorOf(stream)) ==
 
 bool readSecretLine(const char* prompt, std::string& line) {
     if (!isTerminal(ConsoleStream::kInput)) return false;
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     termios saved{};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) return false;
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
+    // Echo goes off (dropping earlier type-ahead) before the prompt shows, so nothing typed
+    // after the prompt is either echoed or discarded.
     if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     const bool read = readLineFromDescriptor(STDIN_FILENO, line);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     return read;
 }
 

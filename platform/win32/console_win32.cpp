@@ -30,9 +30,10 @@ bool readSecretLine(const char* prompt, std::string& line) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD saved = 0;
     if (!GetConsoleMode(input, &saved)) return false;
+    // Echo goes off before the prompt shows, so a quick typist's digits are never echoed.
+    SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     line.clear();
     char buffer[256];
     DWORD got = 0;
