@@ -20,8 +20,6 @@
 
 namespace {
 
-
-
 HWND findDialog(const wchar_t* title) {
     HWND dialog = FindWindowW(L"#32770", title);
     return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
