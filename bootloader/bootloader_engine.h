@@ -12,6 +12,23 @@ constexpr uint16_t kIdentifyAttempts = 5;
 constexpr uint16_t kIdentifyTimeoutMs = 1000;
 constexpr uint16_t kQueryTimeoutMs = 500;
 
+// What transactions met on the way, for logs and per-unit counts.
+struct EngineCounters {
+    uint32_t requests = 0;     // transactions that sent something
+    uint32_t resends = 0;      // sends after the first of a transaction
+    uint32_t timeouts = 0;     // transactions that ended without an accepted reply
+    uint32_t staleFrames = 0;  // frames not taken: another command, an old sequence number, before the send
+};
+
+// Told of each event as it happens, on the engine's own thread. Command bytes as sent.
+class EngineObserver {
+public:
+    virtual ~EngineObserver() = default;
+    virtual void resent(uint8_t /*command*/, uint16_t /*sendNumber*/) {}
+    virtual void timedOut(uint8_t /*command*/) {}
+    virtual void staleFrame(uint8_t /*command*/, uint8_t /*frameCommand*/) {}
+};
+
 // An engine belongs to one thread at a time; engines share no working storage.
 class BootloaderEngine {
 public:
@@ -44,6 +61,9 @@ public:
     // next receive step.
     void feedReceived(const uint8_t* bytes, uint16_t count);
     uint32_t sequence() const { return sequence_; }
+    const EngineCounters& counters() const { return counters_; }
+    // `observer` (may be null) must outlive its use by this engine.
+    void setObserver(EngineObserver* observer) { observer_ = observer; }
     void setSequenceForTesting(uint32_t sequence) { sequence_ = sequence; }
 
 private:
@@ -58,6 +78,8 @@ private:
     void discardPendingInput();
 
     std::unique_ptr<Transport> transport_;
+    EngineCounters counters_;
+    EngineObserver* observer_ = nullptr;
     uint8_t transmit_[kFrameBufferSize] = {};
     uint16_t transmitLength_ = 0;
     FrameDecoder decoder_;

@@ -43,6 +43,10 @@ struct UpdateJob {
     platform::WindowHandle window;
     // "server-fw-version" of the build, e.g. L"V1.12".
     const wchar_t* firmwareVersion;
+    // Set by another thread to end the run before its next transaction (the run then fails
+    // and `stopped` tells why). Null: the run is never stopped.
+    const std::atomic<bool>* stopRequested = nullptr;
+    bool stopped = false;
 };
 
 // Runs a whole update; the engine takes the transport. Returns the terminal message posted.
