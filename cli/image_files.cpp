@@ -1,8 +1,7 @@
-// Checking and loading the update's images.
+// Reading, checking and sharing the update's images.
 #include "cli/image_files.h"
 
-#include <cstdint>
-
+#include "content/content_globals.h"
 #include "platform/files.h"
 #include "platform/resources.h"
 
@@ -17,52 +16,58 @@ std::string located(const std::string& file, uint32_t line, const char* reason) 
 
 }  // namespace
 
-bool checkApplicationImage(const ImageChoice& choice, HexCheckResult& result, std::string& error) {
+bool ImageBytes::readFile(const std::string& path, std::string& error) {
+    name_ = path;
+    borrowed_ = nullptr;
+    std::string reason;
+    if (platform::readWholeFile(path, owned_, &reason)) return true;
+    error = path + ": cannot be read: " + reason;
+    return false;
+}
+
+bool ImageBytes::borrowEmbedded(const wchar_t* item, const wchar_t* type, const std::string& name) {
+    name_ = name;
+    owned_.clear();
+    platform::ResourceBytes embedded;
+    if (!platform::findResource(item, type, embedded)) return false;
+    borrowed_ = embedded.data;
+    borrowedSize_ = embedded.size;
+    return true;
+}
+
+bool readApplicationImage(const ImageChoice& choice, ImageBytes& image, HexCheckResult& result, std::string& error) {
     if (choice.hexFile.empty()) {
-        platform::ResourceBytes embedded;
-        if (!platform::findResource(kApplicationName, L"HEX", embedded)) {
+        if (!image.borrowEmbedded(kApplicationName, L"HEX", "embedded application image")) {
             error = "this build carries no application image";
             return false;
         }
-        if (checkHexText(embedded.data, embedded.size, result)) return true;
-        error = located("embedded application image", result.line, hexProblemText(result.problem));
+    } else if (!image.readFile(choice.hexFile, error)) {
         return false;
     }
-    std::vector<uint8_t> bytes;
-    if (!platform::readWholeFile(choice.hexFile, bytes)) {
-        error = choice.hexFile + ": cannot be read";
-        return false;
-    }
-    if (checkHexText(bytes.data(), bytes.size(), result)) return true;
-    error = located(choice.hexFile, result.line, hexProblemText(result.problem));
+    if (checkHexText(image.data(), image.size(), result)) return true;
+    error = located(image.name(), result.line, hexProblemText(result.problem));
     return false;
 }
 
-bool checkFlashImageSource(const ImageChoice& choice, size_t& size, std::string& error) {
-    HexCheckResult result;
-    const std::string name = choice.flashFile.empty() ? "embedded flash image" : choice.flashFile;
+bool readFlashImage(const ImageChoice& choice, ImageBytes& image, std::string& error) {
     if (choice.flashFile.empty()) {
-        platform::ResourceBytes embedded;
-        size = platform::findResource(kFlashName, L"BIN", embedded) ? embedded.size : 0;
-    } else {
-        std::vector<uint8_t> bytes;
-        if (!platform::readWholeFile(choice.flashFile, bytes)) {
-            error = choice.flashFile + ": cannot be read";
+        if (!image.borrowEmbedded(kFlashName, L"BIN", "embedded flash image")) {
+            error = "this build carries no flash image";
             return false;
         }
-        size = bytes.size();
+    } else if (!image.readFile(choice.flashFile, error)) {
+        return false;
     }
-    if (checkFlashImage(size, result)) return true;
-    error = located(name, 0, hexProblemText(result.problem));
+    HexCheckResult result;
+    if (checkFlashImage(image.data(), image.size(), kFlashImageOrigin, result)) return true;
+    error = located(image.name(), 0, hexProblemText(result.problem));
     return false;
 }
 
-bool loadApplicationCopy(const ImageChoice& choice, CHexManager& image) {
-    if (choice.hexFile.empty()) return image.loadApplication(kApplicationName) == 1;
-    return image.loadFromFile(choice.hexFile) == 1;
+bool loadApplicationCopy(const ImageBytes& bytes, CHexManager& image) {
+    return image.loadFromFileBytes(bytes.data(), bytes.size()) == 1;
 }
 
-bool loadFlashCopy(const ImageChoice& choice, CBinManager& image) {
-    if (choice.flashFile.empty()) return image.loadFromResource(kFlashName) == 1;
-    return image.loadFromFile(choice.flashFile) == 1;
+bool loadFlashCopy(const ImageBytes& bytes, CBinManager& image) {
+    return image.loadFromBytes(bytes.data(), bytes.size()) == 1;
 }

@@ -79,16 +79,16 @@ double udpSeconds(const TransferPlan& plan) { return plan.exchanges * kTurnaroun
 
 int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
     HexCheckResult check;
-    size_t flashBytes = 0;
+    ImageBytes hexBytes;
+    ImageBytes flashBytes;
     std::string error;
-    if (!checkApplicationImage(images, check, error) || !checkFlashImageSource(images, flashBytes, error)) {
+    CHexManager application;
+    if (!readApplicationImage(images, hexBytes, check, error) || !readFlashImage(images, flashBytes, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }
-    CHexManager fileImage;
-    CHexManager& application = images.hexFile.empty() ? applicationImage : fileImage;
-    if (!images.hexFile.empty()) loadApplicationCopy(images, fileImage);
-    const TransferPlan plan = planTransfer(application, static_cast<uint32_t>(flashBytes));
+    loadApplicationCopy(hexBytes, application);
+    const TransferPlan plan = planTransfer(application, static_cast<uint32_t>(flashBytes.size()));
     const std::string hexName = images.hexFile.empty() ? "embedded" : images.hexFile;
     const std::string flashName = images.flashFile.empty() ? "embedded" : images.flashFile;
 
@@ -99,7 +99,7 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
                                             {"data_bytes", check.dataBytes},
                                             {"ranges", rangesJson(check)},
                                             {"program_requests", plan.programRequests}}},
-                           {"flash", {{"source", flashName}, {"bytes", flashBytes}, {"chunks", plan.flashChunks}, {"origin", kFlashImageOrigin}}},
+                           {"flash", {{"source", flashName}, {"bytes", flashBytes.size()}, {"chunks", plan.flashChunks}, {"origin", kFlashImageOrigin}}},
                            {"exchanges", plan.exchanges},
                            {"estimated_seconds", {{"udp", udpSeconds(plan)}, {"serial_115200", serialSeconds(plan)}}}});
         return kExitSuccess;
@@ -109,7 +109,7 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
                 static_cast<unsigned long long>(check.dataBytes));
     printRanges(check);
     std::printf("  program requests: %u (up to %u records each)\n", plan.programRequests, kRecordsPerRequest);
-    std::printf("Flash image (%s): %zu bytes from 0x%X, %u chunks of %u\n", flashName.c_str(), flashBytes,
+    std::printf("Flash image (%s): %zu bytes from 0x%X, %u chunks of %u\n", flashName.c_str(), flashBytes.size(),
                 kFlashImageOrigin, plan.flashChunks, kChunkBytes);
     std::printf("An update of both: %u requests, %llu bytes on a serial line\n", plan.exchanges,
                 static_cast<unsigned long long>(plan.serialBytes));

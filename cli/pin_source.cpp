@@ -32,8 +32,9 @@ bool takePin(const std::string& candidate, const char* source, std::string& pin,
 bool readInstallerPin(const std::string& pinFile, std::string& pin, std::string& error) {
     if (!pinFile.empty()) {
         std::vector<uint8_t> bytes;
-        if (!platform::readWholeFile(pinFile, bytes)) {
-            error = pinFile + ": cannot be read";
+        std::string reason;
+        if (!platform::readWholeFile(pinFile, bytes, &reason)) {
+            error = pinFile + ": cannot be read: " + reason;
             return false;
         }
         return takePin(firstLine(bytes), "--pin-file", pin, error);

@@ -1,6 +1,9 @@
 // Unit addresses and ports as typed, checked the way the main window checks them.
 #include "cli/unit_target.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "discovery/discovery_formats.h"
 #include "platform/serial_names.h"
 #include "platform/sockets.h"
@@ -10,7 +13,36 @@
 
 namespace {
 constexpr uint32_t kBootloaderBaud = 115200;
+
+// 0.0.0.0 and the limited broadcast name no single unit; the window refuses them too.
+bool namesNoSingleUnit(uint32_t address) {
+    return address == platform::ipv4Address(0, 0, 0, 0) || address == platform::ipv4Address(255, 255, 255, 255);
 }
+
+// The device a serial name opens, links resolved, so two names of one port compare equal.
+std::wstring resolvedDevice(const std::wstring& device) {
+    std::error_code failed;
+    const std::filesystem::path real = std::filesystem::canonical(device, failed);
+    return failed ? device : real.wstring();
+}
+
+bool sameUnit(const UnitTarget& a, const UnitTarget& b) {
+    if (a.serial != b.serial) return false;
+    return a.serial ? a.portName == b.portName : a.address == b.address;
+}
+
+// Two runs on one unit interleave their requests and leave its memory wrong, so each unit once.
+bool findDuplicate(const std::vector<UnitTarget>& targets, std::string& error) {
+    for (size_t i = 0; i < targets.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (!sameUnit(targets[i], targets[j])) continue;
+            error = targets[i].label + " names the same unit as " + targets[j].label + "; name each unit once";
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
 
 bool parseIpv4(const std::string& text, uint32_t& address) {
     uint8_t octets[4] = {};
@@ -43,17 +75,20 @@ bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
             error = "--ip " + text + ": not an IPv4 address";
             return false;
         }
-        if (!isUsableUnitAddress(target.address)) {
-            error = "--ip " + text + ": this address cannot reach a unit (loopback 127.0.0.1 or a broadcast address)";
+        if (namesNoSingleUnit(target.address) || !isUsableUnitAddress(target.address)) {
+            error = "--ip " + text + ": this address cannot reach a unit (0.0.0.0, loopback 127.0.0.1 or a broadcast address)";
             return false;
         }
         targets.push_back(target);
     }
     for (const std::string& text : options.serialPorts) {
-        targets.push_back({text, true, platform::serialDeviceName(platform::fromUtf8(text)), 0});
+        targets.push_back({text, true, resolvedDevice(platform::serialDeviceName(platform::fromUtf8(text))), 0});
     }
-    if (targets.empty()) error = "name a unit with --ip ADDRESS or --serial PORT";
-    return !targets.empty();
+    if (targets.empty()) {
+        error = "name a unit with --ip ADDRESS or --serial PORT";
+        return false;
+    }
+    return !findDuplicate(targets, error);
 }
 
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {

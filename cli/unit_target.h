@@ -13,7 +13,7 @@ struct UnitTarget {
     // As the user typed it; the unit's name in every report.
     std::string label;
     bool serial = false;
-    std::wstring portName;   // serial: the device name to open
+    std::wstring portName;   // serial: the device to open, links resolved
     uint32_t address = 0;    // network: IPv4 in network byte order
 };
 
@@ -21,7 +21,8 @@ struct UnitTarget {
 bool parseIpv4(const std::string& text, uint32_t& address);
 
 // Every --ip then every --serial, in order. False, with a message, for an address that is not
-// one, or that the GUI would refuse (127.0.0.1, a local broadcast), or when none was given.
+// one, or that the GUI would refuse (0.0.0.0, 127.0.0.1, a broadcast), for a unit named twice
+// (127.0.0.03 is 127.0.0.3; two links to one serial device are one port), or when none was given.
 bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
 
 // The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened.

@@ -19,21 +19,27 @@
 
 namespace {
 
-bool checkOutsideFiles(const UpdateCommandOptions& update, const GlobalOptions& options, std::string& error) {
-    if (!update.noFirmware && update.images.hexFile.empty() && applicationImage.recordCount() == 0) {
-        error = platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoHexFile"));
+// Each image is read and checked here, once; the units' readers are made from these bytes.
+struct CheckedImages {
+    ImageBytes application;
+    ImageBytes flash;
+};
+
+bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
+                std::string& error) {
+    if (update.noFirmware && update.noUi) {
+        error = "nothing to update: --no-firmware and --no-ui leave nothing to send";
         return false;
     }
-    if (!update.images.hexFile.empty()) {
+    if (!update.noFirmware) {
         HexCheckResult result;
-        if (!checkApplicationImage(update.images, result, error)) return false;
+        if (!readApplicationImage(update.images, images.application, result, error)) return false;
         if (options.verbose && !options.json) {
-            std::fprintf(stderr, "%s: %u records, %u with data, %llu data bytes\n", update.images.hexFile.c_str(),
+            std::fprintf(stderr, "%s: %u records, %u with data, %llu data bytes\n", images.application.name().c_str(),
                          result.records, result.dataRecords, static_cast<unsigned long long>(result.dataBytes));
         }
     }
-    size_t flashBytes = 0;
-    return update.images.flashFile.empty() || checkFlashImageSource(update.images, flashBytes, error);
+    return update.noUi || readFlashImage(update.images, images.flash, error);
 }
 
 // The warning the main window shows before an update; without a terminal only --yes counts.
@@ -70,7 +76,8 @@ void setOptions(UpdateOptions& options, const UpdateCommandOptions& update) {
 int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update) {
     std::vector<UnitTarget> targets;
     std::string error;
-    if (!collectTargets(options, targets, error) || !checkOutsideFiles(update, options, error)) {
+    CheckedImages images;
+    if (!collectTargets(options, targets, error) || !readImages(update, options, images, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }
@@ -89,8 +96,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
         [&](UnitRun& run) -> uint32_t {
             CHexManager application;
             CBinManager flash(kFlashImageOrigin);
-            if ((!update.noFirmware && !loadApplicationCopy(update.images, application)) ||
-                (!update.noUi && !loadFlashCopy(update.images, flash))) {
+            if ((!update.noFirmware && !loadApplicationCopy(images.application, application)) ||
+                (!update.noUi && !loadFlashCopy(images.flash, flash))) {
                 return WMU_UPDATE_FAILED;
             }
             BootloaderEngine engine;

@@ -23,6 +23,15 @@ else()
     set(ZT_FLASH_FILE ${ZT_SAMPLE_FLASH})
 endif()
 
+# A build never embeds an image it could not send: the check that outside files get, at build time.
+set(ZT_IMAGES_CHECKED ${ZT_GENERATED_DIR}/images_checked.stamp)
+add_custom_command(
+    OUTPUT ${ZT_IMAGES_CHECKED}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check_images.py
+            --hex ${ZT_HEX_FILE} --flash ${ZT_FLASH_FILE} --stamp ${ZT_IMAGES_CHECKED}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/check_images.py ${ZT_HEX_FILE} ${ZT_FLASH_FILE}
+    COMMENT "Checking the images to embed" VERBATIM)
+
 set(ZT_UNIT_TEXT ${CMAKE_SOURCE_DIR}/resources/unit.properties)
 set(ZT_UPDATER_TEXT ${CMAKE_SOURCE_DIR}/resources/updater.properties)
 set(ZT_NOTES_TEXT ${CMAKE_SOURCE_DIR}/resources/build_notes.txt)
@@ -43,7 +52,7 @@ if(WIN32)
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/embed_resources.py --rc ${ZT_CONTENT_RC}
                 --strings ${CMAKE_SOURCE_DIR}/ui/ui_strings.def ${ZT_RESOURCE_LIST}
         DEPENDS ${CMAKE_SOURCE_DIR}/tools/embed_resources.py ${CMAKE_SOURCE_DIR}/ui/ui_strings.def
-                ${ZT_RESOURCE_FILES}
+                ${ZT_RESOURCE_FILES} ${ZT_IMAGES_CHECKED}
         COMMENT "Writing the content resource script" VERBATIM)
 else()
     set(ZT_EMBEDDED_CPP ${ZT_GENERATED_DIR}/embedded_resources.cpp)
@@ -51,7 +60,7 @@ else()
         OUTPUT ${ZT_EMBEDDED_CPP}
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/embed_resources.py --cpp ${ZT_EMBEDDED_CPP}
                 ${ZT_RESOURCE_LIST}
-        DEPENDS ${CMAKE_SOURCE_DIR}/tools/embed_resources.py ${ZT_RESOURCE_FILES}
+        DEPENDS ${CMAKE_SOURCE_DIR}/tools/embed_resources.py ${ZT_RESOURCE_FILES} ${ZT_IMAGES_CHECKED}
         COMMENT "Embedding content" VERBATIM)
 endif()
 

@@ -34,6 +34,15 @@ int BinFile::loadFromResource(const wchar_t* name) {
     return 1;
 }
 
+int BinFile::loadFromBytes(const uint8_t* data, size_t size) {
+    release();
+    fromResource_ = false;
+    if (size > std::numeric_limits<uint32_t>::max()) return 0;
+    data_ = data;
+    imageSize_ = static_cast<uint32_t>(size);
+    return 1;
+}
+
 void CBinManager::release() {
     BinFile::release();
     rewind();

@@ -19,6 +19,9 @@ public:
     virtual int loadFromFile(const std::filesystem::path& path);
     // Takes the item of type "BIN" in place; 0 (image empty) when it is missing.
     virtual int loadFromResource(const wchar_t* name);
+    // Borrows bytes that outlive this object (one read of a file shared by several readers);
+    // 0 (image empty) for more than 4 GiB.
+    int loadFromBytes(const uint8_t* data, size_t size);
 
     uint32_t imageSize() const { return imageSize_; }
     bool fromResource() const { return fromResource_; }

@@ -114,7 +114,18 @@ bool HexWalker::line(const uint8_t* text, size_t length, uint32_t number) {
 
 bool HexWalker::finish() {
     if (!ended_) return fail(HexProblem::kNoEndRecord, 0);
+    if (result_.dataBytes == 0) return fail(HexProblem::kNoDataRecords, 0);
     return true;
+}
+
+// Only the first line is looked at, and no further than the longest record's text.
+bool startsWithHexRecord(const uint8_t* data, size_t size) {
+    const size_t longestLine = 1 + 2 * size_t{CHexManager::kMaxRecordBytes};
+    size_t end = 0;
+    while (end < size && end <= longestLine && data[end] != '\r' && data[end] != '\n') ++end;
+    if (end == 0 || end > longestLine) return false;
+    HexCheckResult ignored;
+    return HexWalker(ignored).line(data, end, 1);
 }
 
 }  // namespace
@@ -136,11 +147,17 @@ bool checkHexText(const uint8_t* text, size_t size, HexCheckResult& result) {
     return walker.finish();
 }
 
-bool checkFlashImage(size_t size, HexCheckResult& result) {
+bool checkFlashImage(const uint8_t* data, size_t size, uint32_t origin, HexCheckResult& result) {
     result = HexCheckResult{};
-    if (size > 0) return true;
-    result.problem = HexProblem::kEmptyImage;
-    return false;
+    constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+    if (size == 0) {
+        result.problem = HexProblem::kEmptyImage;
+    } else if (origin + static_cast<uint64_t>(size) > kAddressSpace) {
+        result.problem = HexProblem::kBeyondAddresses;
+    } else if (startsWithHexRecord(data, size)) {
+        result.problem = HexProblem::kHexTextAsFlash;
+    }
+    return result.problem == HexProblem::kNone;
 }
 
 const char* hexProblemText(HexProblem problem) {
@@ -154,6 +171,9 @@ const char* hexProblemText(HexProblem problem) {
         case HexProblem::kNoEndRecord: return "no end-of-file record";
         case HexProblem::kDataAfterEnd: return "data after the end-of-file record";
         case HexProblem::kEmptyImage: return "the image is empty";
+        case HexProblem::kNoDataRecords: return "no data records: the update would erase the unit and write nothing";
+        case HexProblem::kBeyondAddresses: return "too large: its chunks would run past the last 32-bit address";
+        case HexProblem::kHexTextAsFlash: return "Intel HEX text, not a web-content image (give it with --hex)";
     }
     return "unknown problem";
 }

@@ -16,6 +16,9 @@ enum class HexProblem {
     kNoEndRecord,
     kDataAfterEnd,
     kEmptyImage,
+    kNoDataRecords,      // not one data byte: the update would erase the unit and write nothing
+    kBeyondAddresses,    // a flash image whose chunks would run past the last 32-bit address
+    kHexTextAsFlash,     // Intel HEX text given as the flash image
 };
 
 // One run of consecutive data bytes in the unit's address space.
@@ -36,13 +39,15 @@ struct HexCheckResult {
     std::vector<AddressRange> ranges;
 };
 
-// Checks Intel HEX text: every line's syntax, byte count, checksum and record type, an end
-// record present and nothing but blank lines after it. Lines end at CR, LF or CR LF; blank
-// lines are skipped. True when the text passes; otherwise result names the first problem.
+// Checks Intel HEX text: every line's syntax, byte count, checksum and record type, at least
+// one data record, an end record present and nothing but blank lines after it. Lines end at
+// CR, LF or CR LF; blank lines are skipped. True when the text passes (and then CHexManager
+// loads these bytes record for record); otherwise result names the first problem.
 bool checkHexText(const uint8_t* text, size_t size, HexCheckResult& result);
 
-// A flash image must hold at least one byte.
-bool checkFlashImage(size_t size, HexCheckResult& result);
+// A flash image placed at origin: at least one byte, every chunk address within 32 bits, and
+// not Intel HEX text (its first line a valid record), which is an application image.
+bool checkFlashImage(const uint8_t* data, size_t size, uint32_t origin, HexCheckResult& result);
 
 // A short English reason, e.g. "checksum mismatch".
 const char* hexProblemText(HexProblem problem);

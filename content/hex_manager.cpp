@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/resources.h"
+
 namespace {
 
 constexpr int8_t kNotHex = -1;
@@ -37,7 +39,14 @@ void makeRoom(std::vector<uint8_t>& arena, size_t extra) {
 
 }  // namespace
 
-int CHexManager::loadApplication(const wchar_t* name) { return loadFromResource(name, L"HEX"); }
+int CHexManager::loadApplication(const wchar_t* name) {
+    platform::ResourceBytes bytes;
+    if (!platform::findResource(name, L"HEX", bytes)) {
+        reset();
+        return 0;
+    }
+    return loadFromFileBytes(bytes.data, bytes.size);
+}
 
 int CHexManager::reset() {
     std::vector<uint8_t>().swap(arena_);

@@ -16,7 +16,8 @@ public:
     CHexManager() = default;
     ~CHexManager() override = default;
 
-    // loadFromResource with the type "HEX". A failed load leaves the image empty.
+    // The embedded item of type "HEX", read as a file is (the last line counts without a line
+    // end), so it loads exactly the lines the HEX check sees. A failed load leaves it empty.
     int loadApplication(const wchar_t* name);
     // Empties the image; cursor back to "not rewound". Always 1.
     int reset() override;

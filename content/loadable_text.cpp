@@ -19,6 +19,10 @@ int LoadableText::loadFromBytes(const unsigned char* data, size_t size) {
     return walkLines(data, size, false);
 }
 
+int LoadableText::loadFromFileBytes(const unsigned char* data, size_t size) {
+    return walkLines(data, size, true);
+}
+
 int LoadableText::loadFromResource(const wchar_t* name, const wchar_t* type) {
     platform::ResourceBytes bytes;
     if (!platform::findResource(name, type, bytes)) {
@@ -34,7 +38,7 @@ int LoadableText::loadFromFile(const std::filesystem::path& path) {
         reset();
         return 0;
     }
-    return walkLines(bytes.data(), bytes.size(), true);
+    return loadFromFileBytes(bytes.data(), bytes.size());
 }
 
 // A failed load ends with reset, so a holder that clears there is never left half loaded.

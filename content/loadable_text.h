@@ -27,6 +27,8 @@ public:
     // The load of a resource's bytes: lines end at CR or LF, runs of line ends make no empty
     // lines, and bytes after the last line end are not parsed. 1 = loaded.
     int loadFromBytes(const unsigned char* data, size_t size);
+    // The load of a file's bytes: as loadFromBytes, but the last line counts without a line end.
+    int loadFromFileBytes(const unsigned char* data, size_t size);
 
 protected:
     // Told the size of the text before its lines arrive, so a holder can size its storage once.

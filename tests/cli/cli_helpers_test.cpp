@@ -2,6 +2,9 @@
 // transfer plans. Talking to units is covered end to end in tests/cli_e2e.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "cli/exit_status.h"
 #include "cli/inspect_command.h"
 #include "cli/progress_display.h"
@@ -10,6 +13,7 @@
 #include "cli/unit_target.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
+#include "tests/support/scratch_dir.h"
 #include "ui/worker_messages.h"
 
 namespace {
@@ -42,6 +46,33 @@ TEST(CliTargets, RefusesWhatTheWindowRefusesAndKeepsOrder) {
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[1].label, "198.51.100.3");
     EXPECT_TRUE(targets[2].serial);
+    for (const char* noUnit : {"0.0.0.0", "255.255.255.255"}) {
+        options.unitAddresses = {noUnit};
+        EXPECT_FALSE(collectTargets(options, targets, error)) << noUnit;
+    }
+}
+
+// One unit named twice would get two interleaved updates and a wrong memory.
+TEST(CliTargets, TheSameUnitTwiceIsRefused) {
+    GlobalOptions options;
+    std::vector<UnitTarget> targets;
+    std::string error;
+    options.unitAddresses = {"192.0.2.7", "192.0.2.07"};
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find("192.0.2.07 names the same unit as 192.0.2.7"), std::string::npos) << error;
+    options.unitAddresses = {"192.0.2.7", "192.0.2.8"};
+    EXPECT_TRUE(collectTargets(options, targets, error));
+
+    const ScratchDir scratch;
+    const std::filesystem::path& folder = scratch.path();
+    const std::filesystem::path device = folder / "ttyFAKE0";
+    std::ofstream(device).put('x');
+    std::filesystem::create_symlink(device, folder / "by-id");
+    options.unitAddresses.clear();
+    options.serialPorts = {device.string(), (folder / "by-id").string()};
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    options.serialPorts = {device.string(), (folder / "." / "ttyFAKE0").string()};
+    EXPECT_FALSE(collectTargets(options, targets, error));
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {

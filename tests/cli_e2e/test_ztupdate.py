@@ -8,8 +8,10 @@ import json
 import os
 import pty
 import select
+import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -82,9 +84,9 @@ def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
 
 
-def ztupdate_on_terminal(*args, answer=None, prompt=b"[y/N]", timeout=120):
-    """Runs with standard input and output on a pseudo-terminal, typing `answer` after `prompt`;
-    returns status and output."""
+def ztupdate_on_terminal(*args, answer=None, prompt=b"[y/N]", timeout=120, before_answer=None):
+    """Runs with standard input and output on a pseudo-terminal, typing `answer` after `prompt`
+    (calling `before_answer` first); returns status and output."""
     controller, terminal = pty.openpty()
     proc = subprocess.Popen([ZTUPDATE] + list(args), stdin=terminal, stdout=terminal, stderr=terminal)
     os.close(terminal)
@@ -102,6 +104,8 @@ def ztupdate_on_terminal(*args, answer=None, prompt=b"[y/N]", timeout=120):
                 break
             output += chunk
             if not answered and prompt in output:
+                if before_answer:
+                    before_answer()
                 os.write(controller, answer.encode() + b"\n")
                 answered = True
         elif proc.poll() is not None:
@@ -253,7 +257,54 @@ class OfflineCommands(ScratchTest):
         status, _, err, _ = ztupdate("inspect", "--flash", empty)
         self.assertEqual(status, 2)
         self.assertIn("empty", err)
-        self.assertEqual(ztupdate("inspect", "--hex", os.path.join(self.dir, "missing.hex"))[0], 2)
+        missing = os.path.join(self.dir, "missing.hex")
+        status, _, err, _ = ztupdate("inspect", "--hex", missing)
+        self.assertEqual(status, 2)
+        self.assertIn(missing + ": cannot be read: No such file or directory", err)
+
+    def test_images_that_cannot_be_sent_are_refused_with_the_reason(self):
+        """No data records would erase the unit and write nothing; HEX text is no web content."""
+        only_end = os.path.join(self.dir, "only_end.hex")
+        with open(only_end, "w") as f:
+            f.write(":00000001FF\n")
+        status, _, err, _ = ztupdate("inspect", "--hex", only_end)
+        self.assertEqual(status, 2)
+        self.assertIn(only_end + ": no data records", err)
+        status, _, err, _ = ztupdate("inspect", "--flash", SAMPLE_HEX)
+        self.assertEqual(status, 2)
+        self.assertIn(SAMPLE_HEX + ": Intel HEX text", err)
+
+    def test_fifos_and_devices_are_refused_without_blocking(self):
+        fifo = os.path.join(self.dir, "image.fifo")
+        os.mkfifo(fifo)
+        for args in (["inspect", "--hex", fifo], ["inspect", "--flash", fifo], ["inspect", "--hex", "/dev/zero"],
+                     ["--ip", "192.0.2.1", "enter-bootload", "--pin-file", fifo]):
+            status, _, err, _ = ztupdate(*args, timeout=10)
+            self.assertEqual(status, 2, args)
+            self.assertIn(": cannot be read: not a regular file", err, args)
+        status, _, err, _ = ztupdate("inspect", "--hex", self.dir, timeout=10)
+        self.assertIn(": cannot be read: is a directory", err)
+
+    def test_build_time_image_check(self):
+        checker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "check_images.py")
+        run = lambda *a: subprocess.run([sys.executable, checker] + list(a), capture_output=True, text=True)
+        self.assertEqual(run("--hex", SAMPLE_HEX, "--flash", SAMPLE_FLASH).returncode, 0)
+        with open(SAMPLE_HEX) as f:
+            lines = f.read().splitlines()
+        blanks = os.path.join(self.dir, "blanks.hex")
+        with open(blanks, "w") as f:
+            f.write("\n".join(lines[:5] + [lines[5] + "  "] + lines[6:]) + "\n")
+        only_end = os.path.join(self.dir, "only_end.hex")
+        with open(only_end, "w") as f:
+            f.write(":00000001FF\n")
+        empty = os.path.join(self.dir, "empty.bin")
+        open(empty, "wb").close()
+        for args, expected in (((blanks, SAMPLE_FLASH), blanks + ":6: "), ((only_end, SAMPLE_FLASH), "no data records"),
+                               ((SAMPLE_HEX, empty), empty + ": the image is empty"),
+                               ((SAMPLE_HEX, SAMPLE_HEX), "Intel HEX text")):
+            done = run("--hex", args[0], "--flash", args[1])
+            self.assertNotEqual(done.returncode, 0, args)
+            self.assertIn(expected, done.stderr, args)
 
 
 class OneUnitOverUdp(ScratchTest):
@@ -344,6 +395,50 @@ class OneUnitOverUdp(ScratchTest):
         _, reports = sim.stop()
         self.assertEqual(commands_sent(reports[0]), 0)
         self.assertEqual(reports[0]["link"]["frames_received"], 0)
+
+    def test_nothing_is_sent_for_a_unit_named_twice_or_an_empty_image(self):
+        sim = self.sim("--start-mode", "bootload")
+        address = sim.address()
+        octets = address.split(".")
+        padded = ".".join(octets[:3] + ["0" + octets[3]])
+        only_end = os.path.join(self.dir, "only_end.hex")
+        with open(only_end, "w") as f:
+            f.write(":00000001FF\n")
+        cases = [
+            (["--ip", address, "--ip", address, "update", "--yes"], "names the same unit as"),
+            (["--ip", address, "--ip", padded, "update", "--yes"], padded + " names the same unit as " + address),
+            (["--ip", address, "update", "--hex", only_end, "--yes"], only_end + ": no data records"),
+            (["--ip", address, "update", "--no-firmware", "--no-ui", "--yes"], "nothing to update"),
+            (["--ip", "0.0.0.0", "update", "--yes"], "cannot reach a unit"),
+            (["--ip", "255.255.255.255", "update", "--yes"], "cannot reach a unit"),
+        ]
+        for args, expected in cases:
+            status, out, err, _ = ztupdate(*args)
+            self.assertEqual(status, 2, args)
+            self.assertIn(expected, err, args)
+        _, reports = sim.stop()
+        self.assertEqual(reports[0]["link"]["frames_received"], 0)
+
+    def test_files_are_read_once_before_the_prompt(self):
+        """A file replaced while the prompt waits does not reach the unit: the checked bytes do."""
+        hex_path, flash_path = self.subset(data_records=30, flash_bytes=2000)
+        checked_hex = os.path.join(self.dir, "checked.hex")
+        checked_flash = os.path.join(self.dir, "checked.bin")
+        shutil.copy(hex_path, checked_hex)
+        shutil.copy(flash_path, checked_flash)
+        sim = self.sim("--start-mode", "bootload", "--check-hex", checked_hex, "--check-flash", checked_flash)
+
+        def replace_files():
+            other_hex, other_flash = write_subset(tempfile.mkdtemp(dir=self.dir), 10, 500)
+            os.replace(other_hex, hex_path)
+            os.replace(other_flash, flash_path)
+
+        status, out = ztupdate_on_terminal("--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path,
+                                           answer="y", before_answer=replace_files)
+        self.assertEqual(status, 0, out)
+        sim_status, reports = sim.stop()
+        self.assertTrue(reports[0]["check"]["application"]["matches"])
+        self.assertTrue(reports[0]["check"]["flash"]["matches"])
 
     def test_silent_unit_gives_3_within_the_engine_time_outs(self):
         sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "content/hex_check.h"
+#include "content/hex_manager.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ TEST(HexCheck, EachKindOfDamageIsNamedWithItsLine) {
         {kData + kDataNext, HexProblem::kNoEndRecord, 0},
         {kData + kEnd + kDataNext, HexProblem::kDataAfterEnd, 3},
         {kData + kEnd + kEnd, HexProblem::kDataAfterEnd, 3},
+        {kEnd, HexProblem::kNoDataRecords, 0},
+        {kLinear + ":0000000000\n" + kEnd, HexProblem::kNoDataRecords, 0},
+        {kData + ":0400040005060708DE  \n" + kEnd, HexProblem::kSyntax, 2},
     };
     for (const Case& c : cases) {
         const HexCheckResult r = check(c.text);
@@ -75,10 +79,33 @@ TEST(HexCheck, RecordTooLongForTheUpdaterIsRefused) {
     EXPECT_EQ(check(line + "\n" + kEnd).problem, HexProblem::kTooLong);
 }
 
-TEST(HexCheck, EmptyTextAndEmptyFlashImage) {
+// What passes is what loads, line ends or not: the records the update sends are the ones counted.
+TEST(HexCheck, PassingTextLoadsRecordForRecord) {
+    for (const std::string& text : {kLinear + kData + ":00000001FF", "\r\n" + kData + "\n\n" + kEnd}) {
+        const HexCheckResult r = check(text);
+        ASSERT_EQ(r.problem, HexProblem::kNone) << text;
+        CHexManager image;
+        ASSERT_EQ(image.loadFromFileBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 1);
+        EXPECT_EQ(image.recordCount(), r.records) << text;
+    }
+}
+
+TEST(HexCheck, EmptyTextAndFlashImagesThatCannotBeWebContent) {
     EXPECT_EQ(check("").problem, HexProblem::kNoEndRecord);
+    // Sizes beyond the buffer are safe here: past the size checks only its first line is read.
+    const uint8_t web[] = {0x1F, 0x8B, '\n', ':', '0'};
     HexCheckResult r;
-    EXPECT_FALSE(checkFlashImage(0, r));
+    EXPECT_FALSE(checkFlashImage(web, 0, 0x40000, r));
     EXPECT_EQ(r.problem, HexProblem::kEmptyImage);
-    EXPECT_TRUE(checkFlashImage(1, r));
+    EXPECT_TRUE(checkFlashImage(web, sizeof web, 0x40000, r));
+    // The last chunk may end exactly at the top of the 32-bit space, not one byte beyond.
+    EXPECT_TRUE(checkFlashImage(web, 0xFFFC0000u, 0x40000, r));
+    EXPECT_FALSE(checkFlashImage(web, 0xFFFC0001u, 0x40000, r));
+    EXPECT_EQ(r.problem, HexProblem::kBeyondAddresses);
+
+    const std::string hexText = kData + kEnd;
+    EXPECT_FALSE(checkFlashImage(reinterpret_cast<const uint8_t*>(hexText.data()), hexText.size(), 0x40000, r));
+    EXPECT_EQ(r.problem, HexProblem::kHexTextAsFlash);
+    const std::string colonText = ":not a record\n";
+    EXPECT_TRUE(checkFlashImage(reinterpret_cast<const uint8_t*>(colonText.data()), colonText.size(), 0x40000, r));
 }
