@@ -17,7 +17,9 @@ public:
 
     // Opens `name` for this process alone and sets the rate, 8 data bits, no parity and one
     // stop bit; flow control stays as the port had it. Closes a port already held first.
-    bool open(const std::wstring& name, uint32_t baudRate);
+    // On failure reason (when given) says why: "in use by another program", "not a serial
+    // port", or the system's own text ("No such file or directory").
+    bool open(const std::wstring& name, uint32_t baudRate, std::string* reason = nullptr);
     bool isOpen() const { return handle_ != kClosed; }
     void close();
     // Returns as soon as bytes are there (up to capacity), or 0 once timeoutMs pass without

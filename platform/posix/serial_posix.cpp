@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -151,14 +152,31 @@ std::string preferredName(const std::string& device) {
     return device;
 }
 
+// Why an open failed, from the errno it left: the lock and the exclusive flag refuse with
+// EWOULDBLOCK and EBUSY, a device that is no terminal with ENOTTY.
+bool openFailed(int error, std::string* reason) {
+    if (!reason) return false;
+    if (error == EWOULDBLOCK || error == EAGAIN || error == EBUSY) {
+        *reason = "in use by another program";
+    } else if (error == ENOTTY) {
+        *reason = "not a serial port";
+    } else {
+        *reason = std::strerror(error);
+    }
+    return false;
+}
+
 }  // namespace
 
-bool SerialPort::open(const std::wstring& name, uint32_t baudRate) {
+bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* reason) {
     close();
     int fd = openExclusive(name);
-    if (fd < 0) return false;
+    if (fd < 0) return openFailed(errno, reason);
     handle_ = fd;
-    if (!configure(fd, baudRate)) close();
+    if (!configure(fd, baudRate)) {
+        openFailed(errno, reason);
+        close();
+    }
     return isOpen();
 }
 

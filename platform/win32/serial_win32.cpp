@@ -52,10 +52,32 @@ bool setLine(HANDLE port, uint32_t baudRate) {
 
 }  // namespace
 
-bool SerialPort::open(const std::wstring& name, uint32_t baudRate) {
+namespace {
+
+// Why an open failed: share mode 0 makes a held port ERROR_ACCESS_DENIED; otherwise the
+// system's own text, without its closing full stop and line break.
+bool openFailed(DWORD error, std::string* reason) {
+    if (!reason) return false;
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+        *reason = "in use by another program";
+        return false;
+    }
+    char text[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof text, nullptr);
+    *reason = length ? std::string(text, length) : "error " + std::to_string(error);
+    while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r' || reason->back() == '.')) {
+        reason->pop_back();
+    }
+    return false;
+}
+
+}  // namespace
+
+bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* reason) {
     close();
     HANDLE port = openExclusive(name);
-    if (port == INVALID_HANDLE_VALUE) return false;
+    if (port == INVALID_HANDLE_VALUE) return openFailed(GetLastError(), reason);
     handle_ = reinterpret_cast<std::intptr_t>(port);
     setTimeouts(port);
     if (!setLine(port, baudRate)) close();
