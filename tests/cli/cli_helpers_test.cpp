@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "cli/exit_status.h"
 #include "cli/inspect_command.h"
@@ -13,7 +14,6 @@
 #include "cli/unit_target.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
-#include "tests/support/scratch_dir.h"
 #include "ui/worker_messages.h"
 
 namespace {
@@ -63,8 +63,10 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
     options.unitAddresses = {"192.0.2.7", "192.0.2.8"};
     EXPECT_TRUE(collectTargets(options, targets, error));
 
-    const ScratchDir scratch;
-    const std::filesystem::path& folder = scratch.path();
+    // A folder of this run's own: ctest runs test programs side by side.
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("zt-cli-targets-" + std::to_string(std::random_device{}()));
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
     const std::filesystem::path device = folder / "ttyFAKE0";
     std::ofstream(device).put('x');
     std::filesystem::create_symlink(device, folder / "by-id");
@@ -73,6 +75,7 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
     EXPECT_FALSE(collectTargets(options, targets, error));
     options.serialPorts = {device.string(), (folder / "." / "ttyFAKE0").string()};
     EXPECT_FALSE(collectTargets(options, targets, error));
+    std::filesystem::remove_all(folder);
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {
