@@ -10,6 +10,7 @@
 #include "bootloader/update_sequence.h"
 #include "tests/support/frames.h"
 #include "tests/support/message_pump.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/scripted_transport.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
@@ -62,13 +63,13 @@ protected:
         application.loadFromBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
         flashBytes.resize(200);
         for (size_t i = 0; i < flashBytes.size(); ++i) flashBytes[i] = static_cast<uint8_t>(i * 7);
-        const std::filesystem::path path = std::filesystem::temp_directory_path() / "zt_update_test_flash.bin";
+        ScratchDir scratch;
+        const std::filesystem::path path = scratch.file("flash.bin");
         std::FILE* f = std::fopen(path.string().c_str(), "wb");
         ASSERT_NE(f, nullptr);
         std::fwrite(flashBytes.data(), 1, flashBytes.size(), f);
         std::fclose(f);
         ASSERT_EQ(flash.loadFromFile(path), 1);
-        std::filesystem::remove(path);
     }
 
     uint32_t update(uint8_t firmware, uint8_t ui, uint8_t defaults, const wchar_t* version = L"V1.12") {

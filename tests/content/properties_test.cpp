@@ -5,6 +5,7 @@
 #include <string>
 
 #include "content/properties_container.h"
+#include "tests/support/scratch_dir.h"
 #include "text_bytes.h"
 
 TEST(PropertiesParse, BlanksAroundEqualsAndSplitAtFirstEquals) {
@@ -75,7 +76,8 @@ TEST(PropertiesLoad, OverlongLineAbortsAndOverlongFieldIsSkipped) {
 }
 
 TEST(PropertiesLoad, FileLinesCountEvenWithoutFinalLineEnd) {
-    auto path = std::filesystem::temp_directory_path() / "zt_properties_test.properties";
+    ScratchDir scratch;
+    const auto path = scratch.file("unit.properties");
     {
         std::ofstream file(path, std::ios::binary);
         file << "a = 1\nb = 2";

@@ -1,8 +1,6 @@
 #include "tests/integration/sim_fixture.h"
 
-#include <atomic>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "bootloader/update_sequence.h"
@@ -11,21 +9,6 @@
 #include "transport/com_transport.h"
 #include "transport/ethernet_transport.h"
 #include "ui/worker_messages.h"
-
-namespace {
-std::atomic<int> scratchCounter{0};
-}
-
-ScratchDir::ScratchDir()
-    : path_(std::filesystem::temp_directory_path() /
-            ("zt-it-" + std::to_string(std::random_device{}()) + "-" + std::to_string(scratchCounter++))) {
-    std::filesystem::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords,
                        const std::filesystem::path& flash, uint32_t flashBytes) {

@@ -11,19 +11,9 @@
 #include "content/bin_manager.h"
 #include "content/hex_manager.h"
 #include "platform/window_messages.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/sim/sim_process.h"
 #include "transport/transport.h"
-
-// A folder of its own for one test's files, removed afterwards.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    std::filesystem::path file(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The first `dataRecords` data records of the sample image (with their address records) and
 // an end record; and the first `flashBytes` bytes of the sample flash image.

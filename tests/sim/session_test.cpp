@@ -9,12 +9,11 @@
 #include "sim/intel_hex.h"
 #include "sim/sha256.h"
 #include "tests/sim/sim_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
 constexpr int kReplyWaitMs = 2000;
-
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "zt_sim_" + name; }
 
 void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -41,8 +40,11 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     for (size_t offset = 0, used = 0; offset < records.size(); offset += used) {
         writer.apply(records.data() + offset, records.size() - offset, used);
     }
-    std::string hexPath = tempPath("expected.hex"), flashPath = tempPath("expected.bin");
-    std::string reportPath = tempPath("udp_report.json"), dumpPath = tempPath("dump.hex");
+    ScratchDir scratch;
+    const std::string hexPath = scratch.file("expected.hex").string();
+    const std::string flashPath = scratch.file("expected.bin").string();
+    const std::string reportPath = scratch.file("udp_report.json").string();
+    const std::string dumpPath = scratch.file("dump.hex").string();
     writeText(hexPath, formatHexText(expected));
     Bytes image(100);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
@@ -108,7 +110,8 @@ TEST(SimSessionUdp, CarelessReplayIsCaughtByTheHexCheck) {
     Bytes records = concat({rawRecord(kHexData, 0xFFFF, {0x77}),
                             rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
                             rawRecord(kHexData, 0x0000, {0x88})});
-    std::string hexPath = tempPath("careless.hex");
+    ScratchDir scratch;
+    std::string hexPath = scratch.file("careless.hex").string();
     writeText(hexPath, ":01FFFF00778A\r\n:020000041D00DD\r\n:010000008877\r\n:00000001FF\r\n");
     for (bool careless : {false, true}) {
         std::vector<std::string> arguments = {"--udp-port", "0", "--no-discovery", "--no-tcp",

@@ -10,6 +10,7 @@
 #include "sim/report.h"
 #include "sim/sha256.h"
 #include "sim/sim_unit.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -25,10 +26,11 @@ TEST(SimSha256, KnownVectorsAndAgreementWithSha256sum) {
 
     // Lengths around the 56- and 64-byte padding boundaries, checked by the system's tool.
     std::mt19937 random(3);
+    ScratchDir scratch;
+    const std::string path = scratch.file("sha_input").string();
     for (size_t length : {55u, 56u, 63u, 64u, 65u, 1000u, 100000u}) {
         std::string data(length, '\0');
         for (char& c : data) c = static_cast<char>(random());
-        std::string path = ::testing::TempDir() + "sim_sha_input";
         std::ofstream(path, std::ios::binary) << data;
         FILE* tool = popen(("sha256sum " + path).c_str(), "r");
         ASSERT_NE(tool, nullptr);
