@@ -1,15 +1,17 @@
 """ztupdate end to end: the built program against zt-unit-sim over UDP and a pseudo-terminal.
 
-Every unit listens on a loopback address of its own (127.61.N.x), so these tests never meet
-another test's simulator on the fixed bootloader and command ports.
+Every unit listens on a loopback address of its own (127.A.B.x, see next_address), so these tests
+never meet another test's simulator on the fixed bootloader and command ports.
 """
 import itertools
 import json
 import os
 import pty
+import random
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -21,14 +23,27 @@ SIM = os.environ["ZT_UNIT_SIM"]
 SAMPLE_HEX = os.environ["ZT_SAMPLE_HEX"]
 SAMPLE_FLASH = os.environ["ZT_SAMPLE_FLASH"]
 
-_subnets = itertools.count(1)
+# Loopback subnets 127.A.B.0/24, one a simulator, from a random start: another run of these tests
+# (from another build folder) may be using some at the same time.
+_SUBNETS = 253 * 254
+_subnets = itertools.count(random.randrange(_SUBNETS))
 
 # The engine's worst case for a silent unit: identification, 5 attempts of 1000 ms.
 SILENT_UNIT_LIMIT_S = 5 * 1.0 + 3.0
 
 
 def next_address():
-    return "127.61.%d.1" % next(_subnets)
+    """The first address of the next subnet whose bootloader port is free."""
+    for _ in range(100):
+        a, b = divmod(next(_subnets) % _SUBNETS, 254)
+        address = "127.%d.%d.1" % (a + 2, b + 1)
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+            try:
+                probe.bind((address, 6234))
+            except OSError:
+                continue
+        return address
+    raise RuntimeError("no free loopback subnet in 100 tries")
 
 
 class Sim:
