@@ -22,13 +22,13 @@ constexpr uint32_t kRestartWaitMs = 5000;
 RunOutcome enterOutcome(const UnitRun& run) {
     switch (static_cast<EnterBootloadResult>(run.terminal)) {
         case EnterBootloadResult::kEnabled:
-            return {run.target.label, "enabled", platform::toUtf8(uiString(142)), run.seconds(), kExitSuccess};
+            return {run.target.label, "enabled", platform::toUtf8(uiString(142)), run.seconds(), kExitSuccess, {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused", platform::toUtf8(uiString(144)), run.seconds(), kExitFailed};
+            return {run.target.label, "refused", platform::toUtf8(uiString(144)), run.seconds(), kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
     return {run.target.label, "no_response", platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
-            run.seconds(), kExitNoResponse};
+            run.seconds(), kExitNoResponse, {}};
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     std::vector<UnitTarget> targets;
     std::string error;
     std::string pin;
-    if (!collectTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error)) {
+    if (!prepareTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }

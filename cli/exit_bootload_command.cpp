@@ -12,7 +12,7 @@
 int runExitBootloadCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
     std::string error;
-    if (!collectTargets(options, targets, error)) {
+    if (!prepareTargets(options, targets, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }

@@ -12,4 +12,6 @@ struct GlobalOptions {
     bool json = false;
     bool quiet = false;
     bool verbose = false;
+    // --log FILE: the verbose lines, appended to a file whatever -v says.
+    std::string logFile;
 };

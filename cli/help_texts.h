@@ -13,6 +13,7 @@ struct HelpText {
     "  1  the operation failed: a stage failed, the unit's answer was wrong, the PIN was refused\n" \
     "  2  usage error, or a bad input file (nothing was sent)\n"                                \
     "  3  no response from a unit\n"                                                            \
+    "  130, 143, 129  stopped by Ctrl-C, SIGTERM or SIGHUP (128 + the signal's number)\n"       \
     "With several units (--ip and --serial may be repeated) the worst status wins.\n"
 
 inline constexpr HelpText kMainHelp{
@@ -40,6 +41,16 @@ inline constexpr HelpText kInspectHelp{
     "  ztupdate inspect\n"
     "  ztupdate inspect --hex app.hex --flash web.bin\n"
     "  ztupdate --json inspect --hex app.hex\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kVersionHelp{
+    "the program's version and the firmware it carries (as --version)",
+    "\nNeeds no unit. Example:\n  ztupdate version\n  ztupdate --version\n" ZT_EXIT_STATUSES};
+
+inline constexpr HelpText kCompletionHelp{
+    "print a completion script for bash, zsh or fish, written from the option table",
+    "\nExamples:\n"
+    "  ztupdate completion bash > ~/.local/share/bash-completion/completions/ztupdate\n"
+    "  ztupdate completion fish > ~/.config/fish/completions/ztupdate.fish\n" ZT_EXIT_STATUSES};
 
 inline constexpr HelpText kPortsHelp{
     "list the serial ports that can be opened",

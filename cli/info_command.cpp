@@ -78,6 +78,14 @@ void printText() {
 
 }  // namespace
 
+std::string versionText() {
+    std::string text = std::string("ztupdate ") + ZT_PROGRAM_VERSION + "\n";
+    text += "Build:                " + property(L"build-version") + "\n";
+    text += "Application firmware: " + property(L"server-fw-version") + "\n";
+    text += "Web content:          " + property(L"server-ui-version");
+    return text;
+}
+
 int runInfoCommand(const GlobalOptions& options) {
     if (options.json) {
         std::printf("%s\n",

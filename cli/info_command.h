@@ -1,7 +1,12 @@
 // `ztupdate info`: what this build carries.
 #pragma once
 
+#include <string>
+
 #include "cli/global_options.h"
 
 // Prints the model, versions, image figures and release notes; --json gives one document.
 int runInfoCommand(const GlobalOptions& options);
+
+// "ztupdate 1.12.0" and the firmware this build carries, for --version and `ztupdate version`.
+std::string versionText();

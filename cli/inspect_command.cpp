@@ -4,15 +4,13 @@
 #include <cstdio>
 
 #include "bootloader/frame_codec.h"
+#include "bootloader/record_request.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "content/content_globals.h"
 
 namespace {
 
-// How the update sequence packs its requests.
-constexpr uint32_t kRecordsPerRequest = 8;
-constexpr uint32_t kRequestBytes = 2048;
 constexpr uint16_t kChunkBytes = 64;
 constexpr uint32_t kChunkBlockBytes = 72;
 // Identify, application version, erase, firmware version, erase flash, close flash, closing.
@@ -25,16 +23,9 @@ constexpr uint32_t kReplyBytes = kMessageOverhead + 1;
 constexpr double kTurnaroundSeconds = 0.002;
 constexpr double kSerialBytesPerSecond = 115200.0 / 10;
 
-uint32_t stuffedSize(const uint8_t* bytes, uint32_t length) {
-    uint32_t size = length;
-    for (uint32_t i = 0; i < length; ++i) {
-        if (bytes[i] == kSoh || bytes[i] == kEot || bytes[i] == kDle) ++size;
-    }
-    return size;
-}
-
-void printRanges(const HexCheckResult& check) {
-    std::printf("  address ranges:  %zu\n", check.ranges.size());
+void printRanges(const HexCheckResult& check, bool everyRange) {
+    std::printf("  address ranges:  %zu%s\n", check.ranges.size(), everyRange ? "" : " (list them with --ranges)");
+    if (!everyRange) return;
     for (const AddressRange& r : check.ranges) {
         std::printf("    0x%08X-0x%08X  %u bytes\n", r.first, r.last, r.last - r.first + 1);
     }
@@ -53,14 +44,9 @@ TransferPlan planTransfer(CHexManager& application, uint32_t flashBytes) {
     plan.exchanges = kFixedExchanges;
     plan.serialBytes = kFixedExchanges * (kMessageOverhead + kReplyBytes + 4);
     application.rewind();
-    uint8_t request[kRequestBytes];
+    uint8_t request[kRecordRequestBytes];
     for (;;) {
-        uint32_t filled = 0;
-        for (uint32_t i = 0; i < kRecordsPerRequest; ++i) {
-            const uint16_t count = application.nextRecord(request + filled, static_cast<uint16_t>(kRequestBytes - filled));
-            if (count == 0) break;
-            filled += count;
-        }
+        const uint32_t filled = packRecordRequest(application, request);
         if (filled == 0) break;
         ++plan.programRequests;
         plan.serialBytes += stuffedSize(request, filled) + kMessageOverhead + kReplyBytes;
@@ -77,7 +63,7 @@ double serialSeconds(const TransferPlan& plan) {
 
 double udpSeconds(const TransferPlan& plan) { return plan.exchanges * kTurnaroundSeconds; }
 
-int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
+int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, bool ranges) {
     HexCheckResult check;
     ImageBytes hexBytes;
     ImageBytes flashBytes;
@@ -93,12 +79,14 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
     const std::string flashName = images.flashFile.empty() ? "embedded" : images.flashFile;
 
     if (options.json) {
-        printJsonDocument({{"application", {{"source", hexName},
-                                            {"records", check.records},
-                                            {"data_records", check.dataRecords},
-                                            {"data_bytes", check.dataBytes},
-                                            {"ranges", rangesJson(check)},
-                                            {"program_requests", plan.programRequests}}},
+        nlohmann::json applicationDocument = {{"source", hexName},
+                                              {"records", check.records},
+                                              {"data_records", check.dataRecords},
+                                              {"data_bytes", check.dataBytes},
+                                              {"address_ranges", check.ranges.size()},
+                                              {"program_requests", plan.programRequests}};
+        if (ranges) applicationDocument["ranges"] = rangesJson(check);
+        printJsonDocument({{"application", applicationDocument},
                            {"flash", {{"source", flashName}, {"bytes", flashBytes.size()}, {"chunks", plan.flashChunks}, {"origin", kFlashImageOrigin}}},
                            {"exchanges", plan.exchanges},
                            {"estimated_seconds", {{"udp", udpSeconds(plan)}, {"serial_115200", serialSeconds(plan)}}}});
@@ -107,7 +95,7 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images) {
     std::printf("Application image (%s): checked, no problems\n", hexName.c_str());
     std::printf("  records:         %u (%u with data, %llu data bytes)\n", check.records, check.dataRecords,
                 static_cast<unsigned long long>(check.dataBytes));
-    printRanges(check);
+    printRanges(check, ranges);
     std::printf("  program requests: %u (up to %u records each)\n", plan.programRequests, kRecordsPerRequest);
     std::printf("Flash image (%s): %zu bytes from 0x%X, %u chunks of %u\n", flashName.c_str(), flashBytes.size(),
                 kFlashImageOrigin, plan.flashChunks, kChunkBytes);

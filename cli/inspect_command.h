@@ -22,4 +22,5 @@ TransferPlan planTransfer(CHexManager& application, uint32_t flashBytes);
 double serialSeconds(const TransferPlan& plan);
 double udpSeconds(const TransferPlan& plan);
 
-int runInspectCommand(const GlobalOptions& options, const ImageChoice& images);
+// The summary; every address range too (text and JSON) with ranges.
+int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, bool ranges);

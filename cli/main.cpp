@@ -1,6 +1,9 @@
 // ztupdate: global options, the start-up loads, then one command.
 #include <CLI/CLI.hpp>
 
+#include <cstring>
+
+#include "cli/completion.h"
 #include "cli/discover_command.h"
 #include "cli/enter_bootload_command.h"
 #include "cli/exit_bootload_command.h"
@@ -13,13 +16,34 @@
 #include "cli/status_command.h"
 #include "cli/update_command.h"
 #include "content/content_globals.h"
+#include "platform/console.h"
 #include "platform/network.h"
 
 namespace {
 
+// Options that take a value, so the command word is never mistaken for one.
+constexpr const char* kGlobalValueOptions[] = {"--ip", "--serial", "--parser-port", "--log"};
+
+// The global options as each command's help lists them, from the option table.
+std::string globalOptionsText(const CLI::App& app) {
+    std::string text = "\nGlobal options (before or after the command):\n";
+    for (const CLI::Option* option : app.get_options()) {
+        std::string names = option->get_name(false, true);
+        if (names == "-h,--help") continue;
+        // The type name alone: CLI11 appends a check's description ("N:INT in [...]").
+        if (option->get_type_size() != 0) names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-22s %s\n", names.c_str(), option->get_description().c_str());
+        text += line;
+    }
+    return text;
+}
+
 CLI::App* addCommand(CLI::App& app, const char* name, const HelpText& help) {
     CLI::App* command = app.add_subcommand(name, help.summary);
-    command->footer(help.footer);
+    command->footer(globalOptionsText(app) + help.footer);
+    // Global options may follow the command too: `ztupdate status --ip 192.0.2.10 --json`.
+    command->fallthrough();
     return command;
 }
 
@@ -30,12 +54,7 @@ void addImageOptions(CLI::App* command, ImageChoice& images) {
         ->type_name("FILE");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    GlobalOptions options;
-    CLI::App app{"ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater window)"};
-    app.footer(kMainHelp.footer);
+void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--ip", options.unitAddresses, "IPv4 address of a unit (repeat for several units)")
         ->type_name("ADDRESS");
     app.add_option("--serial", options.serialPorts, "serial port of a unit, e.g. /dev/ttyUSB0 or COM3 (repeatable)")
@@ -45,14 +64,54 @@ int main(int argc, char** argv) {
         ->type_name("N");
     app.add_flag("--json", options.json, "print one JSON document on standard output and nothing else there");
     app.add_flag("-q,--quiet", options.quiet, "print only results");
-    app.add_flag("-v,--verbose", options.verbose, "print more about each step");
+    app.add_flag("-v,--verbose", options.verbose,
+                 "log each stage's start and time, every resend, time-out and dropped frame on standard error");
+    app.add_option("--log", options.logFile, "append the -v lines to FILE, whatever -v says")->type_name("FILE");
+}
+
+// The first word that is neither an option nor a global option's value.
+const char* commandWord(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-') return argv[i];
+        for (const char* option : kGlobalValueOptions) {
+            if (std::strcmp(argv[i], option) == 0) ++i;
+        }
+    }
+    return nullptr;
+}
+
+// A mistyped command is named, with the nearest one, instead of CLI11's general complaint.
+bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
+    const char* word = commandWord(argc, argv);
+    if (!word) return false;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (command->get_name() == word) return false;
+    }
+    const std::string nearest = nearestCommand(app, word);
+    std::fprintf(stderr, "ztupdate: '%s' is not a command%s%s%s\nRun 'ztupdate --help' for the commands.\n", word,
+                 nearest.empty() ? "" : "; did you mean '", nearest.c_str(), nearest.empty() ? "" : "'?");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    GlobalOptions options;
+    CLI::App app{"ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater window)"};
+    app.footer(kMainHelp.footer);
+    addGlobalOptions(app, options);
+    bool showVersion = false;
+    app.add_flag("--version", showVersion, "print the program's version and the firmware it carries");
     app.require_subcommand(1);
 
     CLI::App* info = addCommand(app, "info", kInfoHelp);
+    CLI::App* version = addCommand(app, "version", kVersionHelp);
 
     ImageChoice inspectImages;
+    bool inspectRanges = false;
     CLI::App* inspect = addCommand(app, "inspect", kInspectHelp);
     addImageOptions(inspect, inspectImages);
+    inspect->add_flag("--ranges", inspectRanges, "also list every address range of the application image");
 
     CLI::App* ports = addCommand(app, "ports", kPortsHelp);
 
@@ -79,16 +138,38 @@ int main(int argc, char** argv) {
 
     CLI::App* exitBootload = addCommand(app, "exit-bootload", kExitBootloadHelp);
 
+    std::string shell;
+    CLI::App* completion = addCommand(app, "completion", kCompletionHelp);
+    completion->add_option("SHELL", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));
+
     try {
         app.parse(argc, argv);
+    } catch (const CLI::RequiredError& e) {
+        // `ztupdate --version` names no command.
+        if (!showVersion) return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
     } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() != 0 && reportUnknownCommand(app, argc, argv)) return kExitUsage;
         const int shown = app.exit(e);
         return shown == 0 ? kExitSuccess : kExitUsage;
     }
+    if (showVersion) {
+        loadEmbeddedContent();
+        std::puts(versionText().c_str());
+        return kExitSuccess;
+    }
+    if (completion->parsed()) {
+        std::fputs(completionScript(app, shell).c_str(), stdout);
+        return kExitSuccess;
+    }
 
+    platform::installInterruptHandling();
     loadEmbeddedContent();
     if (info->parsed()) return runInfoCommand(options);
-    if (inspect->parsed()) return runInspectCommand(options, inspectImages);
+    if (version->parsed()) {
+        std::puts(versionText().c_str());
+        return kExitSuccess;
+    }
+    if (inspect->parsed()) return runInspectCommand(options, inspectImages, inspectRanges);
     if (ports->parsed()) return runPortsCommand(options);
 
     if (!platform::startNetworking()) {
@@ -102,5 +183,6 @@ int main(int argc, char** argv) {
     if (update->parsed()) result = runUpdateCommand(options, updateOptions);
     if (exitBootload->parsed()) result = runExitBootloadCommand(options);
     platform::stopNetworking();
+    if (platform::interruptSignal() != 0 && result < kExitInterrupted) result = kExitInterrupted + platform::interruptSignal();
     return result;
 }

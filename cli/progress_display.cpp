@@ -16,6 +16,14 @@ namespace {
 constexpr uint32_t kRedrawMs = 100;
 constexpr unsigned kApplicationStage = 128;
 constexpr unsigned kFlashStage = 130;
+// A stage's time per request means something after this many requests and this long.
+constexpr uint32_t kFirstEstimateRequests = 10;
+constexpr uint32_t kFirstEstimateMs = 1000;
+// Piped output gets a line at each tenth and at least this often while a stage moves.
+constexpr uint32_t kPlainLineMs = 5000;
+constexpr int kLabelColumns = 24;
+constexpr int kStageColumns = 18;
+constexpr int kTailColumns = 32;
 
 // The status line carries "Progress: %s"; the bar shows only the stage.
 std::string stageOf(const std::wstring& statusLine) {
@@ -60,43 +68,74 @@ std::string formatDuration(double seconds) {
 ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels) : mode_(mode) {
     for (std::string& label : labels) {
         labelWidth_ = std::max(labelWidth_, label.size());
-        units_.push_back(Unit{std::move(label), {}, {}, 0, 0, 0, 0, 0, -1});
+        Unit unit;
+        unit.label = std::move(label);
+        units_.push_back(std::move(unit));
     }
+    labelWidth_ = std::min<size_t>(labelWidth_, kLabelColumns);
     if (mode_ == Mode::kBars && !platform::enableTerminalControls()) mode_ = Mode::kLines;
 }
 
+void ProgressDisplay::setPlan(size_t unit, const UnitPlan& plan) {
+    if (unit < units_.size()) units_[unit].plan = plan;
+}
+
+// A reader that went away (`| head -1`) ends the display, never the run.
+bool ProgressDisplay::outputClosed() {
+    if (!std::ferror(stdout)) return false;
+    mode_ = Mode::kSilent;
+    return true;
+}
+
 void ProgressDisplay::onMessage(size_t unit, const platform::WindowMessage& message) {
+    onMessageAt(unit, message, platform::tickCount());
+}
+
+void ProgressDisplay::onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick) {
     if (unit >= units_.size()) return;
     Unit& u = units_[unit];
-    const uint32_t now = platform::tickCount();
     switch (message.id) {
         case WMU_STATUS_TEXT:
             u.stage = stageOf(message.text);
+            u.kind = u.stage == platform::toUtf8(uiString(kApplicationStage)) ? StageKind::kApplication
+                     : u.stage == platform::toUtf8(uiString(kFlashStage))     ? StageKind::kFlash
+                                                                              : StageKind::kOther;
+            u.stageRequests = 0;
+            u.stageTick = nowTick;
             u.stagePosition = u.position;
-            u.stageTick = now;
-            if (mode_ == Mode::kLines) std::printf("%s: %s\n", u.label.c_str(), u.stage.c_str());
+            if (mode_ == Mode::kLines && !outputClosed()) {
+                std::printf("%s: %s\n", u.label.c_str(), u.stage.c_str());
+                std::fflush(stdout);
+            }
             break;
         case WMU_PROGRESS_RANGE:
             u.range = static_cast<uint32_t>(message.lParam);
             u.position = 0;
-            u.rangeTick = now;
             u.stagePosition = 0;
-            u.stageTick = now;
             break;
         case WMU_PROGRESS_POS:
             u.position = static_cast<uint32_t>(message.wParam);
-            if (mode_ == Mode::kLines) printPlainProgress(u);
+            if (u.stageRequests++ == 0) u.firstRequestTick = nowTick;
+            u.lastRequestTick = nowTick;
+            if (mode_ == Mode::kLines) printPlainProgress(u, nowTick);
             break;
         default: break;
     }
 }
 
-void ProgressDisplay::printPlainProgress(Unit& unit) {
-    if (unit.range == 0) return;
+void ProgressDisplay::printPlainProgress(Unit& unit, uint32_t nowTick) {
+    if (unit.range == 0 || outputClosed()) return;
     const int tenth = static_cast<int>(10.0 * unit.position / unit.range);
-    if (tenth == unit.lastTenth) return;
+    if (tenth == unit.lastTenth && platform::ticksBetween(unit.lastLineTick, nowTick) < kPlainLineMs) return;
     unit.lastTenth = tenth;
-    std::printf("%s: %d%%\n", unit.label.c_str(), tenth * 10);
+    unit.lastLineTick = nowTick;
+    const size_t index = static_cast<size_t>(&unit - units_.data());
+    const double left = secondsLeft(index, nowTick);
+    if (left < 0) {
+        std::printf("%s: %d%%\n", unit.label.c_str(), percent(index));
+    } else {
+        std::printf("%s: %d%% (%s left)\n", unit.label.c_str(), percent(index), formatDuration(left).c_str());
+    }
     std::fflush(stdout);
 }
 
@@ -105,14 +144,21 @@ void ProgressDisplay::onFinished(size_t unit, const std::string& result) {
     refresh(true);
 }
 
+void ProgressDisplay::stopDrawing() { mode_ = Mode::kSilent; }
+
+int ProgressDisplay::percent(size_t unit) const {
+    const Unit& u = units_[unit];
+    return u.range ? static_cast<int>(100.0 * std::min(u.position, u.range) / u.range) : 0;
+}
+
 std::string ProgressDisplay::rateText(const Unit& unit, uint32_t nowTick) const {
     const double seconds = platform::ticksBetween(unit.stageTick, nowTick) / 1000.0;
     if (seconds < 0.2 || unit.position <= unit.stagePosition) return "";
     const double perSecond = (unit.position - unit.stagePosition) / seconds;
     char text[32];
-    if (unit.stage == platform::toUtf8(uiString(kApplicationStage))) {
+    if (unit.kind == StageKind::kApplication) {
         std::snprintf(text, sizeof text, "%.0f rec/s", perSecond);
-    } else if (unit.stage == platform::toUtf8(uiString(kFlashStage))) {
+    } else if (unit.kind == StageKind::kFlash) {
         std::snprintf(text, sizeof text, "%.1f kB/s", perSecond / 1000);
     } else {
         return "";
@@ -120,41 +166,95 @@ std::string ProgressDisplay::rateText(const Unit& unit, uint32_t nowTick) const 
     return text;
 }
 
-// From the whole run's pace so far: stages differ in speed, so this is a rough guide.
-double ProgressDisplay::secondsLeft(const Unit& unit, uint32_t nowTick) const {
-    const double seconds = platform::ticksBetween(unit.rangeTick, nowTick) / 1000.0;
-    if (unit.range == 0 || unit.position == 0 || seconds < 0.5) return -1;
-    return seconds * (unit.range - std::min(unit.position, unit.range)) / unit.position;
+double ProgressDisplay::secondsLeft(size_t index, uint32_t nowTick) const {
+    const Unit& u = units_[index];
+    if (u.kind == StageKind::kOther || u.stageRequests < kFirstEstimateRequests ||
+        platform::ticksBetween(u.firstRequestTick, nowTick) < kFirstEstimateMs) {
+        return -1;
+    }
+    const double perRequest =
+        platform::ticksBetween(u.firstRequestTick, u.lastRequestTick) / 1000.0 / (u.stageRequests - 1);
+    const bool inApplication = u.kind == StageKind::kApplication;
+    const uint32_t stageTotal = inApplication ? u.plan.programRequests : u.plan.flashChunks;
+    double left = perRequest * (stageTotal > u.stageRequests ? stageTotal - u.stageRequests : 0);
+    if (inApplication && u.plan.flashChunks > 0) {
+        const double scale = u.plan.serial && u.plan.programRequestBytes > 0
+                                 ? u.plan.chunkRequestBytes / u.plan.programRequestBytes
+                                 : 1.0;
+        left += perRequest * scale * u.plan.flashChunks;
+    }
+    return left;
 }
 
 std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns) const {
     const Unit& u = units_[index];
-    const double fraction = u.range ? static_cast<double>(u.position) / u.range : 0.0;
+    const double fraction = u.range ? static_cast<double>(std::min(u.position, u.range)) / u.range : 0.0;
     char tail[96];
     if (!u.result.empty()) {
-        std::snprintf(tail, sizeof tail, " %3d%%  %s", static_cast<int>(fraction * 100), u.result.c_str());
+        std::snprintf(tail, sizeof tail, " %3d%%  %-*.*s", percent(index), kTailColumns - 7, kTailColumns - 7,
+                      u.result.c_str());
     } else {
-        std::snprintf(tail, sizeof tail, " %3d%%  %-11s  %s left", static_cast<int>(fraction * 100),
-                      rateText(u, nowTick).c_str(), formatDuration(secondsLeft(u, nowTick)).c_str());
+        std::snprintf(tail, sizeof tail, " %3d%%  %-11s  %5s left", percent(index), rateText(u, nowTick).c_str(),
+                      formatDuration(secondsLeft(index, nowTick)).c_str());
     }
     char head[160];
-    std::snprintf(head, sizeof head, "%-*s  %-18.18s  ", static_cast<int>(labelWidth_), u.label.c_str(), u.stage.c_str());
-    const int barWidth = std::clamp(columns - static_cast<int>(std::strlen(head) + std::strlen(tail)) - 1, 10, 50);
+    std::snprintf(head, sizeof head, "%-*.*s  %-*.*s  ", static_cast<int>(labelWidth_), static_cast<int>(labelWidth_),
+                  u.label.c_str(), kStageColumns, kStageColumns, u.stage.c_str());
+    const int barWidth =
+        std::clamp(columns - static_cast<int>(labelWidth_) - kStageColumns - 4 - kTailColumns - 1, 10, 50);
     std::string line = head;
     line += progressBar(fraction, barWidth);
     line += tail;
     return fitted(std::move(line), static_cast<size_t>(std::max(columns - 1, 20)));
 }
 
+std::string ProgressDisplay::summaryLine(size_t shown, int columns) const {
+    size_t done = 0, failed = 0, running = 0;
+    for (size_t i = 0; i < units_.size(); ++i) {
+        const Unit& u = units_[i];
+        if (u.result.empty()) {
+            ++running;
+        } else if (u.result == "updated") {
+            ++done;
+        } else {
+            ++failed;
+        }
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "... %zu more not shown; all %zu units: %zu running, %zu updated, %zu not",
+                  units_.size() - shown, units_.size(), running, done, failed);
+    return fitted(text, static_cast<size_t>(std::max(columns - 1, 20)));
+}
+
+std::vector<std::string> ProgressDisplay::frame(uint32_t nowTick, int columns, int rows) const {
+    std::vector<std::string> lines;
+    const size_t room = static_cast<size_t>(std::max(rows - 1, 2));
+    if (units_.size() <= room) {
+        for (size_t i = 0; i < units_.size(); ++i) lines.push_back(barLine(i, nowTick, columns));
+        return lines;
+    }
+    // Unfinished units first, in order; finished ones fill what room is left.
+    for (int pass = 0; pass < 2 && lines.size() < room - 1; ++pass) {
+        for (size_t i = 0; i < units_.size() && lines.size() < room - 1; ++i) {
+            if (units_[i].result.empty() == (pass == 0)) lines.push_back(barLine(i, nowTick, columns));
+        }
+    }
+    lines.push_back(summaryLine(lines.size(), columns));
+    return lines;
+}
+
 void ProgressDisplay::refresh(bool force) {
-    if (mode_ != Mode::kBars) return;
+    if (mode_ != Mode::kBars || outputClosed()) return;
     const uint32_t now = platform::tickCount();
     if (!force && drawn_ && platform::ticksBetween(lastDrawTick_, now) < kRedrawMs) return;
     lastDrawTick_ = now;
-    const int columns = platform::terminalColumns();
-    // Back to the first bar, then every line redrawn and cleared to its end.
-    if (drawn_) std::printf("\x1b[%zuA", units_.size());
-    for (size_t i = 0; i < units_.size(); ++i) std::printf("\r%s\x1b[K\n", barLine(i, now, columns).c_str());
+    const std::vector<std::string> lines = frame(now, platform::terminalColumns(), platform::terminalRows());
+    // Back to the first line drawn last time, then every line redrawn and cleared to its end;
+    // lines left over from a taller frame are cleared too.
+    if (drawn_ && drawnLines_ > 0) std::printf("\x1b[%zuA", drawnLines_);
+    for (const std::string& line : lines) std::printf("\r%s\x1b[K\n", line.c_str());
+    for (size_t i = lines.size(); i < drawnLines_; ++i) std::printf("\r\x1b[K\n");
+    drawnLines_ = std::max(drawnLines_, lines.size());
     std::fflush(stdout);
     drawn_ = true;
 }

@@ -1,4 +1,6 @@
-// Progress of update runs: one redrawn bar per unit on a terminal, plain lines otherwise.
+// Progress of update runs: redrawn bars on a terminal (within its height), plain lines
+// otherwise (at each tenth and at least every few seconds), and the time left worked out from
+// each stage's measured time per request.
 #pragma once
 
 #include <cstdint>
@@ -12,42 +14,77 @@ std::string progressBar(double fraction, int width);
 // "1:05" (minutes and seconds), "1:02:03" past an hour, "--:--" when unknown (negative).
 std::string formatDuration(double seconds);
 
+// What a unit's run will send, so the time left counts requests rather than bytes.
+struct UnitPlan {
+    uint32_t programRequests = 0;   // application stage (0: not run)
+    uint32_t flashChunks = 0;       // flash stage (0: not run)
+    // Bytes a program request and a chunk request put on the line: on a serial line a request
+    // costs about its bytes, over UDP about one turnaround whatever its size.
+    double programRequestBytes = 0;
+    double chunkRequestBytes = 0;
+    bool serial = false;
+};
+
 class ProgressDisplay {
 public:
     enum class Mode { kSilent, kBars, kLines };
 
     ProgressDisplay(Mode mode, std::vector<std::string> labels);
 
+    void setPlan(size_t unit, const UnitPlan& plan);
     // Takes the run's status, range and position messages; others are ignored.
     void onMessage(size_t unit, const platform::WindowMessage& message);
+    void onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick);
     void onFinished(size_t unit, const std::string& result);
     // Redraws the bars, at most every 100 ms unless forced.
     void refresh(bool force = false);
+    // Leaves the bars as they stand, so the lines about stopping read below them.
+    void stopDrawing();
 
-    // One unit's bar line (no line end), for a given moment; public for tests.
+    // Where a unit is: its current stage ("Server UI") and how far the whole run has come.
+    const std::string& stage(size_t unit) const { return units_[unit].stage; }
+    int percent(size_t unit) const;
+    // Seconds the run still needs: the current stage's requests left at their measured time
+    // each, and the later stages' requests at that time scaled by their size on a serial line.
+    // Negative until the stage has run long enough for the figure to mean something.
+    double secondsLeft(size_t unit, uint32_t nowTick) const;
+
+    // One unit's bar line (no line end); the bar's width depends only on the columns.
     std::string barLine(size_t unit, uint32_t nowTick, int columns) const;
+    // One redraw: a line a unit while they fit in rows - 1, otherwise the unfinished units that
+    // fit and one summary line for the rest.
+    std::vector<std::string> frame(uint32_t nowTick, int columns, int rows) const;
 
 private:
+    enum class StageKind { kOther, kApplication, kFlash };
+
     struct Unit {
         std::string label;
         std::string stage;
+        StageKind kind = StageKind::kOther;
         std::string result;
+        UnitPlan plan;
         uint32_t range = 0;
         uint32_t position = 0;
-        uint32_t rangeTick = 0;
-        // Where the current stage began, for its own rate.
-        uint32_t stagePosition = 0;
+        // Requests answered in the current stage, the first and the latest one's time.
+        uint32_t stageRequests = 0;
+        uint32_t firstRequestTick = 0;
+        uint32_t lastRequestTick = 0;
         uint32_t stageTick = 0;
+        uint32_t stagePosition = 0;
         int lastTenth = -1;
+        uint32_t lastLineTick = 0;
     };
 
-    void printPlainProgress(Unit& unit);
+    void printPlainProgress(Unit& unit, uint32_t nowTick);
     std::string rateText(const Unit& unit, uint32_t nowTick) const;
-    double secondsLeft(const Unit& unit, uint32_t nowTick) const;
+    std::string summaryLine(size_t shown, int columns) const;
+    bool outputClosed();
 
     Mode mode_;
     std::vector<Unit> units_;
     size_t labelWidth_ = 0;
+    size_t drawnLines_ = 0;
     bool drawn_ = false;
     uint32_t lastDrawTick_ = 0;
 };

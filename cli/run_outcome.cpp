@@ -34,15 +34,15 @@ std::string indentedLines(const std::string& text) {
 }  // namespace
 
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
-    RunOutcome outcome{target, "failed", uiText(150), seconds, kExitFailed};
+    RunOutcome outcome{target, "failed", uiText(150), seconds, kExitFailed, {}};
     switch (terminal) {
-        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(149), seconds, kExitSuccess}; break;
-        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(132), seconds, kExitSuccess}; break;
+        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(149), seconds, kExitSuccess, {}}; break;
+        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(132), seconds, kExitSuccess, {}}; break;
         case WMU_WRONG_RESPONSE:
-            outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed};
+            outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed, {}};
             break;
         case WMU_NO_RESPONSE:
-            outcome = {target, "no_response", updaterText(L"error-message.NoResponse"), seconds, kExitNoResponse};
+            outcome = {target, "no_response", updaterText(L"error-message.NoResponse"), seconds, kExitNoResponse, {}};
             break;
         default: break;
     }
@@ -52,10 +52,17 @@ RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double second
 nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {
     nlohmann::json units = nlohmann::json::array();
     for (const RunOutcome& o : outcomes) {
-        units.push_back({{"target", o.target},
-                         {"result", o.result},
-                         {"message", o.message},
-                         {"seconds", std::round(o.seconds * 1000) / 1000}});
+        nlohmann::json unit = {{"target", o.target},
+                               {"result", o.result},
+                               {"message", o.message},
+                               {"seconds", std::round(o.seconds * 1000) / 1000}};
+        if (o.counts) {
+            unit["requests"] = o.counts->requests;
+            unit["resends"] = o.counts->resends;
+            unit["timeouts"] = o.counts->timeouts;
+            unit["stale_frames"] = o.counts->staleFrames;
+        }
+        units.push_back(unit);
     }
     return {{"units", units}};
 }
@@ -76,8 +83,14 @@ void printSummaryTable(const std::vector<RunOutcome>& outcomes) {
     size_t unitWidth = 4;
     for (const RunOutcome& o : outcomes) unitWidth = std::max(unitWidth, o.target.size());
     const int width = static_cast<int>(unitWidth);
-    std::printf("\n%-*s  %-14s  %8s\n", width, "unit", "result", "time");
+    std::printf("\n%-*s  %-14s  %8s  %8s  %7s  %8s  %5s\n", width, "unit", "result", "time", "requests", "resends",
+                "timeouts", "stale");
     for (const RunOutcome& o : outcomes) {
-        std::printf("%-*s  %-14s  %7.1fs\n", width, o.target.c_str(), o.result.c_str(), o.seconds);
+        std::printf("%-*s  %-14s  %7.1fs", width, o.target.c_str(), o.result.c_str(), o.seconds);
+        if (o.counts) {
+            std::printf("  %8u  %7u  %8u  %5u", o.counts->requests, o.counts->resends, o.counts->timeouts,
+                        o.counts->staleFrames);
+        }
+        std::printf("\n");
     }
 }

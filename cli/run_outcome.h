@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "bootloader/bootloader_engine.h"
 
 struct RunOutcome {
     std::string target;
@@ -15,6 +18,8 @@ struct RunOutcome {
     std::string message;
     double seconds = 0;
     int exitStatus = 0;
+    // What the unit's engine met: in the JSON result and the closing table when known.
+    std::optional<EngineCounters> counts;
 };
 
 // Fills result, message and exitStatus from a run's terminal message.
@@ -28,5 +33,5 @@ int overallStatus(const std::vector<RunOutcome>& outcomes);
 // One line per unit: "192.0.2.10: The firmware updated successfully. (42.1 s)"; several-line
 // property texts keep their later lines indented under the first.
 void printOutcomeLines(const std::vector<RunOutcome>& outcomes);
-// The closing table of a run on several units: unit, result, time.
+// The closing table of a run on several units: unit, result, time, and the engine's counts.
 void printSummaryTable(const std::vector<RunOutcome>& outcomes);

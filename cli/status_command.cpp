@@ -20,14 +20,35 @@ std::string versionText(uint32_t major, uint32_t minor) {
     return std::to_string(major) + "." + std::to_string(minor);
 }
 
-void printStatus(const std::string& target, const UnitStatus& status) {
-    std::printf("%s\n", target.c_str());
-    std::printf("  Bootloader:     %s\n", status.bootloader.value_or("not found").c_str());
-    std::printf("  Application:    %s\n", status.application.value_or("not found").c_str());
-    std::printf("  Bootload mode:  %s\n", status.bootloadMode.value_or("unknown (no answer)").c_str());
+constexpr uint32_t kFirstSupportedBootloader = 0x0300;
+constexpr uint32_t kLastSupportedBootloader = 0x0302;
+
+std::string runningLine(const UnitStatus& status) {
+    if (status.bootloader) {
+        return "bootloader " + *status.bootloader +
+               (status.bootloaderSupported ? "" : " (unsupported: this updater cannot update it)");
+    }
+    if (status.bootloadMode) return "its application (the bootloader is not active)";
+    return "no answer from the bootloader or the command port";
+}
+
+std::string bootloadModeLine(const UnitStatus& status) {
+    if (status.bootloadMode == "enabled") return "entered";
+    if (status.bootloadMode == "disabled") return "not entered (enter-bootload enters it with the Installer PIN)";
+    return "unknown (the command port did not answer)";
 }
 
 }  // namespace
+
+std::string statusText(const std::string& target, const UnitStatus& status) {
+    std::string text = target + "\n";
+    text += "  Running:        " + runningLine(status) + "\n";
+    if (status.bootloader || status.application) {
+        text += "  Application:    " + status.application.value_or("none reported") + "\n";
+    }
+    if (status.bootloadMode || status.bootloader) text += "  Bootload mode:  " + bootloadModeLine(status) + "\n";
+    return text;
+}
 
 UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messages) {
     UnitStatus status;
@@ -35,10 +56,12 @@ UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messag
     bool exitAllowed = false;
     for (const platform::WindowMessage& m : messages) {
         switch (m.id) {
-            case WMU_BOOTLOADER_FOUND:
-                status.bootloader = versionText(static_cast<uint32_t>(m.wParam >> 8 & 0xFF),
-                                                static_cast<uint32_t>(m.wParam & 0xFF));
+            case WMU_BOOTLOADER_FOUND: {
+                const uint32_t version = static_cast<uint32_t>(m.wParam & 0xFFFF);
+                status.bootloader = versionText(version >> 8, version & 0xFF);
+                status.bootloaderSupported = version >= kFirstSupportedBootloader && version <= kLastSupportedBootloader;
                 break;
+            }
             case WMU_APP_VERSION: {
                 const uint32_t value = static_cast<uint32_t>(m.lParam);
                 if (value != 0 && value != APP_VERSION_NONE) status.application = versionText(value >> 16, value & 0xFFFF);
@@ -60,7 +83,7 @@ UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messag
 int runStatusCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
     std::string error;
-    if (!collectTargets(options, targets, error)) {
+    if (!prepareTargets(options, targets, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }
@@ -85,7 +108,7 @@ int runStatusCommand(const GlobalOptions& options) {
                          {"bootloader", orNull(status.bootloader)},
                          {"application", orNull(status.application)},
                          {"bootload_mode", orNull(status.bootloadMode)}});
-        if (!options.json) printStatus(runs[i]->target.label, status);
+        if (!options.json) std::fputs(statusText(runs[i]->target.label, status).c_str(), stdout);
     }
     if (options.json) printJsonDocument({{"units", units}});
     return exitStatus;

@@ -13,7 +13,12 @@ struct UnitStatus {
     std::optional<std::string> bootloader;     // "3.1"
     std::optional<std::string> application;    // "1.12"
     std::optional<std::string> bootloadMode;   // "enabled" or "disabled"
+    // Versions 3.0 to 3.2 are the ones an update can program; others are shown as unsupported.
+    bool bootloaderSupported = false;
 };
+
+// The lines `status` prints for one unit, worded for what the answers mean.
+std::string statusText(const std::string& target, const UnitStatus& status);
 
 // Folds the device request worker's answer sequence into the status fields, as the main
 // window's buttons and version text would end up.

@@ -2,6 +2,7 @@
 #include "cli/unit_runner.h"
 
 #include "platform/clock.h"
+#include "platform/console.h"
 
 namespace {
 constexpr uint32_t kPassPauseMs = 20;
@@ -22,6 +23,21 @@ bool allFinished(const std::vector<std::unique_ptr<UnitRun>>& runs) {
     }
     return true;
 }
+
+// Interrupts are held off while the threads start, so only the main thread takes them and
+// turns them into stop requests.
+void startThreads(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work) {
+    const platform::InterruptsHeldOff heldOff;
+    for (auto& run : runs) {
+        UnitRun* unit = run.get();
+        unit->startTick = platform::tickCount();
+        unit->thread = std::thread([unit, &work] {
+            unit->terminal = work(*unit);
+            unit->endTick = platform::tickCount();
+            unit->finished.store(true);
+        });
+    }
+}
 }  // namespace
 
 double UnitRun::seconds() const { return platform::ticksBetween(startTick, endTick) / 1000.0; }
@@ -34,15 +50,7 @@ std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& ta
 
 void runUnitsInParallel(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work,
                         const UnitMessageHandler& onMessage, const std::function<void()>& idle) {
-    for (auto& run : runs) {
-        UnitRun* unit = run.get();
-        unit->startTick = platform::tickCount();
-        unit->thread = std::thread([unit, &work] {
-            unit->terminal = work(*unit);
-            unit->endTick = platform::tickCount();
-            unit->finished.store(true);
-        });
-    }
+    startThreads(runs, work);
     // A unit's last messages are posted before it finishes, so one pass after all have
     // finished collects everything.
     for (;;) {

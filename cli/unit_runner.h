@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bootloader/bootloader_engine.h"
 #include "cli/unit_target.h"
 #include "platform/window_messages.h"
 
@@ -22,6 +23,13 @@ struct UnitRun {
     uint32_t terminal = 0;
     uint32_t startTick = 0;
     uint32_t endTick = 0;
+    // The engine's counts at the end of the run, for the JSON result and the closing table.
+    EngineCounters counts;
+    bool hasCounts = false;
+    // The run ended on a stop request, at a transaction boundary.
+    bool stopped = false;
+    // No bootloader answered, but the unit's command port did: it runs its application.
+    bool runsApplication = false;
     std::atomic<bool> finished{false};
 
     double seconds() const;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "discovery/discovery_formats.h"
+#include "platform/serial.h"
 #include "platform/serial_names.h"
 #include "platform/sockets.h"
 #include "platform/text.h"
@@ -89,6 +90,23 @@ bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
         return false;
     }
     return !findDuplicate(targets, error);
+}
+
+bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& error) {
+    for (const UnitTarget& target : targets) {
+        if (!target.serial) continue;
+        platform::SerialPort port;
+        std::string reason;
+        if (port.open(target.portName, kBootloaderBaud, &reason)) continue;
+        error = reason == "in use by another program" ? target.label + " is " + reason
+                                                      : "cannot open " + target.label + ": " + reason;
+        return false;
+    }
+    return true;
+}
+
+bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error) {
+    return collectTargets(options, targets, error) && checkSerialPortsOpen(targets, error);
 }
 
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {

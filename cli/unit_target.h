@@ -25,5 +25,13 @@ bool parseIpv4(const std::string& text, uint32_t& address);
 // (127.0.0.03 is 127.0.0.3; two links to one serial device are one port), or when none was given.
 bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
 
+// Opens and closes each serial target's port once, so a port that is missing, not a port or
+// held by another program is named before any run ("cannot open /dev/ttyUSB9: No such file or
+// directory", "COM3 is in use by another program") rather than reported as a silent unit.
+bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& error);
+
+// collectTargets, then checkSerialPortsOpen: what every command talking to units starts with.
+bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
+
 // The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened.
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target);

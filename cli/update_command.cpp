@@ -2,6 +2,8 @@
 // readers per unit in parallel, and reports one result per unit.
 #include "cli/update_command.h"
 
+#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -10,9 +12,12 @@
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/progress_display.h"
+#include "cli/run_log.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
+#include "commandport/command_port.h"
 #include "content/content_globals.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
 #include "ui/worker_messages.h"
@@ -54,9 +59,44 @@ int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
                  units == 1 ? "" : "s");
     std::string answer;
     std::getline(std::cin, answer);
-    if (answer == "y" || answer == "Y" || answer == "yes") return kExitSuccess;
+    if (platform::interruptSignal() != 0) {
+        std::fprintf(stderr, "\nUpdate cancelled; nothing was sent.\n");
+        return kExitInterrupted + platform::interruptSignal();
+    }
+    if (isYes(answer)) return kExitSuccess;
     std::fprintf(stderr, "Update cancelled; nothing was sent.\n");
     return kExitFailed;
+}
+
+// The command port answers while the bootloader does not: the unit runs its application.
+bool commandPortAnswers(const UnitTarget& target) {
+    auto connection = bootloaderTransport(target);
+    return probeCommandPort(*connection, kCommandPortTimeoutMs, [](Transport&, const char*) {});
+}
+
+RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit) {
+    RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
+    if (run.hasCounts) outcome.counts = run.counts;
+    if (run.stopped) {
+        outcome.result = "stopped";
+        outcome.message = "stopped during " + (display.stage(unit).empty() ? std::string("Initializing") : display.stage(unit)) +
+                          " at " + std::to_string(display.percent(unit)) +
+                          " %; the unit stays in bootload mode; run update again";
+        outcome.exitStatus = kExitFailed;
+    } else if (run.runsApplication) {
+        outcome.result = "application_running";
+        outcome.message = "the unit runs its application, not its bootloader: run `ztupdate " +
+                          std::string(run.target.serial ? "--serial " : "--ip ") + run.target.label +
+                          " enter-bootload` first";
+        outcome.exitStatus = kExitFailed;
+    }
+    return outcome;
+}
+
+std::string stageLine(const std::string& stage, uint32_t startTick, uint32_t nowTick) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", platform::ticksBetween(startTick, nowTick) / 1000.0);
+    return stage + " took " + seconds + " s";
 }
 
 ProgressDisplay::Mode displayMode(const GlobalOptions& options) {
@@ -73,14 +113,23 @@ void setOptions(UpdateOptions& options, const UpdateCommandOptions& update) {
 
 }  // namespace
 
+bool isYes(const std::string& answer) {
+    std::string lower;
+    for (char c : answer) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "y" || lower == "yes";
+}
+
 int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update) {
     std::vector<UnitTarget> targets;
     std::string error;
     CheckedImages images;
-    if (!collectTargets(options, targets, error) || !readImages(update, options, images, error)) {
+    RunLog log;
+    if (!prepareTargets(options, targets, error) || !readImages(update, options, images, error) ||
+        !log.open(options.verbose && !options.json, options.logFile, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }
+    parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(update, targets.size()); confirmed != kExitSuccess) return confirmed;
 
     UpdateOptions stages;
@@ -90,6 +139,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     std::vector<std::string> labels;
     for (const UnitTarget& t : targets) labels.push_back(t.label);
     ProgressDisplay display(displayMode(options), labels);
+    std::atomic<bool> stopRequested{false};
+    std::vector<uint32_t> stageTicks(runs.size(), platform::tickCount());
 
     runUnitsInParallel(
         runs,
@@ -101,22 +152,53 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
                 return WMU_UPDATE_FAILED;
             }
             BootloaderEngine engine;
+            UnitLogObserver observer(log, run.target.label);
+            if (log.active()) engine.setObserver(&observer);
             UpdateJob job{engine, application, flash, stages, &run.window, firmwareVersion};
-            return runUpdate(job, bootloaderTransport(run.target));
+            job.stopRequested = &stopRequested;
+            const uint32_t terminal = runUpdate(job, bootloaderTransport(run.target));
+            run.counts = engine.counters();
+            run.hasCounts = true;
+            run.stopped = job.stopped;
+            // Serial lines are left out: probing every rate of the command port takes seconds.
+            if (terminal == WMU_NO_RESPONSE && !job.stopped && !run.target.serial) {
+                run.runsApplication = commandPortAnswers(run.target);
+            }
+            return terminal;
         },
         [&](size_t unit, const platform::WindowMessage& message) {
+            const std::string before = display.stage(unit);
             display.onMessage(unit, message);
-            if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
+            const uint32_t now = platform::tickCount();
+            if (message.id == WMU_STATUS_TEXT && log.active()) {
+                if (!before.empty()) log.line(labels[unit], stageLine(before, stageTicks[unit], now));
+                log.line(labels[unit], display.stage(unit) + " started");
+                stageTicks[unit] = now;
+            }
+            if (isTerminalMessage(message.id)) {
+                if (log.active() && !before.empty()) log.line(labels[unit], stageLine(before, stageTicks[unit], now));
+                display.onFinished(unit, outcomeOf("", message.id, 0).result);
+            }
         },
-        [&] { display.refresh(); });
+        [&] {
+            if (platform::interruptSignal() != 0 && !stopRequested.exchange(true)) {
+                display.stopDrawing();
+                std::fprintf(stderr, "Stopping each unit at its next request (interrupt again to end at once)...\n");
+            }
+            display.refresh();
+        });
 
     std::vector<RunOutcome> outcomes;
-    for (const auto& run : runs) outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
+    for (size_t i = 0; i < runs.size(); ++i) {
+        outcomes.push_back(updateOutcome(*runs[i], display, i));
+        if (outcomes.back().counts) log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
+    }
     if (options.json) {
         printJsonDocument(outcomesDocument(outcomes));
     } else {
         printOutcomeLines(outcomes);
         if (outcomes.size() > 1) printSummaryTable(outcomes);
     }
+    if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return overallStatus(outcomes);
 }

@@ -12,4 +12,7 @@ struct UpdateCommandOptions {
     ImageChoice images;
 };
 
+// The answers to "[y/N]" that mean yes: y and yes in any case.
+bool isYes(const std::string& answer);
+
 int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update);

@@ -1,5 +1,5 @@
 // The terminal the command-line tool talks through: is a stream a terminal, reading a secret
-// without echo, and cursor control for redrawn progress lines.
+// without echo, cursor control for redrawn progress lines, and interrupts.
 #pragma once
 
 #include <string>
@@ -12,7 +12,9 @@ enum class ConsoleStream { kInput, kOutput, kError };
 bool isTerminal(ConsoleStream stream);
 
 // Shows `prompt` on standard error and reads one line from the terminal with echo turned off,
-// without its line end. False when standard input is not a terminal or the read fails.
+// without its line end. False when standard input is not a terminal, the read fails or an
+// interrupt arrives; the terminal's settings are restored on every way out, a second
+// interrupt's immediate exit included.
 bool readSecretLine(const char* prompt, std::string& line);
 
 // Lets standard output take ANSI cursor and erase sequences (on for POSIX terminals; Windows
@@ -21,5 +23,28 @@ bool enableTerminalControls();
 
 // Columns of the terminal on standard output; 80 when unknown.
 int terminalColumns();
+// Rows of the terminal on standard output; 24 when unknown.
+int terminalRows();
+
+// From here on Ctrl-C, SIGTERM and SIGHUP (console control events on Windows) are recorded
+// instead of ending the process, and a second one ends it at once with 128 + its number.
+// SIGPIPE is ignored, so a closed standard output makes writes fail rather than the process.
+void installInterruptHandling();
+// The first interrupt's signal number (SIGINT 2, SIGTERM 15, SIGHUP 1; 2 for any Windows
+// console event), 0 while there has been none.
+int interruptSignal();
+
+// While one lives, the calling thread does not take interrupts, nor do threads it starts, so
+// they reach the main thread and never break a worker's blocking call.
+class InterruptsHeldOff {
+public:
+    InterruptsHeldOff();
+    ~InterruptsHeldOff();
+    InterruptsHeldOff(const InterruptsHeldOff&) = delete;
+    InterruptsHeldOff& operator=(const InterruptsHeldOff&) = delete;
+
+private:
+    unsigned char saved_[128];
+};
 
 }  // namespace platform

@@ -1,11 +1,15 @@
 // Terminal queries and echo-free input on POSIX.
 #include "platform/console.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -20,11 +24,28 @@ int descriptorOf(ConsoleStream stream) {
     return -1;
 }
 
+volatile sig_atomic_t firstInterrupt = 0;
+// The settings to put back should the process end inside readSecretLine.
+termios savedTerminal{};
+volatile sig_atomic_t terminalSaved = 0;
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onInterrupt(int signal) {
+    if (firstInterrupt == 0) {
+        firstInterrupt = signal;
+        return;
+    }
+    if (terminalSaved) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    ::_exit(128 + signal);
+}
+
 bool readLineFromDescriptor(int fd, std::string& line) {
     line.clear();
     char c = 0;
     for (;;) {
         const ssize_t got = ::read(fd, &c, 1);
+        if (firstInterrupt != 0) return false;
         if (got <= 0) return !line.empty();
         if (c == '\n') return true;
         if (c != '\r') line += c;
@@ -44,11 +65,18 @@ bool readSecretLine(const char* prompt, std::string& line) {
     quiet.c_lflag |= ECHONL;
     // Echo goes off (dropping earlier type-ahead) before the prompt shows, so nothing typed
     // after the prompt is either echoed or discarded.
-    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return false;
+    savedTerminal = saved;
+    terminalSaved = 1;
+    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
+        terminalSaved = 0;
+        return false;
+    }
     std::fputs(prompt, stderr);
     std::fflush(stderr);
     const bool read = readLineFromDescriptor(STDIN_FILENO, line);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    terminalSaved = 0;
+    if (firstInterrupt != 0) std::fputs("\n", stderr);
     return read;
 }
 
@@ -58,6 +86,39 @@ int terminalColumns() {
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
+}
+
+int terminalRows() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+    return 24;
+}
+
+// No SA_RESTART: a read waiting at a prompt returns, so the prompt can end.
+void installInterruptHandling() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kInterrupts) ::sigaction(signal, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+int interruptSignal() { return firstInterrupt; }
+
+InterruptsHeldOff::InterruptsHeldOff() {
+    static_assert(sizeof(sigset_t) <= sizeof saved_, "room for a signal set");
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kInterrupts) sigaddset(&held, signal);
+    sigset_t previous;
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous);
+    std::memcpy(saved_, &previous, sizeof previous);
+}
+
+InterruptsHeldOff::~InterruptsHeldOff() {
+    sigset_t previous;
+    std::memcpy(&previous, saved_, sizeof previous);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace platform

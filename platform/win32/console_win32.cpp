@@ -18,6 +18,21 @@ DWORD handleIdOf(ConsoleStream stream) {
     return STD_OUTPUT_HANDLE;
 }
 
+volatile LONG firstInterrupt = 0;
+constexpr LONG kInterruptNumber = 2;
+HANDLE promptInput = nullptr;
+volatile DWORD promptSavedMode = 0;
+
+// Runs on a thread of its own: the first event is recorded, a second ends the process.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    if (InterlockedCompareExchange(&firstInterrupt, kInterruptNumber, 0) == 0) {
+        if (promptInput) CancelIoEx(promptInput, nullptr);
+        return TRUE;
+    }
+    if (promptInput) SetConsoleMode(promptInput, promptSavedMode);
+    ExitProcess(128 + kInterruptNumber);
+}
+
 }  // namespace
 
 // A console handle answers GetConsoleMode; files, pipes and the null device do not.
@@ -31,6 +46,8 @@ bool readSecretLine(const char* prompt, std::string& line) {
     DWORD saved = 0;
     if (!GetConsoleMode(input, &saved)) return false;
     // Echo goes off before the prompt shows, so a quick typist's digits are never echoed.
+    promptSavedMode = saved;
+    promptInput = input;
     SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     std::fputs(prompt, stderr);
     std::fflush(stderr);
@@ -39,8 +56,9 @@ bool readSecretLine(const char* prompt, std::string& line) {
     DWORD got = 0;
     const bool read = ReadConsoleA(input, buffer, sizeof buffer, &got, nullptr) != 0;
     SetConsoleMode(input, saved);
+    promptInput = nullptr;
     std::fputs("\n", stderr);
-    if (!read) return false;
+    if (!read || firstInterrupt != 0) return false;
     for (DWORD i = 0; i < got && buffer[i] != '\r' && buffer[i] != '\n'; ++i) line += buffer[i];
     return true;
 }
@@ -57,5 +75,19 @@ int terminalColumns() {
     if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 80;
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+int terminalRows() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 24;
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+void installInterruptHandling() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+
+int interruptSignal() { return static_cast<int>(firstInterrupt); }
+
+// Console events arrive on a thread of their own, so nothing needs holding off.
+InterruptsHeldOff::InterruptsHeldOff() : saved_{} {}
+InterruptsHeldOff::~InterruptsHeldOff() = default;
 
 }  // namespace platform

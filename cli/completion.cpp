@@ -1,0 +1,180 @@
+// Completion scripts and command suggestions from the parser's own table.
+#include "cli/completion.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+struct OptionEntry {
+    std::string name;   // "--hex"
+    bool takesValue = false;
+    std::string valueKind;   // "FILE", "PORT", ...
+};
+
+std::vector<OptionEntry> optionsOf(const CLI::App& app) {
+    std::vector<OptionEntry> entries;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : option->get_lnames()) {
+            entries.push_back({"--" + name, option->get_type_size() != 0, option->get_type_name()});
+        }
+    }
+    return entries;
+}
+
+std::vector<const CLI::App*> commandsOf(const CLI::App& app) {
+    std::vector<const CLI::App*> commands;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        commands.push_back(command);
+    }
+    return commands;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
+}
+
+std::vector<std::string> optionNames(const std::vector<OptionEntry>& entries) {
+    std::vector<std::string> names;
+    for (const OptionEntry& e : entries) names.push_back(e.name);
+    return names;
+}
+
+// What a value of each kind completes to, in bash.
+std::string bashValueCase(const std::vector<OptionEntry>& all) {
+    std::vector<std::string> files, ports, plain;
+    for (const OptionEntry& e : all) {
+        if (!e.takesValue) continue;
+        std::vector<std::string>& list = e.valueKind == "FILE" ? files : e.valueKind == "PORT" ? ports : plain;
+        if (std::find(list.begin(), list.end(), e.name) == list.end()) list.push_back(e.name);
+    }
+    auto alternatives = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& n : names) text += (text.empty() ? "" : " | ") + n;
+        return text;
+    };
+    std::string text = "    case $prev in\n";
+    if (!files.empty()) text += "        " + alternatives(files) + ") _filedir; return ;;\n";
+    if (!ports.empty()) {
+        text += "        " + alternatives(ports) +
+                ")\n            COMPREPLY=($(compgen -W \"$(ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* "
+                "/dev/serial/by-id/* 2>/dev/null)\" -- \"$cur\"))\n            return ;;\n";
+    }
+    if (!plain.empty()) text += "        " + alternatives(plain) + ") return ;;\n";
+    return text + "    esac\n";
+}
+
+std::string bashScript(const CLI::App& app) {
+    const std::vector<OptionEntry> globals = optionsOf(app);
+    std::vector<OptionEntry> all = globals;
+    std::vector<std::string> commandNames;
+    std::string perCommand;
+    for (const CLI::App* command : commandsOf(app)) {
+        commandNames.push_back(command->get_name());
+        const std::vector<OptionEntry> own = optionsOf(*command);
+        all.insert(all.end(), own.begin(), own.end());
+        perCommand += "        " + command->get_name() + ") options=\"" + joined(optionNames(own)) + " $globals\" ;;\n";
+    }
+    std::string text = "# bash completion for ztupdate, written by `ztupdate completion bash` from its option table.\n";
+    text += "_ztupdate() {\n    local cur prev words cword\n    _init_completion || return\n\n";
+    text += bashValueCase(all);
+    text += "\n    local commands=\"" + joined(commandNames) + "\"\n";
+    text += "    local globals=\"" + joined(optionNames(globals)) + "\"\n";
+    text += "    local command=\"\" word\n    for word in \"${words[@]:1:cword-1}\"; do\n";
+    text += "        [[ \" $commands \" == *\" $word \"* ]] && command=$word\n    done\n\n";
+    text += "    local options\n    case $command in\n        \"\") options=\"$globals $commands\" ;;\n";
+    text += perCommand;
+    text += "    esac\n    COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n}\ncomplete -F _ztupdate ztupdate\n";
+    return text;
+}
+
+std::string zshScript(const CLI::App& app) {
+    std::string text = "#compdef ztupdate\n# zsh completion for ztupdate, written by `ztupdate completion zsh` from its option table.\n";
+    text += "_ztupdate() {\n    local -a commands globals\n    commands=(\n";
+    for (const CLI::App* command : commandsOf(app)) {
+        text += "        '" + command->get_name() + ":" + command->get_description() + "'\n";
+    }
+    text += "    )\n    globals=(" + joined(optionNames(optionsOf(app))) + ")\n";
+    text += "    local command=${words[(r)(" ;
+    std::vector<std::string> names;
+    for (const CLI::App* command : commandsOf(app)) names.push_back(command->get_name());
+    std::string pattern;
+    for (const std::string& n : names) pattern += (pattern.empty() ? "" : "|") + n;
+    text += pattern + ")]}\n";
+    text += "    case ${words[CURRENT-1]} in\n";
+    text += "        --hex|--flash|--pin-file|--log) _files; return ;;\n";
+    text += "        --serial) _files -W /dev -g 'tty(S|USB|ACM)*'; return ;;\n";
+    text += "    esac\n    case $command in\n";
+    for (const CLI::App* command : commandsOf(app)) {
+        text += "        " + command->get_name() + ") compadd -- " + joined(optionNames(optionsOf(*command))) +
+                " $globals ;;\n";
+    }
+    text += "        *) _describe command commands; compadd -- $globals ;;\n    esac\n}\n_ztupdate \"$@\"\n";
+    return text;
+}
+
+std::string fishScript(const CLI::App& app) {
+    std::string text = "# fish completion for ztupdate, written by `ztupdate completion fish` from its option table.\n";
+    std::vector<std::string> names;
+    for (const CLI::App* command : commandsOf(app)) names.push_back(command->get_name());
+    const std::string commandList = joined(names);
+    text += "complete -c ztupdate -f\n";
+    for (const CLI::App* command : commandsOf(app)) {
+        text += "complete -c ztupdate -n 'not __fish_seen_subcommand_from " + commandList + "' -a " +
+                command->get_name() + " -d '" + command->get_description() + "'\n";
+    }
+    auto optionLines = [&](const CLI::App& owner, const std::string& condition) {
+        for (const CLI::Option* option : owner.get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                text += "complete -c ztupdate" + condition + " -l " + name;
+                if (option->get_type_size() != 0) text += option->get_type_name() == "FILE" ? " -r -F" : " -r";
+                text += " -d '" + option->get_description() + "'\n";
+            }
+        }
+    };
+    optionLines(app, "");
+    for (const CLI::App* command : commandsOf(app)) {
+        optionLines(*command, " -n '__fish_seen_subcommand_from " + command->get_name() + "'");
+    }
+    return text;
+}
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::string completionScript(const CLI::App& app, const std::string& shell) {
+    if (shell == "bash") return bashScript(app);
+    if (shell == "zsh") return zshScript(app);
+    if (shell == "fish") return fishScript(app);
+    return {};
+}
+
+std::string nearestCommand(const CLI::App& app, const std::string& typed) {
+    constexpr size_t kMostEdits = 2;
+    std::string best;
+    size_t bestDistance = kMostEdits + 1;
+    for (const CLI::App* command : commandsOf(app)) {
+        const size_t distance = editDistance(typed, command->get_name());
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = command->get_name();
+        }
+    }
+    return best;
+}

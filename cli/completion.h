@@ -1,0 +1,14 @@
+// Shell completion scripts written from the option table itself, so they cannot drift from
+// the options: `ztupdate completion bash|zsh|fish`.
+#pragma once
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+// The script for shell ("bash", "zsh" or "fish"); empty for another name.
+std::string completionScript(const CLI::App& app, const std::string& shell);
+
+// The command name nearest to a mistyped one ("ststus" gives "status"); empty when none is
+// within two edits.
+std::string nearestCommand(const CLI::App& app, const std::string& typed);
