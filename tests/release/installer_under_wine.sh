@@ -25,17 +25,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-DISPLAY_NUMBER=150
-while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 199 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
-Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it listens, so runs side by side never
+# race for one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
 PIDS+=($!)
-export DISPLAY=:$DISPLAY_NUMBER
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+[ -s "$WORK/display" ] || { echo "FAIL Xvfb named no display within 10 s"; exit 1; }
+export DISPLAY=:$(head -1 "$WORK/display")
 
 FAILED=0
 check() {  # check DESCRIPTION COMMAND...
     local what=$1; shift
     if "$@"; then echo "ok   $what"; else echo "FAIL $what"; FAILED=$((FAILED + 1)); fi
 }
+# Every process of the prefix has ended: the wineserver leaves once the last one has gone.
+prefix_idle() { timeout "$1" wineserver -w; }
 
 timeout 120 wineboot --init >/dev/null 2>&1
 check "silent install exits 0" timeout 120 wine "$SETUP" /S
@@ -61,11 +65,16 @@ PIDS+=($!)
 check "program started from the Start menu shows its FWUPDATER window and closes" \
     timeout 120 wine "$PROBE" FWUPDATER 60
 
-# The uninstaller copies itself away and runs from there, so its work ends after it returns.
+# A program that outlives its window holds its files, and the uninstaller could not remove them.
+check "no process of the program is left after it closed" prefix_idle 60
+
+# The uninstaller copies itself away and runs from there, so its work ends only when that copy
+# has ended.
 check "silent uninstall exits 0" timeout 120 wine "$install_dir/Uninstall.exe" /S
-gone() { for _ in $(seq 300); do [ ! -e "$1" ] && return 0; sleep 0.1; done; return 1; }
-check "program folder removed" gone "$install_dir"
-check "Start-menu folder removed" gone "$menu_dir"
+check "the uninstaller's copy has ended" prefix_idle 120
+removed() { [ ! -e "$1" ] || { echo "left in $1:" $(ls -A "$1"); return 1; }; }
+check "program folder removed" removed "$install_dir"
+check "Start-menu folder removed" removed "$menu_dir"
 
 [ $FAILED = 0 ] && echo "installer under Wine: all checks passed" || echo "installer under Wine: $FAILED checks failed"
 [ $FAILED = 0 ]
