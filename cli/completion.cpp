@@ -16,7 +16,7 @@ std::vector<OptionEntry> optionsOf(const CLI::App& app) {
     std::vector<OptionEntry> entries;
     for (const CLI::Option* option : app.get_options()) {
         for (const std::string& name : option->get_lnames()) {
-            entries.push_back({"--" + name, option->get_type_size() != 0, option->get_type_name()});
+            entries.push_back({"--" + name, option->get_expected_min() > 0, option->get_type_name()});
         }
     }
     return entries;
@@ -103,9 +103,27 @@ std::string zshScript(const CLI::App& app) {
     std::string pattern;
     for (const std::string& n : names) pattern += (pattern.empty() ? "" : "|") + n;
     text += pattern + ")]}\n";
+    std::vector<std::string> files, ports;
+    std::vector<OptionEntry> all = optionsOf(app);
+    for (const CLI::App* command : commandsOf(app)) {
+        const std::vector<OptionEntry> own = optionsOf(*command);
+        all.insert(all.end(), own.begin(), own.end());
+    }
+    for (const OptionEntry& e : all) {
+        std::vector<std::string>& list = e.valueKind == "FILE" ? files : ports;
+        if (e.takesValue && (e.valueKind == "FILE" || e.valueKind == "PORT") &&
+            std::find(list.begin(), list.end(), e.name) == list.end()) {
+            list.push_back(e.name);
+        }
+    }
+    auto alternatives = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& n : names) text += (text.empty() ? "" : "|") + n;
+        return text;
+    };
     text += "    case ${words[CURRENT-1]} in\n";
-    text += "        --hex|--flash|--pin-file|--log) _files; return ;;\n";
-    text += "        --serial) _files -W /dev -g 'tty(S|USB|ACM)*'; return ;;\n";
+    if (!files.empty()) text += "        " + alternatives(files) + ") _files; return ;;\n";
+    if (!ports.empty()) text += "        " + alternatives(ports) + ") _files -W /dev -g 'tty(S|USB|ACM)*'; return ;;\n";
     text += "    esac\n    case $command in\n";
     for (const CLI::App* command : commandsOf(app)) {
         text += "        " + command->get_name() + ") compadd -- " + joined(optionNames(optionsOf(*command))) +
@@ -129,7 +147,7 @@ std::string fishScript(const CLI::App& app) {
         for (const CLI::Option* option : owner.get_options()) {
             for (const std::string& name : option->get_lnames()) {
                 text += "complete -c ztupdate" + condition + " -l " + name;
-                if (option->get_type_size() != 0) text += option->get_type_name() == "FILE" ? " -r -F" : " -r";
+                if (option->get_expected_min() > 0) text += option->get_type_name() == "FILE" ? " -r -F" : " -r";
                 text += " -d '" + option->get_description() + "'\n";
             }
         }

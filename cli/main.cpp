@@ -31,7 +31,7 @@ std::string globalOptionsText(const CLI::App& app) {
         std::string names = option->get_name(false, true);
         if (names == "-h,--help") continue;
         // The type name alone: CLI11 appends a check's description ("N:INT in [...]").
-        if (option->get_type_size() != 0) names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
+        if (option->get_expected_min() > 0) names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
         char line[256];
         std::snprintf(line, sizeof line, "  %-22s %s\n", names.c_str(), option->get_description().c_str());
         text += line;
@@ -146,7 +146,10 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::RequiredError& e) {
         // `ztupdate --version` names no command.
-        if (!showVersion) return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
+        if (!showVersion) {
+            if (reportUnknownCommand(app, argc, argv)) return kExitUsage;
+            return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
+        }
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() != 0 && reportUnknownCommand(app, argc, argv)) return kExitUsage;
         const int shown = app.exit(e);

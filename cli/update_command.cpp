@@ -10,6 +10,7 @@
 
 #include "bootloader/update_sequence.h"
 #include "cli/exit_status.h"
+#include "cli/inspect_command.h"
 #include "cli/json_output.h"
 #include "cli/progress_display.h"
 #include "cli/run_log.h"
@@ -23,6 +24,11 @@
 #include "ui/worker_messages.h"
 
 namespace {
+
+// Framing, command, sequence number and CRC of a request, and its reply, on a serial line.
+constexpr double kRequestOverheadBytes = 9 + 10;
+// A chunk request: address, length and 64 bytes of data, with the same framing.
+constexpr double kChunkRequestBytes = 72 + kRequestOverheadBytes;
 
 // Each image is read and checked here, once; the units' readers are made from these bytes.
 struct CheckedImages {
@@ -111,6 +117,22 @@ void setOptions(UpdateOptions& options, const UpdateCommandOptions& update) {
     options.overwriteFactoryDefaults = update.factoryDefaults ? 1 : 0;
 }
 
+// The requests each stage sends, counted the way inspect counts them, for the time left.
+UnitPlan planOf(const UpdateCommandOptions& update, const CheckedImages& images) {
+    CHexManager application;
+    if (!update.noFirmware) loadApplicationCopy(images.application, application);
+    const TransferPlan transfer = planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
+    UnitPlan plan;
+    plan.programRequests = transfer.programRequests;
+    plan.flashChunks = transfer.flashChunks;
+    if (transfer.programRequests > 0) {
+        plan.programRequestBytes =
+            static_cast<double>(application.recordBytes()) / transfer.programRequests + kRequestOverheadBytes;
+    }
+    plan.chunkRequestBytes = kChunkRequestBytes;
+    return plan;
+}
+
 }  // namespace
 
 bool isYes(const std::string& answer) {
@@ -139,6 +161,12 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     std::vector<std::string> labels;
     for (const UnitTarget& t : targets) labels.push_back(t.label);
     ProgressDisplay display(displayMode(options), labels);
+    const UnitPlan plan = planOf(update, images);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        UnitPlan unitPlan = plan;
+        unitPlan.serial = targets[i].serial;
+        display.setPlan(i, unitPlan);
+    }
     std::atomic<bool> stopRequested{false};
     std::vector<uint32_t> stageTicks(runs.size(), platform::tickCount());
 

@@ -3,10 +3,12 @@
 Every unit listens on a loopback address of its own (127.A.B.x, see next_address), so these tests
 never meet another test's simulator on the fixed bootloader and command ports.
 """
+import fcntl
 import itertools
 import json
 import os
 import pty
+import re
 import random
 import select
 import shutil
@@ -15,6 +17,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 
@@ -22,6 +25,9 @@ ZTUPDATE = os.environ["ZTUPDATE"]
 SIM = os.environ["ZT_UNIT_SIM"]
 SAMPLE_HEX = os.environ["ZT_SAMPLE_HEX"]
 SAMPLE_FLASH = os.environ["ZT_SAMPLE_FLASH"]
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+COMMANDS = ["info", "version", "inspect", "ports", "discover", "status", "enter-bootload", "update", "exit-bootload",
+            "completion"]
 
 # Loopback subnets 127.A.B.0/24, one a simulator, from a random start: another run of these tests
 # (from another build folder) may be using some at the same time.
@@ -243,8 +249,13 @@ class OfflineCommands(ScratchTest):
         self.assertEqual(doc["flash"]["chunks"], 3)
         status, out, _, _ = ztupdate("inspect", "--hex", hex_path)
         self.assertEqual(status, 0)
-        self.assertIn("0x", out)
         self.assertIn("115200", out)
+        self.assertNotIn("bytes\n    0x", out, "the summary only")
+        self.assertNotIn("ranges", json.loads(ztupdate("--json", "inspect")[1])["application"])
+        status, out, _, _ = ztupdate("inspect", "--ranges")
+        self.assertLess(len(ztupdate("inspect")[1].splitlines()), 20)
+        self.assertGreater(len(out.splitlines()), 1000)
+        self.assertIn("ranges", json.loads(ztupdate("--json", "inspect", "--ranges")[1])["application"])
 
     def test_bad_files_name_file_line_and_reason(self):
         good, _ = self.subset(data_records=5)
@@ -520,6 +531,207 @@ class SeveralUnits(ScratchTest):
         self.assertEqual(status, 1)
         self.assertEqual([u["result"] for u in json.loads(out)["units"]], ["updated", "failed"])
         self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
+
+
+def start_update(*args):
+    """ztupdate update with standard output on a pipe, read line by line as it comes."""
+    full_env = dict(os.environ)
+    full_env.pop("ZT_PIN", None)
+    return subprocess.Popen([ZTUPDATE] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=full_env)
+
+
+def read_until(proc, needle, timeout=60):
+    """Lines of standard output up to and including the first holding `needle`."""
+    lines = []
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], max(0.0, deadline - time.time()))
+        if not ready:
+            break
+        line = proc.stdout.readline().decode()
+        if not line:
+            break
+        lines.append(line)
+        if needle in line:
+            return lines
+    raise AssertionError("%r never came: %r" % (needle, lines))
+
+
+class Typing(ScratchTest):
+    """Options anywhere, versions, mistyped commands, completion and the man page."""
+
+    def test_options_after_the_command_version_and_nearest_command(self):
+        sim = self.sim()
+        status, out, err, _ = ztupdate("status", "--ip", sim.address(), "--json")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], "disabled")
+        for args in (["--version"], ["version"]):
+            status, out, _, _ = ztupdate(*args)
+            self.assertEqual(status, 0, args)
+            self.assertRegex(out, r"^ztupdate \d+\.\d+\.\d+\n")
+            self.assertIn("Application firmware: V", out)
+        status, _, err, _ = ztupdate("--ip", "192.0.2.1", "ststus")
+        self.assertEqual(status, 2)
+        self.assertIn("'ststus' is not a command; did you mean 'status'?", err)
+        status, out, _, _ = ztupdate("status", "--help")
+        self.assertIn("Global options (before or after the command)", out)
+        self.assertIn("--ip ADDRESS", out)
+
+    def test_completion_is_the_packaged_one_and_names_every_option(self):
+        help_options = set()
+        for command in [""] + COMMANDS:
+            _, out, _, _ = ztupdate(*([command] if command else []), "--help")
+            help_options |= set(re.findall(r"(?<![\w-])--[a-z][a-z-]+", out.split("Exit status")[0]))
+        for shell, packaged in (("bash", "ztupdate.bash-completion"), ("zsh", "ztupdate.zsh-completion"),
+                                ("fish", "ztupdate.fish")):
+            status, script, _, _ = ztupdate("completion", shell)
+            self.assertEqual(status, 0, shell)
+            with open(os.path.join(SOURCE_DIR, "packaging", "linux", packaged)) as f:
+                self.assertEqual(f.read(), script, "regenerate packaging/linux/%s with ztupdate completion %s"
+                                 % (packaged, shell))
+            names = set(re.findall(r"--[a-z][a-z-]+", script)) | {"--" + n for n in re.findall(r" -l ([a-z-]+)", script)}
+            self.assertLessEqual(help_options - {"--help"}, names, shell)
+
+    def test_man_page_lists_the_options_of_help(self):
+        with open(os.path.join(SOURCE_DIR, "docs", "man", "ztupdate.1")) as f:
+            page = re.sub(r"\\f[BIRP]", "", f.read().replace("\\-", "-"))
+        page_options = set(re.findall(r"(?<![\w-])--[a-z][a-z-]+", page))
+        help_options = set()
+        for command in [""] + COMMANDS:
+            _, out, _, _ = ztupdate(*([command] if command else []), "--help")
+            help_options |= set(re.findall(r"(?<![\w-])--[a-z][a-z-]+", out.split("Exit status")[0]))
+        self.assertEqual(help_options, page_options)
+        for command in COMMANDS:
+            self.assertIn(".B " + command.replace("-", "\\-"), open(os.path.join(SOURCE_DIR, "docs", "man", "ztupdate.1")).read())
+
+    def test_yes_in_any_case_confirms(self):
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        sim = self.sim("--start-mode", "bootload")
+        status, out = ztupdate_on_terminal("--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path,
+                                           answer="YES")
+        self.assertEqual(status, 0, out)
+
+
+class SaysWhatWentWrong(ScratchTest):
+    def test_serial_ports_that_cannot_be_opened(self):
+        missing = os.path.join(self.dir, "ttyUSB9")
+        plain = os.path.join(self.dir, "plain")
+        open(plain, "w").close()
+        sim = self.sim("--start-mode", "bootload")
+        holder = os.open(sim.serial(), os.O_RDWR | os.O_NOCTTY)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        try:
+            cases = [(missing, "cannot open %s: No such file or directory" % missing),
+                     (plain, "cannot open %s: not a serial port" % plain),
+                     (sim.serial(), "%s is in use by another program" % sim.serial())]
+            for port, expected in cases:
+                for command in (["status"], ["update", "--yes"], ["exit-bootload"]):
+                    status, _, err, seconds = ztupdate("--serial", port, *command)
+                    self.assertEqual(status, 2, (port, command))
+                    self.assertIn(expected, err, (port, command))
+                    self.assertLess(seconds, 3)
+        finally:
+            os.close(holder)
+
+    def test_a_unit_running_its_application(self):
+        sim = self.sim()
+        ip = ["--ip", sim.address()]
+        status, out, _, _ = ztupdate(*ip, "status")
+        self.assertEqual(status, 0)
+        self.assertIn("Running:        its application (the bootloader is not active)", out)
+        self.assertIn("not entered (enter-bootload enters it", out)
+        self.assertNotIn("not found", out)
+        status, out, _, _ = ztupdate(*ip, "--json", "update", "--yes")
+        self.assertEqual(status, 1)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual(unit["result"], "application_running")
+        self.assertIn("ztupdate --ip %s enter-bootload" % sim.address(), unit["message"])
+
+    def test_unsupported_bootloader_is_marked(self):
+        sim = self.sim("--start-mode", "bootload", "--wrong-version")
+        status, out, _, _ = ztupdate("--ip", sim.address(), "status")
+        self.assertIn("bootloader 2.9 (unsupported: this updater cannot update it)", out)
+        self.assertEqual(json.loads(ztupdate("--ip", sim.address(), "--json", "status")[1])["units"][0]["bootloader"],
+                         "2.9")
+
+    def test_log_and_counts(self):
+        hex_path, flash_path = self.subset(data_records=40, flash_bytes=3000)
+        sim = self.sim("--start-mode", "bootload", "--drop-out", "5", "--seed", "3")
+        log = os.path.join(self.dir, "run.log")
+        status, out, err, _ = ztupdate("--ip", sim.address(), "--json", "--log", log, "update", "--hex", hex_path,
+                                       "--flash", flash_path, "--yes")
+        self.assertEqual(status, 0, err)
+        unit = json.loads(out)["units"][0]
+        self.assertGreater(unit["requests"], 40)
+        self.assertGreater(unit["resends"], 0)
+        with open(log) as f:
+            text = f.read()
+        for expected in ("Server Application started", "Server Application took", "Server UI started",
+                         "sent again", "updated; requests %d, resends %d" % (unit["requests"], unit["resends"])):
+            self.assertIn(expected, text)
+        status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
+                                       "--yes")
+        self.assertIn("Server UI took", err)
+
+
+class Interrupts(ScratchTest):
+    """A signal stops each unit at a transaction boundary; the unit stays in bootload mode."""
+
+    def interrupt_during(self, target_args, stage, sig, expected_status, reported=None):
+        hex_path, flash_path = self.subset(data_records=400, flash_bytes=40000)
+        proc = start_update(*target_args, "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        read_until(proc, stage)
+        proc.send_signal(sig)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual(proc.returncode, expected_status, err)
+        label = target_args[1]
+        self.assertRegex(out.decode(), re.escape(label) + r": stopped during " + (reported or re.escape(stage)) +
+                         r" at \d+ %; the unit stays in bootload mode; run update again")
+        status, out, _, _ = ztupdate(*target_args, "--json", "status")
+        self.assertEqual(json.loads(out)["units"][0]["bootloader"], "3.1", "still in its bootloader")
+
+    def test_each_stage_over_udp_and_serial(self):
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "2")
+        for target in (["--ip", sim.address()], ["--serial", sim.serial()]):
+            # A stop during identification takes effect at the next request, the application erase.
+            for stage, sig, expected, reported in (
+                    ("Server Application", signal.SIGINT, 130, None), ("Server UI", signal.SIGTERM, 143, None),
+                    ("Initializing", signal.SIGHUP, 129, "(Initializing|Server Application)")):
+                with self.subTest(target=target[0], stage=stage):
+                    self.interrupt_during(target, stage, sig, expected, reported)
+
+    def test_closed_output_never_stops_an_update(self):
+        hex_path, flash_path = self.subset(data_records=200, flash_bytes=20000)
+        sim = self.sim("--start-mode", "bootload", "--check-hex", hex_path, "--check-flash", flash_path,
+                       "--program-delay-ms", "1")
+        proc = start_update("--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        proc.stdout.readline()
+        proc.stdout.close()
+        proc.wait(timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr.read())
+        proc.stderr.close()
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0)
+        self.assertTrue(reports[0]["check"]["application"]["matches"])
+
+    def test_terminal_echo_is_back_after_an_interrupt_at_the_pin_prompt(self):
+        sim = self.sim()
+        for sig, expected in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            controller, terminal = pty.openpty()
+            proc = subprocess.Popen([ZTUPDATE, "--ip", sim.address(), "enter-bootload"], stdin=terminal,
+                                    stdout=terminal, stderr=terminal)
+            output = b""
+            deadline = time.time() + 20
+            while b"Installer PIN:" not in output and time.time() < deadline:
+                if select.select([controller], [], [], 0.2)[0]:
+                    output += os.read(controller, 4096)
+            self.assertFalse(termios.tcgetattr(terminal)[3] & termios.ECHO, "echo off at the prompt")
+            proc.send_signal(sig)
+            self.assertEqual(proc.wait(timeout=10), expected)
+            self.assertTrue(termios.tcgetattr(terminal)[3] & termios.ECHO, "echo back on")
+            os.close(terminal)
+            os.close(controller)
 
 
 class TypedPin(ScratchTest):
