@@ -6,14 +6,17 @@
 #include <fstream>
 #include <random>
 
+#include "cli/completion.h"
 #include "cli/exit_status.h"
 #include "cli/inspect_command.h"
 #include "cli/progress_display.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
 #include "cli/unit_target.h"
+#include "cli/update_command.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
+#include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
 namespace {
@@ -99,6 +102,15 @@ TEST(CliStatus, AnswerSequencesBecomeFields) {
     disabled.push_back(message(WMU_EXIT_BOOTLOAD_ALLOWED, 0));
     EXPECT_EQ(statusFromMessages(disabled).bootloadMode, "disabled");
     EXPECT_FALSE(statusFromMessages({message(WMU_APP_VERSION, 0, 0)}).application);
+
+    // Worded for what the answers mean: a healthy unit in its application is no "not found".
+    const std::string running = statusText("u", statusFromMessages(disabled));
+    EXPECT_NE(running.find("its application (the bootloader is not active)"), std::string::npos) << running;
+    EXPECT_EQ(running.find("not found"), std::string::npos) << running;
+    const UnitStatus newer = statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0303)});
+    EXPECT_FALSE(newer.bootloaderSupported);
+    EXPECT_NE(statusText("u", newer).find("bootloader 3.3 (unsupported"), std::string::npos);
+    EXPECT_TRUE(statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0302)}).bootloaderSupported);
 }
 
 TEST(CliOutcome, TerminalMessagesMapToResultsAndStatuses) {
@@ -133,6 +145,65 @@ TEST(CliProgress, BarsDurationsAndLines) {
     EXPECT_NE(line.find("left"), std::string::npos);
     display.onFinished(1, "failed");
     EXPECT_NE(display.barLine(1, 0, 100).find("failed"), std::string::npos);
+}
+
+platform::WindowMessage stageMessage(unsigned stringId) {
+    return {WMU_STATUS_TEXT, 0, 0, formatStatus(uiString(stringId))};
+}
+
+// 100 program requests then 50 chunks: after 20 requests at 50 ms each, the time left counts
+// requests (80 + 50 at 50 ms over UDP), not records or bytes.
+TEST(CliProgress, TimeLeftCountsRequestsAtTheirMeasuredTime) {
+    loadEmbeddedContent();
+    ProgressDisplay display(ProgressDisplay::Mode::kSilent, {"udp", "serial"});
+    for (size_t unit = 0; unit < 2; ++unit) {
+        UnitPlan plan;
+        plan.programRequests = 100;
+        plan.flashChunks = 50;
+        plan.programRequestBytes = 400;
+        plan.chunkRequestBytes = 100;
+        plan.serial = unit == 1;
+        display.setPlan(unit, plan);
+        display.onMessageAt(unit, message(WMU_PROGRESS_RANGE, 0, 800 + 3200), 0);
+        display.onMessageAt(unit, stageMessage(128), 0);
+        EXPECT_LT(display.secondsLeft(unit, 0), 0) << "nothing measured yet";
+        // The erase takes 3 s before the first request and does not count.
+        for (uint32_t i = 1; i <= 21; ++i) display.onMessageAt(unit, message(WMU_PROGRESS_POS, i * 8), 3000 + i * 50);
+    }
+    EXPECT_NEAR(display.secondsLeft(0, 4100), (79 + 50) * 0.05, 0.01);
+    // On a serial line a chunk request of 100 bytes costs a quarter of a 400-byte record request.
+    EXPECT_NEAR(display.secondsLeft(1, 4100), 79 * 0.05 + 50 * 0.05 / 4, 0.01);
+    EXPECT_EQ(display.percent(0), 4);
+}
+
+TEST(CliProgress, FramesFitTheTerminalAndBarsKeepTheirWidth) {
+    std::vector<std::string> labels;
+    for (int i = 0; i < 40; ++i) labels.push_back("192.0.2." + std::to_string(i + 1));
+    ProgressDisplay display(ProgressDisplay::Mode::kSilent, labels);
+    for (size_t i = 0; i < 40; ++i) display.onMessageAt(i, message(WMU_PROGRESS_RANGE, 0, 100), 0);
+    for (size_t i = 0; i < 10; ++i) display.onFinished(i, "updated");
+    const std::vector<std::string> frame = display.frame(0, 100, 24);
+    ASSERT_EQ(frame.size(), 23u);
+    EXPECT_NE(frame[0].find("192.0.2.11 "), std::string::npos) << "running units come first";
+    EXPECT_NE(frame.back().find("18 more not shown; all 40 units: 30 running, 10 updated, 0 not"), std::string::npos)
+        << frame.back();
+    EXPECT_EQ(display.frame(0, 100, 60).size(), 40u);
+    const auto barOf = [](const std::string& line) { return line.substr(line.find('['), line.find(']') - line.find('[')); };
+    EXPECT_EQ(barOf(display.barLine(0, 0, 100)).size(), barOf(display.barLine(20, 0, 100)).size());
+    for (const std::string& line : frame) EXPECT_LT(line.size(), 100u);
+}
+
+TEST(CliTyping, YesAndNearestCommand) {
+    for (const char* yes : {"y", "Y", "yes", "Yes", "YES"}) EXPECT_TRUE(isYes(yes)) << yes;
+    for (const char* no : {"", "n", "no", "yes please", " y"}) EXPECT_FALSE(isYes(no)) << no;
+    CLI::App app;
+    app.add_subcommand("status");
+    app.add_subcommand("update");
+    app.add_subcommand("enter-bootload");
+    EXPECT_EQ(nearestCommand(app, "ststus"), "status");
+    EXPECT_EQ(nearestCommand(app, "updte"), "update");
+    EXPECT_EQ(nearestCommand(app, "enter-bootlaod"), "enter-bootload");
+    EXPECT_EQ(nearestCommand(app, "frobnicate"), "");
 }
 
 TEST(CliInspect, PlanCountsRequestsAsTheUpdatePacksThem) {
