@@ -49,7 +49,7 @@ public:
         return n;
     }
     const wchar_t* kind() override { return inner_->kind(); }
-    void discardPendingInput() override { inner_->discardPendingInput(); }
+    bool discardPendingInput() override { return inner_->discardPendingInput(); }
 
     std::vector<std::pair<uint32_t, uint32_t>> exchanges;
     std::vector<std::vector<uint8_t>> requests;

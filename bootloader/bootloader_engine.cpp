@@ -1,6 +1,7 @@
 // The transaction engine: framing, resend timer, reply matching.
 #include "bootloader/bootloader_engine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bootloader/crc16.h"
@@ -38,6 +39,7 @@ void BootloaderEngine::resetEngine() {
     transmitState_ = TransmitState::kIdle;
     sequence_ = 0;
     leftoverCount_ = 0;
+    plainGuard_ = PlainReplyGuard{};
 }
 
 void BootloaderEngine::setTransport(std::unique_ptr<Transport> transport) {
@@ -117,26 +119,113 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     timeoutMs_ = timeoutMs;
     transmitState_ = TransmitState::kIdle;
     attemptsLeft_ = attempts;
+    attempts_ = attempts;
     timedOut_ = false;
-    discardPendingInput();
+    if (code == 1) plainGuard_ = PlainReplyGuard{};
+    discardPendingInput(command);
+    command_ = command;
+    ++counters_.requests;
 
-    for (;;) {
-        transmitStep();
-        ReceiveResult result = receiveStep();
-        if (result == ReceiveResult::kFailure) return false;
-        if (result == ReceiveResult::kFrame && acceptable(command)) break;
+    if (!awaitAcceptedReply(command)) {
+        ++counters_.timeouts;
+        if (observer_) observer_->timedOut(command);
+        return false;
     }
+    noteAccepted(command);
     if (command & kSequencedBit) repackSequencedReply();
     transmitState_ = TransmitState::kIdle;
     timedOut_ = false;
     return true;
 }
 
+// A frame that is not this request's reply never extends the wait: once the last send's wait
+// is over the transaction ends, however many such frames keep arriving.
+bool BootloaderEngine::awaitAcceptedReply(uint8_t command) {
+    for (;;) {
+        transmitStep();
+        const ReceiveResult result = receiveStep();
+        if (result == ReceiveResult::kFailure) return false;
+        if (result == ReceiveResult::kWaiting) continue;
+        if (acceptable(command)) return true;
+        noteStale(command, decoder_.body()[0]);
+        if (timedOut_ || !transport_->isOpen()) {
+            timedOut_ = false;
+            return false;
+        }
+    }
+}
+
 // Anything that arrived before this request's first send belongs to an earlier one.
-void BootloaderEngine::discardPendingInput() {
-    transport_->discardPendingInput();
+void BootloaderEngine::discardPendingInput(uint8_t command) {
+    const bool stale = transport_->discardPendingInput() || leftoverCount_ > 0;
     leftoverCount_ = 0;
     decoder_.reset();
+    if (!stale) return;
+    noteStale(command, 0);
+    // A plain reply carries nothing that ties it to its request: when the last two accepted
+    // replies had the same command byte, the one taken last may have been a late copy of the
+    // other, and the request it stood for may never have run.
+    if (plainGuard_.lastAccepted != 0 && plainGuard_.lastAccepted == plainGuard_.acceptedBefore) {
+        plainGuard_.inDoubt = true;
+    }
+    plainGuard_.armed = true;
+}
+
+void BootloaderEngine::noteStale(uint8_t command, uint8_t frameCommand) {
+    ++counters_.staleFrames;
+    if (observer_) observer_->staleFrame(command, frameCommand);
+}
+
+// Once stale replies have been seen on a plain link, and after a plain request that had to be
+// resent, the reply is followed by a short wait for its copy, so that the copy is not there to
+// be taken for the next request's reply. A unit that stops sending copies is soon waited for no
+// more; should copies come back late, the doubt check above still sees them.
+void BootloaderEngine::noteAccepted(uint8_t command) {
+    if (command & kSequencedBit) {
+        plainGuard_.lastAccepted = 0;
+        return;
+    }
+    plainGuard_.acceptedBefore = plainGuard_.lastAccepted;
+    plainGuard_.lastAccepted = command;
+    const bool resent = attempts_ - attemptsLeft_ > 1;
+    if (!plainGuard_.armed && !resent) return;
+    if (awaitCopy()) {
+        noteStale(command, command);
+        // The copy was caught: it cannot stand in for the next request's reply.
+        plainGuard_.lastAccepted = 0;
+        plainGuard_.missedCopies = 0;
+    } else if (plainGuard_.armed && ++plainGuard_.missedCopies >= kMissedCopiesBeforeDisarm) {
+        plainGuard_.armed = false;
+        plainGuard_.missedCopies = 0;
+    }
+}
+
+// True when a whole frame arrived within the copy window; the window grows to three times the
+// longest gap seen between a reply and its copy.
+bool BootloaderEngine::awaitCopy() {
+    FrameDecoder& decoder = copyDecoder_;
+    decoder.reset();
+    const uint32_t start = platform::tickCount();
+    for (;;) {
+        const uint32_t elapsed = platform::ticksBetween(start, platform::tickCount());
+        if (elapsed >= plainGuard_.copyWindowMs || !transport_->isOpen()) return false;
+        uint16_t count = leftoverCount_;
+        if (count > 0) {
+            std::memcpy(readScratch_, leftover_, count);
+            leftoverCount_ = 0;
+        } else {
+            count = transport_->readWithin(readScratch_, kReadSize, plainGuard_.copyWindowMs - elapsed);
+        }
+        const size_t consumed = decoder.feed(readScratch_, count);
+        if (!decoder.frameComplete()) continue;
+        if (consumed < count) {
+            std::memmove(leftover_, readScratch_ + consumed, count - consumed);
+            leftoverCount_ = static_cast<uint16_t>(count - consumed);
+        }
+        const uint32_t gap = platform::ticksBetween(start, platform::tickCount());
+        plainGuard_.copyWindowMs = std::clamp<uint32_t>(3 * gap, plainGuard_.copyWindowMs, kMaxCopyWindowMs);
+        return true;
+    }
 }
 
 void BootloaderEngine::transmitStep() {
@@ -158,6 +247,8 @@ void BootloaderEngine::transmitStep() {
         resendDeadline_ = now + timeoutMs_;
         transport_->write(transmit_, transmitLength_);
         --attemptsLeft_;
+        ++counters_.resends;
+        if (observer_) observer_->resent(command_, static_cast<uint16_t>(attempts_ - attemptsLeft_));
     }
 }
 

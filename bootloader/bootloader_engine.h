@@ -64,6 +64,9 @@ public:
     const EngineCounters& counters() const { return counters_; }
     // `observer` (may be null) must outlive its use by this engine.
     void setObserver(EngineObserver* observer) { observer_ = observer; }
+    // True when a plain reply taken since the last identification may have been a late copy of
+    // an earlier one, so that its request may not have run. Sequenced replies are never in doubt.
+    bool repliesInDoubt() const { return plainGuard_.inDoubt; }
     void setSequenceForTesting(uint32_t sequence) { sequence_ = sequence; }
 
 private:
@@ -73,9 +76,26 @@ private:
     size_t buildMessage(uint8_t command, const uint8_t* data, uint32_t length, uint32_t sequence);
     void transmitStep();
     ReceiveResult receiveStep();
+    bool awaitAcceptedReply(uint8_t command);
     bool acceptable(uint8_t command) const;
     void repackSequencedReply();
-    void discardPendingInput();
+    void discardPendingInput(uint8_t command);
+    void noteStale(uint8_t command, uint8_t frameCommand);
+    void noteAccepted(uint8_t command);
+    bool awaitCopy();
+
+    static constexpr uint32_t kMinCopyWindowMs = 50;
+    static constexpr uint32_t kMissedCopiesBeforeDisarm = 8;
+    static constexpr uint32_t kMaxCopyWindowMs = 250;
+    // What a plain link has shown of stale replies since the last identification.
+    struct PlainReplyGuard {
+        bool armed = false;
+        bool inDoubt = false;
+        uint8_t lastAccepted = 0;
+        uint8_t acceptedBefore = 0;
+        uint32_t missedCopies = 0;
+        uint32_t copyWindowMs = kMinCopyWindowMs;
+    };
 
     std::unique_ptr<Transport> transport_;
     EngineCounters counters_;
@@ -84,6 +104,10 @@ private:
     uint16_t transmitLength_ = 0;
     FrameDecoder decoder_;
     uint16_t attemptsLeft_ = 0;
+    uint16_t attempts_ = 0;
+    uint8_t command_ = 0;
+    PlainReplyGuard plainGuard_;
+    FrameDecoder copyDecoder_;
     uint32_t sequence_ = 0;
     bool timedOut_ = false;
     TransmitState transmitState_ = TransmitState::kIdle;

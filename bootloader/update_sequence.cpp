@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "bootloader/record_request.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "ui/ui_strings.h"
@@ -15,8 +16,6 @@ UpdateOptions updateOptions;
 namespace {
 
 constexpr uint8_t kSequenced = 0x80;
-constexpr uint32_t kRecordsPerRequest = 8;
-constexpr uint32_t kRequestBytes = 2048;
 constexpr uint16_t kChunkBytes = 64;
 constexpr uint32_t kChunkBlockBytes = 72;
 constexpr uint32_t kFactoryDefaultsProgress = 10;
@@ -46,9 +45,8 @@ public:
     uint32_t run();
 
 private:
-    bool transact(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs) {
-        return job_.engine.transact(sequenced_ ? code | kSequenced : code, data, length, attempts, timeoutMs);
-    }
+    bool transact(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs);
+    bool stopRequested();
     bool sendChecked(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs);
     // A program request succeeds only when the unit says the data is stored.
     bool storedOk() const { return job_.engine.replyLength() >= 2 && job_.engine.replyData()[1] == 1; }
@@ -58,11 +56,31 @@ private:
     bool flashStage();
     bool factoryDefaultsStage();
     bool runStages();
+    bool imagesWorthSending();
 
     UpdateJob& job_;
     bool sequenced_ = false;
     uint32_t progressDone_ = 0;
 };
+
+bool UpdateRun::stopRequested() {
+    if (job_.stopRequested && job_.stopRequested->load()) job_.stopped = true;
+    return job_.stopped;
+}
+
+// A run ends at the first request it cannot trust: one asked to stop, or one whose plain reply
+// may have been a late copy of an earlier reply (the unit's memory could then be wrong).
+bool UpdateRun::transact(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts,
+                         uint16_t timeoutMs) {
+    if (stopRequested()) return false;
+    const bool accepted =
+        job_.engine.transact(sequenced_ ? code | kSequenced : code, data, length, attempts, timeoutMs);
+    if (job_.engine.repliesInDoubt()) {
+        job_.repliesInDoubt = true;
+        return false;
+    }
+    return accepted;
+}
 
 bool UpdateRun::sendChecked(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts,
                             uint16_t timeoutMs) {
@@ -89,15 +107,9 @@ bool UpdateRun::applicationStage() {
     if (!sendChecked(2, nullptr, 0, 5, 10000)) return false;
     job_.application.rewind();
     uint32_t handedOut = job_.application.recordsHandedOut();
-    uint8_t request[kRequestBytes];
+    uint8_t request[kRecordRequestBytes];
     for (;;) {
-        uint32_t filled = 0;
-        for (uint32_t i = 0; i < kRecordsPerRequest; ++i) {
-            const uint16_t room = static_cast<uint16_t>(kRequestBytes - filled);
-            const uint16_t count = job_.application.nextRecord(request + filled, room);
-            if (count == 0) break;
-            filled += count;
-        }
+        const uint32_t filled = packRecordRequest(job_.application, request);
         if (filled == 0) break;
         if (!transact(3, request, filled, 5, 1000) || !storedOk()) return false;
         addProgress(job_.application.recordsHandedOut() - handedOut);
@@ -144,6 +156,13 @@ bool UpdateRun::runStages() {
     if (job_.options.overwriteFactoryDefaults && !factoryDefaultsStage()) return false;
     platform::sleepMs(kBetweenStagesMs);
     transact(4, nullptr, 0, 1, 1000);
+    return !job_.stopped && !job_.repliesInDoubt;
+}
+
+// Erasing a unit for an image with nothing to write would leave it without firmware.
+bool UpdateRun::imagesWorthSending() {
+    if (job_.options.overwriteServerFirmware && !hasDataRecords(job_.application)) return false;
+    if (job_.options.overwriteServerUi && job_.flash.imageSize() == 0) return false;
     return true;
 }
 
@@ -151,6 +170,11 @@ uint32_t UpdateRun::run() {
     job_.application.rewind();
     job_.flash.rewind();
     postStatus(job_.window, uiString(111), true);
+    job_.nothingToSend = !imagesWorthSending();
+    if (job_.nothingToSend || stopRequested()) {
+        post(job_.window, WMU_UPDATE_FAILED);
+        return WMU_UPDATE_FAILED;
+    }
     job_.engine.openTransport();
 
     const Identity identity = identifyBootloader(job_.engine);

@@ -47,6 +47,10 @@ struct UpdateJob {
     // and `stopped` tells why). Null: the run is never stopped.
     const std::atomic<bool>* stopRequested = nullptr;
     bool stopped = false;
+    // Why a run failed, besides a request without an acceptable reply: a plain reply that may
+    // have been a late copy of an earlier one, or an image with nothing to write.
+    bool repliesInDoubt = false;
+    bool nothingToSend = false;
 };
 
 // Runs a whole update; the engine takes the transport. Returns the terminal message posted.

@@ -22,6 +22,8 @@ struct SerialProbe {
     const SerialDiscoverySettings& settings;
     size_t prefixLength;
     BootloaderEngine engine;
+    // Whether any port of the current pass opened.
+    bool portOpened = false;
 };
 
 void reportUnit(SerialProbe& probe, size_t portIndex, bool bootload) {
@@ -34,7 +36,7 @@ bool bootloaderAnswers(SerialProbe& probe, const std::wstring& portName) {
     engine.resetEngine();
     engine.setTransport(makeSerialTransport(portName, probe.settings.bootloaderRate));
     // A port that did not open fails the transaction by itself.
-    engine.openTransport();
+    if (engine.openTransport()) probe.portOpened = true;
     const bool found = engine.transact(kIdentifyCommand, nullptr, 0, probe.settings.bootloaderAttempts,
                                        probe.settings.bootloaderTimeoutMs) &&
                        engine.replyLength() >= kReplyOverhead &&
@@ -78,14 +80,14 @@ void runSerialDiscovery(platform::WindowHandle window, const std::atomic<bool>& 
                         const SerialDiscoverySettings& settings) {
     SerialProbe probe{window, settings, announcePrefix().size(), {}};
     while (!stop.load()) {
+        probe.portOpened = false;
         for (size_t index = 0; index < kComPortTableSize && !stop.load(); ++index) {
             const std::wstring portName = comPortAt(index);
-            if (portName.empty()) {
-                if (index == 0) platform::sleepMs(settings.emptyTablePauseMs);
-                break;
-            }
+            if (portName.empty()) break;
             probePort(probe, index, portName);
         }
+        // A pass in which no port would open takes no time: pause as for an empty table.
+        if (!probe.portOpened && !stop.load()) platform::sleepMs(settings.emptyTablePauseMs);
     }
 }
 

@@ -60,7 +60,7 @@ public:
     }
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     const wchar_t* kind() override { return kind_; }
-    void discardPendingInput() override {}
+    bool discardPendingInput() override { return false; }
 
     // Replies this transport hands out whole, before the raw runs, when a test wants them.
     std::vector<std::vector<uint8_t>> scripted;

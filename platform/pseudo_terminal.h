@@ -38,6 +38,9 @@ public:
     bool nearSettings(SerialLineSettings& settings) const;
     // Switches the near end's hardware and software flow control on or off.
     bool setNearFlowControl(bool hardware, bool software);
+    // Sets the near end's exclusive-use flag as a program killed while it held the port
+    // leaves it.
+    bool markNearExclusive();
 
 private:
     int far_ = -1;

@@ -27,8 +27,8 @@ public:
     uint32_t read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs);
     // Sends every byte, giving up after 500 ms plus 1 ms a byte; false on failure.
     bool write(const uint8_t* data, uint32_t length);
-    // Drops the bytes received and not yet read, without waiting.
-    void discardInput();
+    // Drops the bytes received and not yet read, without waiting; returns how many there were.
+    uint32_t discardInput();
 
 private:
     static constexpr std::intptr_t kClosed = -1;

@@ -21,8 +21,12 @@ bool COMTransport::write(const uint8_t* data, uint32_t length) {
 }
 
 uint16_t COMTransport::read(uint8_t* buffer, uint32_t capacity) {
-    const uint32_t limit = std::min<uint32_t>(capacity, UINT16_MAX);
-    return static_cast<uint16_t>(port_.read(buffer, limit, kSerialReadTimeoutMs));
+    return readWithin(buffer, capacity, kSerialReadTimeoutMs);
 }
 
-void COMTransport::discardPendingInput() { port_.discardInput(); }
+uint16_t COMTransport::readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    const uint32_t limit = std::min<uint32_t>(capacity, UINT16_MAX);
+    return static_cast<uint16_t>(port_.read(buffer, limit, std::min(timeoutMs, kSerialReadTimeoutMs)));
+}
+
+bool COMTransport::discardPendingInput() { return port_.discardInput() > 0; }

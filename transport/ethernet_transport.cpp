@@ -10,6 +10,8 @@ namespace {
 
 // Enough to empty any receive buffer of stale replies, few enough that a flood cannot hold us.
 constexpr uint32_t kMaxDiscardedReceives = 64;
+// Foreign datagrams one read drops before it gives up and reports nothing.
+constexpr uint32_t kMaxForeignDatagramsPerRead = 64;
 
 void showSocketAlert(unsigned textId) { platform::showAlert(uiString(textId), uiString(104)); }
 
@@ -45,11 +47,18 @@ bool EthernetTransport::write(const uint8_t* data, uint32_t length) {
     return true;
 }
 
+// Only the unit's own datagrams count: anything another host sends to our port is dropped, so
+// that it can neither be taken for a reply nor keep a wait going.
 uint16_t EthernetTransport::read(uint8_t* buffer, uint32_t capacity) {
-    return countOf(socket_.receive(buffer, readCapacity(capacity)));
+    for (uint32_t i = 0; i < kMaxForeignDatagramsPerRead; ++i) {
+        uint32_t sender = 0;
+        const int32_t received = socket_.receiveFrom(buffer, readCapacity(capacity), &sender, nullptr);
+        if (received < 0 || sender == address_) return countOf(received);
+    }
+    return 0;
 }
 
-void EthernetTransport::discardPendingInput() { socket_.discardPending(kMaxDiscardedReceives); }
+bool EthernetTransport::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }
 
 EthernetTransportTCP::EthernetTransportTCP(uint32_t address, uint32_t port)
     : address_(address), port_(port == 0 ? kDefaultCommandPort : port) {}
@@ -78,8 +87,12 @@ bool EthernetTransportTCP::close() {
 
 bool EthernetTransportTCP::write(const uint8_t* data, uint32_t length) { return socket_.send(data, length) >= 0; }
 
+// A stream the unit has ended reads as empty at once for ever: close it, so that callers see
+// the end instead of waiting out their budgets in a busy loop.
 uint16_t EthernetTransportTCP::read(uint8_t* buffer, uint32_t capacity) {
-    return countOf(socket_.receive(buffer, readCapacity(capacity)));
+    const int32_t received = socket_.receive(buffer, readCapacity(capacity));
+    if (received == 0 && capacity > 0) socket_.close();
+    return countOf(received);
 }
 
-void EthernetTransportTCP::discardPendingInput() { socket_.discardPending(kMaxDiscardedReceives); }
+bool EthernetTransportTCP::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }

@@ -30,7 +30,7 @@ public:
     // Accepts a datagram from any sender.
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     const wchar_t* kind() override { return L"IP"; }
-    void discardPendingInput() override;
+    bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }
     uint16_t destinationPort() const { return destinationPort_; }
@@ -58,7 +58,7 @@ public:
     // 0 on time-out, error, or when the unit has closed the connection (then at once).
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     const wchar_t* kind() override { return L"TCP"; }
-    void discardPendingInput() override;
+    bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }
     uint32_t port() const { return port_; }

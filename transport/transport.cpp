@@ -53,6 +53,8 @@ bool Transport::exchangeText(const char* request, char* reply, uint32_t replySiz
     uint32_t kept = 0;
     bool started = false;
     do {
+        // A full buffer without a closing ">" cannot become a reply; a closed port never will.
+        if (kept >= replySize - 1 || !isOpen()) return false;
         std::memset(reply + kept, 0, replySize - kept);
         uint32_t fresh = read(buffer + kept, replySize - 1 - kept);
         if (fresh > 0 && !started) {

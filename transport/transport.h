@@ -20,9 +20,14 @@ public:
     virtual uint16_t read(uint8_t* buffer, uint32_t capacity) = 0;
     // "COM", "IP" or "TCP".
     virtual const wchar_t* kind() = 0;
+    // Waits at most timeoutMs (or the transport's own read time-out, if shorter) for bytes.
+    virtual uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t /*timeoutMs*/) {
+        return read(buffer, capacity);
+    }
     // Throws away, without waiting, whatever input has already arrived, so that a late or
     // duplicated reply to an earlier request cannot be taken for the reply to the next one.
-    virtual void discardPendingInput() = 0;
+    // True when there was something to throw away.
+    virtual bool discardPendingInput() = 0;
 
     // Sends a NUL-terminated command-port text and collects a reply from "<" to its last ">".
     // On success `reply` holds that reply, NUL-terminated. Gives up once timeoutMs have

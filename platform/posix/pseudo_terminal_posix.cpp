@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,8 @@ bool PseudoTerminal::writeFar(const uint8_t* data, uint32_t length) {
     }
     return sent == length;
 }
+
+bool PseudoTerminal::markNearExclusive() { return near_ >= 0 && ioctl(near_, TIOCEXCL) == 0; }
 
 void PseudoTerminal::closeFar() {
     if (far_ >= 0) ::close(far_);

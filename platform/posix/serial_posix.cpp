@@ -48,15 +48,20 @@ bool heldExclusively(int fd) {
     return ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0;
 }
 
-// Opens without waiting for carrier and takes the port for this process alone. TIOCEXCL
-// turns away later opens by other programs; root passes it, so a port that some program has
-// made exclusive is refused here too, and the lock stops our own processes running as root.
+// Opens without waiting for carrier and takes the port for this process alone. The advisory
+// lock decides whether the port is free: it dies with its holder, while the terminal's
+// exclusive flag outlives a holder that was killed, so a flag found under a free lock is stale
+// and is cleared. TIOCEXCL then turns away later opens by programs that do not lock.
 int openExclusive(const std::wstring& name) {
     int fd = ::open(toUtf8(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     termios probe{};
-    if (tcgetattr(fd, &probe) != 0 || heldExclusively(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ioctl(fd, TIOCEXCL) != 0) {
+    if (tcgetattr(fd, &probe) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (heldExclusively(fd)) ioctl(fd, TIOCNXCL);
+    if (ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return -1;
     }
@@ -86,13 +91,19 @@ bool configure(int fd, uint32_t baudRate) {
            tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
-bool waitFor(int fd, short events, uint32_t timeoutMs) {
+// A hang-up may come with bytes still to read (kReadyHungUp): those are read first.
+enum class Readiness { kTimedOut, kReady, kReadyHungUp, kHungUp };
+
+Readiness waitFor(int fd, short events, uint32_t timeoutMs) {
     pollfd entry{fd, events, 0};
     int ready;
     do {
         ready = poll(&entry, 1, static_cast<int>(std::min<uint32_t>(timeoutMs, INT_MAX)));
     } while (ready < 0 && errno == EINTR);
-    return ready > 0;
+    if (ready <= 0) return Readiness::kTimedOut;
+    const bool hungUp = (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (entry.revents & events) return hungUp ? Readiness::kReadyHungUp : Readiness::kReady;
+    return Readiness::kHungUp;
 }
 
 std::string realPath(const std::string& path) {
@@ -189,12 +200,19 @@ void SerialPort::close() {
 uint32_t SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
     if (!isOpen() || capacity == 0) return 0;
     int fd = static_cast<int>(handle_);
-    if (!waitFor(fd, POLLIN, timeoutMs)) return 0;
-    ssize_t count;
-    do {
-        count = ::read(fd, buffer, capacity);
-    } while (count < 0 && errno == EINTR);
-    return count > 0 ? static_cast<uint32_t>(count) : 0;
+    const Readiness readiness = waitFor(fd, POLLIN, timeoutMs);
+    if (readiness == Readiness::kTimedOut) return 0;
+    ssize_t count = -1;
+    if (readiness != Readiness::kHungUp) {
+        do {
+            count = ::read(fd, buffer, capacity);
+        } while (count < 0 && errno == EINTR);
+    }
+    if (count > 0) return static_cast<uint32_t>(count);
+    // The far end hung up (a pseudo-terminal's other side closed, an adapter unplugged): every
+    // later read would return at once, so the port is closed as after a failed write.
+    if (readiness != Readiness::kReady || (count < 0 && errno != EAGAIN)) close();
+    return 0;
 }
 
 bool SerialPort::write(const uint8_t* data, uint32_t length) {
@@ -212,13 +230,17 @@ bool SerialPort::write(const uint8_t* data, uint32_t length) {
         if (count < 0 && errno != EAGAIN && errno != EINTR) return false;
         uint32_t elapsed = ticksBetween(start, systemTickCount());
         if (elapsed >= limitMs) return false;
-        waitFor(fd, POLLOUT, limitMs - elapsed);
+        if (waitFor(fd, POLLOUT, limitMs - elapsed) == Readiness::kHungUp) return false;
     }
     return true;
 }
 
-void SerialPort::discardInput() {
-    if (isOpen()) tcflush(static_cast<int>(handle_), TCIFLUSH);
+uint32_t SerialPort::discardInput() {
+    if (!isOpen()) return 0;
+    int queued = 0;
+    if (ioctl(static_cast<int>(handle_), FIONREAD, &queued) != 0) queued = 0;
+    tcflush(static_cast<int>(handle_), TCIFLUSH);
+    return queued > 0 ? static_cast<uint32_t>(queued) : 0;
 }
 
 bool serialPortAvailable(const std::wstring& name) {

@@ -17,4 +17,6 @@ bool PseudoTerminal::nearSettings(SerialLineSettings&) const { return false; }
 
 bool PseudoTerminal::setNearFlowControl(bool, bool) { return false; }
 
+bool PseudoTerminal::markNearExclusive() { return false; }
+
 }  // namespace platform

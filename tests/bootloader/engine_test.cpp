@@ -82,6 +82,75 @@ TEST_F(EngineTest, ResendTimingOnASilentSerialLink) {
     for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[i - 1], 1050u);
     EXPECT_EQ(times[0], start);
     EXPECT_EQ(clock.now() - times[4], 300u);
+    EXPECT_EQ(engine.counters().requests, 1u);
+    EXPECT_EQ(engine.counters().resends, 4u);
+    EXPECT_EQ(engine.counters().timeouts, 1u);
+}
+
+// A peer that answers every read with a valid frame of another command, or with an old sequence
+// number, must not hold the transaction past its attempts.
+TEST_F(EngineTest, FloodOfForeignFramesEndsWithTheAttempts) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        for (int i = 0; i < 4000; ++i) {
+            t.queueRead(i % 2 ? wireFrame({0x0D, 0x41}) : replyFrameWithSequence(w, sequenceOf(w) + 9, {0x01}));
+        }
+    };
+    const uint32_t start = clock.now();
+    EXPECT_FALSE(engine.transact(0x89, nullptr, 0, 5, 1000));
+    EXPECT_EQ(link->log->writes.size(), 5u);
+    EXPECT_LE(clock.now() - start, 4 * 1001u + 2);
+    EXPECT_GT(engine.counters().staleFrames, 4000u);
+}
+
+Bytes plainAck(uint8_t command) { return wireFrame({command, 0x01}); }
+
+// Each reply comes twice: the first copy is found before the next send, later copies are
+// waited for and taken off the link, so no copy can stand in for a later reply.
+TEST_F(EngineTest, PlainRepliesSentTwiceAreCaughtOnceSeen) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        t.queueRead(plainAck(w[1]));
+        t.queueRead(plainAck(w[1]));
+    };
+    const uint8_t record[] = {0x00};
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000)) << i;
+    EXPECT_FALSE(engine.repliesInDoubt());
+    EXPECT_EQ(engine.counters().staleFrames, 6u);
+    EXPECT_EQ(link->log->writes.size(), 6u);
+}
+
+// The copy of one ack arrives after the next request went out and is taken for its reply; the
+// real reply that follows shows it, and the replies are in doubt until the next identification.
+TEST_F(EngineTest, LateCopyTakenForTheNextPlainReplyPutsRepliesInDoubt) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        if (t.log->writes.size() == 2) t.queueRead(plainAck(w[1]));
+        t.queueRead(plainAck(w[1]));
+    };
+    const uint8_t record[] = {0x00};
+    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
+    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
+    EXPECT_FALSE(engine.repliesInDoubt());
+    engine.transact(0x03, record, 1, 5, 1000);
+    EXPECT_TRUE(engine.repliesInDoubt());
+
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x03, 0x01})); };
+    ASSERT_TRUE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.repliesInDoubt());
+}
+
+// Sequenced replies name their request, so copies are only counted.
+TEST_F(EngineTest, SequencedCopiesAreNeverInDoubt) {
+    ScriptedTransport* link = attach(10);
+    link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
+        t.queueRead(replyFrame(w, {0x01}));
+        t.queueRead(replyFrame(w, {0x01}));
+    };
+    const uint8_t record[] = {0x00};
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    EXPECT_FALSE(engine.repliesInDoubt());
+    EXPECT_EQ(engine.counters().staleFrames, 3u);
 }
 
 TEST_F(EngineTest, CloseCommandGoesOnceAndWaitsTwoReads) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -23,11 +24,13 @@ struct ScriptedUnit {
     std::set<uint8_t> silent = {4, 11};  // commands that get no reply
     std::map<uint8_t, uint8_t> status;   // status byte per command, 1 when absent
     std::vector<Bytes> received;         // messages, in order
+    std::function<void(const ScriptedUnit&)> afterReceive;
 
     void attachTo(ScriptedTransport& t) {
         t.onWrite = [this](ScriptedTransport& link, const Bytes& frame) {
             Bytes m = messageOf(frame);
             received.push_back(m);
+            if (afterReceive) afterReceive(*this);
             const uint8_t code = m.at(0) & 0x7F;
             if (silent.count(code)) return;
             Bytes payload = {status.count(code) ? status[code] : uint8_t{1}};
@@ -77,6 +80,7 @@ protected:
         options.overwriteServerUi = ui;
         options.overwriteFactoryDefaults = defaults;
         UpdateJob job{engine, application, flash, options, &window, version};
+        job.stopRequested = &stop;
         auto transport = std::make_unique<ScriptedTransport>(clock, 10);
         unit.attachTo(*transport);
         uint32_t result = 0;
@@ -95,6 +99,7 @@ protected:
     platform::MessageQueue window;
     std::vector<platform::WindowMessage> received;
     ScriptedUnit unit;
+    std::atomic<bool> stop{false};
 };
 
 uint32_t lastPosition(const std::vector<platform::WindowMessage>& messages) {
@@ -209,6 +214,71 @@ TEST_F(UpdateTest, ExactlyOneTerminalMessageAndItIsLast) {
         EXPECT_EQ(terminals, 1u) << failing;
         EXPECT_TRUE(isTerminalMessage(got.back().id)) << failing;
     }
+}
+
+// An image of nothing but its end record would have the unit erased for nothing; so would an
+// empty flash image.
+TEST_F(UpdateTest, ImagesWithNothingToWriteSendNothing) {
+    const std::string endOnly = ":00000001FF\r\n";
+    application.loadFromBytes(reinterpret_cast<const unsigned char*>(endOnly.data()), endOnly.size());
+    EXPECT_EQ(update(1, 0, 0), WMU_UPDATE_FAILED);
+    EXPECT_TRUE(unit.received.empty());
+    EXPECT_EQ(messages().back().id, WMU_UPDATE_FAILED);
+
+    flash.loadFromBytes(nullptr, 0);
+    EXPECT_EQ(update(0, 1, 0), WMU_UPDATE_FAILED);
+    EXPECT_TRUE(unit.received.empty());
+}
+
+// Records of 251 data bytes, some all DLE (each sent as two bytes): every request must still fit
+// its frame, so nothing is refused after the erase.
+TEST_F(UpdateTest, LongRecordsArePackedToFitTheirFrames) {
+    std::string text;
+    for (int r = 0; r < 20; ++r) {
+        const uint8_t fill = r % 2 ? 0x10 : 0x5A;
+        std::vector<uint8_t> record = {251, static_cast<uint8_t>(r), 0x00, 0x00};
+        record.insert(record.end(), 251, fill);
+        uint8_t sum = 0;
+        for (uint8_t b : record) sum = static_cast<uint8_t>(sum + b);
+        record.push_back(static_cast<uint8_t>(-sum));
+        text += ":";
+        for (uint8_t b : record) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02X", b);
+            text += pair;
+        }
+        text += "\r\n";
+    }
+    text += ":00000001FF\r\n";
+    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 1);
+    ASSERT_EQ(update(1, 0, 0), WMU_UPDATE_DONE);
+    size_t recordBytes = 0;
+    for (const Bytes& m : unit.received) {
+        if (m[0] == 0x83) recordBytes += m.size() - 5;
+    }
+    EXPECT_EQ(recordBytes, 20u * 256 + 5);
+    EXPECT_EQ(lastPosition(messages()), 21u);
+}
+
+// A stop asked for mid-stage ends the run before its next request: no later stage and no
+// closing command, and the run says it was stopped.
+TEST_F(UpdateTest, StopRequestEndsTheRunAtTheNextRequest) {
+    unit.afterReceive = [this](const ScriptedUnit& u) {
+        if (u.count(0x86) == 2) stop = true;
+    };
+    UpdateJob job{engine, application, flash, options, &window, L"V1.12"};
+    job.stopRequested = &stop;
+    options.overwriteServerFirmware = 1;
+    options.overwriteServerUi = 1;
+    auto transport = std::make_unique<ScriptedTransport>(clock, 10);
+    unit.attachTo(*transport);
+    uint32_t result = 0;
+    pumpWhile(window, [&] { result = runUpdate(job, std::move(transport)); });
+    EXPECT_EQ(result, WMU_UPDATE_FAILED);
+    EXPECT_TRUE(job.stopped);
+    EXPECT_EQ(unit.count(0x86), 2u);
+    EXPECT_EQ(unit.count(0x87), 0u);
+    EXPECT_EQ(unit.count(0x84), 0u);
 }
 
 TEST(FirmwareVersion, ReadsMajorAndMinor) {

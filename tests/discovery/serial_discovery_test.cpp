@@ -140,23 +140,41 @@ TEST_F(SerialDiscoveryTest, PortsAreReportedInTableOrderAndSilentPortsWalkEveryR
     EXPECT_EQ(ratesProbedOn(L"/dev/ttyZT1"), (std::vector<uint32_t>{115200, 4800, 9600, 19200, 38400, 57600, 115200}));
 }
 
-TEST(SerialDiscoveryIdle, EmptyPortTableProbesNothingAndStopsPromptly) {
-    std::atomic<int> created{0};
-    TransportFactory factory;
-    factory.serial = [&](const std::wstring&, uint32_t) -> std::unique_ptr<Transport> {
-        ++created;
-        return nullptr;
-    };
-    setTransportFactoryForTesting(&factory);
-    platform::MessageQueue window;
-    std::atomic<bool> stop{false};
-    std::thread discovery([&] { runSerialDiscovery(&window, stop); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto stopAsked = std::chrono::steady_clock::now();
-    stop = true;
-    discovery.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(500));
-    setTransportFactoryForTesting(nullptr);
-    EXPECT_EQ(created.load(), 0);
-    EXPECT_EQ(window.pending(), 0u);
+// A listed port that has gone since the table was made. Real time, not a fake clock: the pause
+// under test is a real sleep.
+struct PortThatWillNotOpen : Transport {
+    bool open() override { return false; }
+    bool write(const uint8_t*, uint32_t) override { return false; }
+    uint16_t read(uint8_t*, uint32_t) override { return 0; }
+    const wchar_t* kind() override { return L"COM"; }
+    bool discardPendingInput() override { return false; }
+};
+
+// Nothing to probe, or nothing that opens: the thread pauses between passes instead of
+// spinning, and still stops promptly.
+TEST(SerialDiscoveryIdle, NothingToProbePausesAndStopsPromptly) {
+    for (const bool portsListed : {false, true}) {
+        std::atomic<int> created{0};
+        TransportFactory factory;
+        factory.serial = [&](const std::wstring&, uint32_t) -> std::unique_ptr<Transport> {
+            ++created;
+            return std::make_unique<PortThatWillNotOpen>();
+        };
+        setTransportFactoryForTesting(&factory);
+        if (portsListed) comPortTable[0] = L"/dev/ttyZTgone0", comPortTable[1] = L"/dev/ttyZTgone1";
+        platform::MessageQueue window;
+        std::atomic<bool> stop{false};
+        std::thread discovery([&] { runSerialDiscovery(&window, stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto stopAsked = std::chrono::steady_clock::now();
+        stop = true;
+        discovery.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(500));
+        setTransportFactoryForTesting(nullptr);
+        for (auto& entry : comPortTable) entry.clear();
+        // A pass is two ports times the bootloader rate and six command-port rates; with the
+        // 50 ms pause, 300 ms hold at most eight passes (a spinning thread makes thousands).
+        EXPECT_LE(created.load(), portsListed ? 8 * 2 * 7 : 0) << portsListed;
+        EXPECT_EQ(window.pending(), 0u);
+    }
 }

@@ -42,9 +42,11 @@ uint16_t ScriptedTransport::read(uint8_t* buffer, uint32_t capacity) {
     return static_cast<uint16_t>(n);
 }
 
-void ScriptedTransport::discardPendingInput() {
+bool ScriptedTransport::discardPendingInput() {
     ++log->discards;
+    const bool any = !reads_.empty();
     reads_.clear();
+    return any;
 }
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }

@@ -35,7 +35,7 @@ public:
     bool write(const uint8_t* data, uint32_t length) override;
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     const wchar_t* kind() override { return kind_.c_str(); }
-    void discardPendingInput() override;
+    bool discardPendingInput() override;
 
     // The next read returns these bytes (as many as fit; the rest stays for the one after).
     void queueRead(Bytes bytes) { reads_.push_back(std::move(bytes)); }

@@ -129,6 +129,25 @@ TEST_F(ComTransportTest, WriteAfterFarEndVanishedClosesThePort) {
     EXPECT_EQ(port.read(buffer, sizeof buffer), 0);
 }
 
+// A hang-up seen by a read closes the port as a failed write does: otherwise every read
+// returns at once and a waiting transaction spins until its time is up.
+TEST_F(ComTransportTest, ReadAfterFarEndVanishedClosesThePort) {
+    COMTransport port(pty.portName(), 115200);
+    ASSERT_TRUE(port.open());
+    pty.closeFar();
+    uint8_t buffer[8];
+    EXPECT_EQ(port.read(buffer, sizeof buffer), 0);
+    EXPECT_FALSE(port.isOpen());
+}
+
+// A run killed while it held the port leaves the terminal's exclusive flag set; its advisory
+// lock died with it, so the next run takes the port.
+TEST_F(ComTransportTest, ExclusiveFlagLeftByAKilledRunDoesNotHoldThePort) {
+    ASSERT_TRUE(pty.markNearExclusive());
+    COMTransport next(pty.portName(), 115200);
+    EXPECT_TRUE(next.open());
+}
+
 TEST_F(ComTransportTest, ExchangeTextSendsTheRequestWithoutLineEnd) {
     COMTransport port(pty.portName(), 9600);
     ASSERT_TRUE(port.open());

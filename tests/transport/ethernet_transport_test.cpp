@@ -83,7 +83,9 @@ TEST_F(EthernetTransportTest, UdpSendsEachWriteAsOneDatagramToTheBootloaderPort)
     EXPECT_TRUE(alerts.empty());
 }
 
-TEST_F(EthernetTransportTest, UdpReadsOneDatagramFromAnySender) {
+// Another host that reaches the updater's port (127.0.0.2 here) is not the unit: its datagrams
+// are dropped, while the unit's are read one at a time whatever port they come from.
+TEST_F(EthernetTransportTest, UdpReadsOneDatagramAtATimeFromTheUnitOnly) {
     platform::Socket unit = udpPeer();
     EthernetTransport transport(kLoopback, unit.localPort());
     ASSERT_TRUE(transport.open());
@@ -97,11 +99,16 @@ TEST_F(EthernetTransportTest, UdpReadsOneDatagramFromAnySender) {
 
     unit.sendTo(bytes("123456789"), 9, kLoopback, transportPort);
     unit.sendTo(bytes("next"), 4, kLoopback, transportPort);
-    platform::Socket stranger = udpPeer();
-    stranger.sendTo(bytes("other"), 5, kLoopback, transportPort);
+    platform::Socket otherPort = udpPeer();
+    otherPort.sendTo(bytes("other"), 5, kLoopback, transportPort);
+    platform::Socket stranger;
+    ASSERT_TRUE(stranger.openUdp() && stranger.bind(platform::ipv4Address(127, 0, 0, 2), 0));
+    for (int i = 0; i < 3; ++i) stranger.sendTo(bytes("forged"), 6, kLoopback, transportPort);
+    unit.sendTo(bytes("last"), 4, kLoopback, transportPort);
     EXPECT_EQ(readText(transport, 9), "123456789");
     EXPECT_EQ(readText(transport, 4), "next");
     EXPECT_EQ(readText(transport, 5), "other");
+    EXPECT_EQ(readText(transport, 4), "last");
 }
 
 TEST_F(EthernetTransportTest, UdpDiscardPendingInputDropsQueuedDatagrams) {
@@ -178,6 +185,13 @@ TEST_F(EthernetTransportTest, TcpReadsReturnZeroAtOnceAfterThePeerCloses) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(transport.read(buffer, sizeof buffer), 0);
     // Four reads that each waited out the 250 ms time-out would take a second.
     EXPECT_LT(platform::ticksBetween(start, platform::systemTickCount()), 4 * kTcpReadTimeoutMs / 2);
+    // The ended stream closes the transport, so a text exchange fails at once instead of
+    // reading nothing until its budget is spent.
+    EXPECT_FALSE(transport.isOpen());
+    char reply[32];
+    const uint32_t exchangeStart = platform::systemTickCount();
+    EXPECT_FALSE(transport.exchangeText("<SY,BQ/>", reply, sizeof reply, 5000));
+    EXPECT_LT(platform::ticksBetween(exchangeStart, platform::systemTickCount()), 1000u);
 }
 
 TEST_F(EthernetTransportTest, TcpDiscardPendingInputDropsWhatArrived) {

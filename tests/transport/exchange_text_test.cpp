@@ -72,6 +72,24 @@ TEST_F(ExchangeTextTest, LongReplyKeepsOneByteForTheTerminator) {
     EXPECT_EQ(std::strlen(small), 15u);
 }
 
+// Once the buffer is full without a closing ">", or the port has closed, no read can finish the
+// reply: the exchange fails at once instead of reading until its budget is spent.
+TEST_F(ExchangeTextTest, FullBufferOrClosedPortFailsAtOnce) {
+    ScriptedTransport& t = link(10, L"TCP");
+    t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
+        if (w == bytesOf("\r\n")) s.queueRead(bytesOf("<0123456789abcdefghijklmnopqrstuvwxyz"));
+    };
+    char small[16];
+    const int readsBefore = t.log->reads;
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", small, sizeof small, 5000));
+    EXPECT_LE(t.log->reads - readsBefore, 3);
+
+    t.onWrite = [](ScriptedTransport& s, const Bytes&) { s.close(); };
+    const uint32_t start = clock.now();
+    EXPECT_FALSE(t.exchangeText("<SY,BQ/>", small, sizeof small, 5000));
+    EXPECT_LT(clock.now() - start, 100u);
+}
+
 TEST_F(ExchangeTextTest, DrainsStaleInputBeforeSending) {
     ScriptedTransport& t = link(250, L"TCP");
     t.queueRead(bytesOf("<sy,bq = ue/>"));
