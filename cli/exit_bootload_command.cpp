@@ -21,12 +21,18 @@ int runExitBootloadCommand(const GlobalOptions& options) {
         runs,
         [](UnitRun& run) -> uint32_t {
             BootloaderEngine engine;
-            return runExitBootload(engine, &run.window, bootloaderTransport(run.target));
+            const uint32_t terminal = runExitBootload(engine, &run.window, bootloaderTransport(run.target));
+            run.counts = engine.counters();
+            run.hasCounts = true;
+            return terminal;
         },
         [](size_t, const platform::WindowMessage&) {}, nullptr);
 
     std::vector<RunOutcome> outcomes;
-    for (const auto& run : runs) outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
+    for (const auto& run : runs) {
+        outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
+        outcomes.back().counts = run->counts;
+    }
     if (options.json) {
         printJsonDocument(outcomesDocument(outcomes));
     } else {

@@ -126,6 +126,16 @@ TEST(CliOutcome, TerminalMessagesMapToResultsAndStatuses) {
     EXPECT_EQ(worseStatus(kExitSuccess, kExitFailed), kExitFailed);
     EXPECT_EQ(overallStatus({outcomeOf("a", WMU_UPDATE_DONE, 1), outcomeOf("b", WMU_UPDATE_FAILED, 1)}), kExitFailed);
     EXPECT_EQ(overallStatus({}), kExitSuccess);
+
+    // The engine's counts reach the JSON result only when the run had an engine.
+    RunOutcome counted = outcomeOf("u", WMU_UPDATE_DONE, 1);
+    EXPECT_FALSE(outcomesDocument({counted})["units"][0].contains("resends"));
+    counted.counts = EngineCounters{812, 3, 1, 2};
+    const nlohmann::json unit = outcomesDocument({counted})["units"][0];
+    EXPECT_EQ(unit["requests"], 812);
+    EXPECT_EQ(unit["resends"], 3);
+    EXPECT_EQ(unit["timeouts"], 1);
+    EXPECT_EQ(unit["stale_frames"], 2);
 }
 
 TEST(CliProgress, BarsDurationsAndLines) {
