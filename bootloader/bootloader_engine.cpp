@@ -2,6 +2,7 @@
 #include "bootloader/bootloader_engine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "bootloader/crc16.h"
@@ -119,18 +120,21 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     timeoutMs_ = timeoutMs;
     transmitState_ = TransmitState::kIdle;
     attemptsLeft_ = attempts;
-    attempts_ = attempts;
     timedOut_ = false;
     if (code == 1) plainGuard_ = PlainReplyGuard{};
-    discardPendingInput(command);
     command_ = command;
+    discardPendingInput(command);
     ++counters_.requests;
 
     if (!awaitAcceptedReply(command)) {
-        ++counters_.timeouts;
-        if (observer_) observer_->timedOut(command);
+        // The closing and leave commands are answered by no unit; their end is no time-out.
+        if (code != 4 && code != 11) {
+            ++counters_.timeouts;
+            if (observer_) observer_->timedOut(command);
+        }
         return false;
     }
+    timeReply();
     noteAccepted(command);
     if (command & kSequencedBit) repackSequencedReply();
     transmitState_ = TransmitState::kIdle;
@@ -187,7 +191,7 @@ void BootloaderEngine::noteAccepted(uint8_t command) {
     }
     plainGuard_.acceptedBefore = plainGuard_.lastAccepted;
     plainGuard_.lastAccepted = command;
-    const bool resent = attempts_ - attemptsLeft_ > 1;
+    const bool resent = sends_ > 1;
     if (!plainGuard_.armed && !resent) return;
     if (awaitCopy()) {
         noteStale(command, command);
@@ -234,8 +238,12 @@ void BootloaderEngine::transmitStep() {
         if (attemptsLeft_ == 0) return;
         transport_->write(transmit_, transmitLength_);
         --attemptsLeft_;
+        sends_ = 1;
         transmitState_ = TransmitState::kWaiting;
-        resendDeadline_ = now + timeoutMs_;
+        firstSendAt_ = now;
+        budgetEnd_ = now + static_cast<uint32_t>(attemptsLeft_) * timeoutMs_;
+        resendAfterMs_ = firstResendAfterMs();
+        resendDeadline_ = now + resendAfterMs_;
         return;
     }
     if (attemptsLeft_ == 0) {
@@ -243,13 +251,51 @@ void BootloaderEngine::transmitStep() {
         transmitState_ = TransmitState::kIdle;
         return;
     }
-    if (platform::tickIsAfter(now, resendDeadline_)) {
-        resendDeadline_ = now + timeoutMs_;
-        transport_->write(transmit_, transmitLength_);
+    if (!platform::tickIsAfter(now, resendDeadline_)) return;
+    transport_->write(transmit_, transmitLength_);
+    ++sends_;
+    ++counters_.resends;
+    if (observer_) observer_->resent(command_, sends_);
+    if (!fastResending()) {
         --attemptsLeft_;
-        ++counters_.resends;
-        if (observer_) observer_->resent(command_, static_cast<uint16_t>(attempts_ - attemptsLeft_));
+        resendDeadline_ = now + timeoutMs_;
+        return;
     }
+    // Early resends spend no attempts; the send at the end of the attempts' time is the last.
+    if (!platform::tickIsAfter(budgetEnd_, now)) {
+        attemptsLeft_ = 0;
+        return;
+    }
+    resendAfterMs_ = std::min<uint32_t>(2 * resendAfterMs_, timeoutMs_);
+    resendDeadline_ = platform::tickIsAfter(now + resendAfterMs_, budgetEnd_) ? budgetEnd_ : now + resendAfterMs_;
+}
+
+// Fast resends only where a copy is harmless (a sequenced command: the unit answers a repeat
+// from its stored reply) and where replies to this command have been timed.
+bool BootloaderEngine::fastResending() const {
+    return fastResend_ && (command_ & kSequencedBit) && replyTimes_[command_ & ~kSequencedBit].samples > 0;
+}
+
+uint32_t BootloaderEngine::firstResendAfterMs() const {
+    if (!fastResending()) return timeoutMs_;
+    const ReplyTime& time = replyTimes_[command_ & ~kSequencedBit];
+    const auto estimate = static_cast<uint32_t>(time.smoothedMs + 4 * time.deviationMs + 0.5);
+    return std::clamp<uint32_t>(estimate, kMinFastResendMs, timeoutMs_);
+}
+
+// Smoothed reply time and its deviation, from replies to a first send only: the reply to a
+// resent request cannot be matched to one send.
+void BootloaderEngine::timeReply() {
+    if (sends_ != 1) return;
+    const double sample = platform::ticksBetween(firstSendAt_, platform::tickCount());
+    ReplyTime& time = replyTimes_[command_ & ~kSequencedBit];
+    if (time.samples++ == 0) {
+        time.smoothedMs = sample;
+        time.deviationMs = sample / 2;
+        return;
+    }
+    time.deviationMs = 0.75 * time.deviationMs + 0.25 * std::abs(time.smoothedMs - sample);
+    time.smoothedMs = 0.875 * time.smoothedMs + 0.125 * sample;
 }
 
 BootloaderEngine::ReceiveResult BootloaderEngine::receiveStep() {

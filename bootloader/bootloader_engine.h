@@ -64,6 +64,12 @@ public:
     const EngineCounters& counters() const { return counters_; }
     // `observer` (may be null) must outlive its use by this engine.
     void setObserver(EngineObserver* observer) { observer_ = observer; }
+    // Sequenced commands whose replies have been timed are resent after the smoothed reply time
+    // plus four deviations (at least 20 ms, doubling with each resend, never later than the
+    // caller's interval) instead of the full interval; the last send still goes at the end of
+    // the attempts' time, so a unit that does not answer fails as late as without this. Plain
+    // commands always keep the caller's timing: a plain unit runs a repeated request again.
+    void setFastResend(bool on) { fastResend_ = on; }
     // True when a plain reply taken since the last identification may have been a late copy of
     // an earlier one, so that its request may not have run. Sequenced replies are never in doubt.
     bool repliesInDoubt() const { return plainGuard_.inDoubt; }
@@ -83,6 +89,17 @@ private:
     void noteStale(uint8_t command, uint8_t frameCommand);
     void noteAccepted(uint8_t command);
     bool awaitCopy();
+    bool fastResending() const;
+    uint32_t firstResendAfterMs() const;
+    void timeReply();
+
+    static constexpr size_t kCommandCodes = 14;
+    static constexpr uint32_t kMinFastResendMs = 20;
+    struct ReplyTime {
+        uint32_t samples = 0;
+        double smoothedMs = 0;
+        double deviationMs = 0;
+    };
 
     static constexpr uint32_t kMinCopyWindowMs = 50;
     static constexpr uint32_t kMissedCopiesBeforeDisarm = 8;
@@ -104,7 +121,12 @@ private:
     uint16_t transmitLength_ = 0;
     FrameDecoder decoder_;
     uint16_t attemptsLeft_ = 0;
-    uint16_t attempts_ = 0;
+    uint16_t sends_ = 0;
+    bool fastResend_ = false;
+    uint32_t firstSendAt_ = 0;
+    uint32_t budgetEnd_ = 0;
+    uint32_t resendAfterMs_ = 0;
+    ReplyTime replyTimes_[kCommandCodes] = {};
     uint8_t command_ = 0;
     PlainReplyGuard plainGuard_;
     FrameDecoder copyDecoder_;

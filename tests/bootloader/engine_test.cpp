@@ -261,3 +261,42 @@ TEST_F(EngineTest, SetTransportNullClosesAndDeletesTheHeldOne) {
     EXPECT_TRUE(log->deleted);
     EXPECT_EQ(engine.transport(), nullptr);
 }
+
+// Fast resends: a lost reply costs about the measured reply time, not the whole interval; a
+// silent unit fails as late as without them; plain commands keep the interval.
+TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
+    ScriptedTransport* link = attach(10);
+    engine.setFastResend(true);
+    bool loseNext = false;
+    link->onWrite = [&loseNext](ScriptedTransport& t, const Bytes& w) {
+        if (loseNext) {
+            loseNext = false;
+            return;
+        }
+        t.queueRead(replyFrame(w, {0x01}));
+    };
+    const uint8_t record[] = {0x00};
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    loseNext = true;
+    const uint32_t lostAt = clock.now();
+    ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    EXPECT_LT(clock.now() - lostAt, 100u);
+    EXPECT_EQ(engine.counters().resends, 1u);
+
+    link->onWrite = nullptr;
+    const size_t sendsBefore = link->log->writes.size();
+    const uint32_t silentAt = clock.now();
+    EXPECT_FALSE(engine.transact(0x83, record, 1, 5, 1000));
+    EXPECT_GE(clock.now() - silentAt, 4000u);
+    EXPECT_LE(clock.now() - silentAt, 4000u + 3 * 10);
+    EXPECT_GT(link->log->writes.size() - sendsBefore, 5u);
+
+    loseNext = true;
+    link->onWrite = [&loseNext](ScriptedTransport& t, const Bytes& w) {
+        if (!loseNext) t.queueRead(replyFrame(w, {0x03, 0x01}));
+        loseNext = false;
+    };
+    const uint32_t plainAt = clock.now();
+    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
+    EXPECT_GE(clock.now() - plainAt, 1000u);
+}
