@@ -5,26 +5,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "bootloader/byte_order.h"
 #include "bootloader/crc16.h"
 #include "platform/clock.h"
 
 namespace {
 
-constexpr uint8_t kSequencedBit = 0x80;
 constexpr size_t kSequenceBytes = 4;
 constexpr uint32_t kReadSize = 2038;
-constexpr uint32_t kChunkPayloadBytes = 72;
-
-inline void storeBigEndian32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
-inline uint32_t loadBigEndian32(const uint8_t* in) {
-    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
-}
 
 inline uint32_t nextSequence(uint32_t sequence) {
     ++sequence;
@@ -58,32 +46,32 @@ bool BootloaderEngine::closeTransport() { return transport_ ? transport_->close(
 size_t BootloaderEngine::buildMessage(uint8_t command, const uint8_t* data, uint32_t length,
                                       uint32_t sequence) {
     const uint8_t code = command & ~kSequencedBit;
-    if (code < 1 || code > 13) return 0;
+    if (code < kFirstCommandCode || code > kLastCommandCode) return 0;
     // Two CRC bytes must still fit behind the message.
     const size_t room = kFrameBufferSize - 2;
     size_t m = 0;
     staging_[m++] = command;
     if (command & kSequencedBit) {
-        storeBigEndian32(staging_ + m, sequence);
+        put32MsbFirst(staging_ + m, sequence);
         m += kSequenceBytes;
     }
-    switch (code) {
-        case 3:
+    switch (static_cast<Command>(code)) {
+        case Command::kProgramRecords:
             if (length > room - m) return 0;
             if (length) std::memcpy(staging_ + m, data, length);
             m += length;
             break;
-        case 6:
-            std::memcpy(staging_ + m, data, kChunkPayloadBytes);
-            m += kChunkPayloadBytes;
+        case Command::kProgramChunk:
+            std::memcpy(staging_ + m, data, kChunkBlockBytes);
+            m += kChunkBlockBytes;
             break;
-        case 8:
+        case Command::kWriteVersion:
             staging_[m++] = data[0];
             staging_[m++] = 0x00;
             staging_[m++] = data[1];
             staging_[m++] = 0x00;
             break;
-        case 10: {
+        case Command::kSetName: {
             const size_t text = strnlen(reinterpret_cast<const char*>(data), room - m);
             if (text >= room - m) return 0;
             std::memcpy(staging_ + m, data, text + 1);
@@ -101,7 +89,7 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     if (!transport_ || !transport_->isOpen()) return false;
 
     const uint8_t code = command & ~kSequencedBit;
-    uint32_t sequence = code == 1 ? 0 : sequence_;
+    uint32_t sequence = code == codeOf(Command::kIdentify) ? 0 : sequence_;
     if (command & kSequencedBit) sequence = nextSequence(sequence);
 
     const size_t m = buildMessage(command, data, length, sequence);
@@ -111,24 +99,21 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     transmitLength_ = static_cast<uint16_t>(frame);
     sequence_ = sequence;
 
-    if (code == 4) {
-        attempts = 1;
-        timeoutMs = 10;
-    } else if (code == 11) {
-        attempts = 1;
-    }
+    const CommandTiming& timing = kCommandTimings[code - kFirstCommandCode];
+    if (timing.forcedAttempts) attempts = timing.attempts;
+    if (timing.forcedTimeout) timeoutMs = timing.timeoutMs;
     timeoutMs_ = timeoutMs;
     transmitState_ = TransmitState::kIdle;
     attemptsLeft_ = attempts;
     timedOut_ = false;
-    if (code == 1) plainGuard_ = PlainReplyGuard{};
+    if (code == codeOf(Command::kIdentify)) plainGuard_ = PlainReplyGuard{};
     command_ = command;
     discardPendingInput(command);
     ++counters_.requests;
 
     if (!awaitAcceptedReply(command)) {
         // The closing and leave commands are answered by no unit; their end is no time-out.
-        if (code != 4 && code != 11) {
+        if (timing.command != Command::kClose && timing.command != Command::kLeave) {
             ++counters_.timeouts;
             if (observer_) observer_->timedOut(command);
         }
@@ -331,7 +316,7 @@ bool BootloaderEngine::acceptable(uint8_t command) const {
     const uint8_t* body = decoder_.body();
     if (body[0] != command) return false;
     if (!(command & kSequencedBit)) return true;
-    return decoder_.count() >= 7 && loadBigEndian32(body + 1) == sequence_;
+    return decoder_.count() >= 7 && get32MsbFirst(body + 1) == sequence_;
 }
 
 // Shows the caller a sequenced reply in plain form: command without bit 7, payload, fresh CRC.

@@ -4,13 +4,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "bootloader/commands.h"
 #include "bootloader/frame_codec.h"
 #include "transport/transport.h"
-
-// Attempts and resend intervals of the command set.
-constexpr uint16_t kIdentifyAttempts = 5;
-constexpr uint16_t kIdentifyTimeoutMs = 1000;
-constexpr uint16_t kQueryTimeoutMs = 500;
 
 // What transactions met on the way, for logs and per-unit counts.
 struct EngineCounters {
@@ -93,7 +89,7 @@ private:
     uint32_t firstResendAfterMs() const;
     void timeReply();
 
-    static constexpr size_t kCommandCodes = 14;
+    static constexpr size_t kCommandCodes = kLastCommandCode + 1;
     static constexpr uint32_t kMinFastResendMs = 20;
     struct ReplyTime {
         uint32_t samples = 0;

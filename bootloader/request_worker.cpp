@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_engine.h"
 #include "commandport/command_port.h"
 #include "ui/worker_messages.h"
@@ -47,16 +48,13 @@ void workerLoop() {
     }
 }
 
-void reportBootloader(BootloaderEngine& engine, platform::WindowHandle window) {
-    const uint8_t* version = engine.replyData();
-    post(window, WMU_BOOTLOADER_FOUND, static_cast<uintptr_t>(version[1] << 8 | version[2]));
+// The query is sent plain, whatever the unit accepts.
+void reportBootloader(BootloaderCommands& commands, uint16_t version, platform::WindowHandle window) {
+    post(window, WMU_BOOTLOADER_FOUND, version);
     post(window, WMU_ENTER_BOOTLOAD_ALLOWED, 0);
     post(window, WMU_EXIT_BOOTLOAD_ALLOWED, 1);
     uint32_t application = APP_VERSION_NONE;
-    if (engine.transact(0x09, nullptr, 0, 5, kQueryTimeoutMs) && engine.replyLength() >= 7) {
-        const uint8_t* reply = engine.replyData();
-        application = uint32_t{reply[1]} | uint32_t{reply[2]} << 8 | uint32_t{reply[3]} << 16 | uint32_t{reply[4]} << 24;
-    }
+    if (!commands.applicationVersion(application, kQueryTimeoutMs)) application = APP_VERSION_NONE;
     post(window, WMU_APP_VERSION, 0, static_cast<intptr_t>(application));
 }
 
@@ -81,8 +79,10 @@ void answerDeviceRequest(DeviceRequest& request) {
     Transport* connection = request.transport.get();
     engine.setTransport(std::move(request.transport));
     engine.openTransport();
-    if (engine.transact(0x01, nullptr, 0, 5, kQueryTimeoutMs)) {
-        reportBootloader(engine, request.window);
+    BootloaderCommands commands(engine);
+    const Identification identification = commands.identify(kQueryTimeoutMs);
+    if (identification.answered) {
+        reportBootloader(commands, identification.version, request.window);
         engine.closeTransport();
     } else if (connection && (isKind(*connection, L"COM") || isKind(*connection, L"IP"))) {
         // The port must be free for the command-port probes.

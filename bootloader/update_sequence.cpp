@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "bootloader/bootloader_commands.h"
 #include "bootloader/record_request.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
@@ -15,24 +16,24 @@ UpdateOptions updateOptions;
 
 namespace {
 
-constexpr uint8_t kSequenced = 0x80;
-constexpr uint16_t kChunkBytes = 64;
-constexpr uint32_t kChunkBlockBytes = 72;
 constexpr uint32_t kFactoryDefaultsProgress = 10;
 constexpr uint32_t kEndOfRunPauseMs = 500;
 constexpr uint32_t kBetweenStagesMs = 10;
 
 enum class Identity { kNoReply, kWrong, kPlain, kSequenced };
 
-// Command 1, always plain. Versions 3.0 to 3.2 are acceptable; a third data byte means the
-// unit takes sequenced commands.
-Identity identifyBootloader(BootloaderEngine& engine) {
-    if (!engine.transact(0x01, nullptr, 0, kIdentifyAttempts, kIdentifyTimeoutMs)) return Identity::kNoReply;
-    const uint16_t length = engine.replyLength();
-    if (length != 5 && length != 6) return Identity::kWrong;
-    const uint16_t version = static_cast<uint16_t>(engine.replyData()[1] << 8 | engine.replyData()[2]);
-    if (version < 0x0300 || version > 0x0302) return Identity::kWrong;
-    return length == 6 ? Identity::kSequenced : Identity::kPlain;
+constexpr uint16_t kFirstUpdatableVersion = 0x0300;
+constexpr uint16_t kLastUpdatableVersion = 0x0302;
+
+// Versions 3.0 to 3.2 are acceptable; a third data byte means the unit takes sequenced commands.
+Identity identifyBootloader(BootloaderCommands& commands) {
+    const Identification identification = commands.identify();
+    if (!identification.answered) return Identity::kNoReply;
+    if (identification.replyLength != 5 && identification.replyLength != 6) return Identity::kWrong;
+    if (identification.version < kFirstUpdatableVersion || identification.version > kLastUpdatableVersion) {
+        return Identity::kWrong;
+    }
+    return identification.acceptsSequenced ? Identity::kSequenced : Identity::kPlain;
 }
 
 void post(platform::WindowHandle window, uint32_t id, uintptr_t wParam = 0, intptr_t lParam = 0) {
@@ -41,15 +42,11 @@ void post(platform::WindowHandle window, uint32_t id, uintptr_t wParam = 0, intp
 
 class UpdateRun {
 public:
-    explicit UpdateRun(UpdateJob& job) : job_(job) {}
+    explicit UpdateRun(UpdateJob& job) : job_(job), commands_(job.engine) { commands_.setStopFlag(job.stopRequested); }
     uint32_t run();
 
 private:
-    bool transact(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs);
     bool stopRequested();
-    bool sendChecked(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs);
-    // A program request succeeds only when the unit says the data is stored.
-    bool storedOk() const { return job_.engine.replyLength() >= 2 && job_.engine.replyData()[1] == 1; }
     uint32_t progressTotal() const;
     void addProgress(uint32_t amount);
     bool applicationStage();
@@ -59,34 +56,13 @@ private:
     bool imagesWorthSending();
 
     UpdateJob& job_;
-    bool sequenced_ = false;
+    BootloaderCommands commands_;
     uint32_t progressDone_ = 0;
 };
 
 bool UpdateRun::stopRequested() {
     if (job_.stopRequested && job_.stopRequested->load()) job_.stopped = true;
     return job_.stopped;
-}
-
-// A run ends at the first request it cannot trust: one asked to stop, or one whose plain reply
-// may have been a late copy of an earlier reply (the unit's memory could then be wrong).
-bool UpdateRun::transact(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts,
-                         uint16_t timeoutMs) {
-    if (stopRequested()) return false;
-    const bool accepted =
-        job_.engine.transact(sequenced_ ? code | kSequenced : code, data, length, attempts, timeoutMs);
-    if (job_.engine.repliesInDoubt()) {
-        job_.repliesInDoubt = true;
-        return false;
-    }
-    return accepted;
-}
-
-bool UpdateRun::sendChecked(uint8_t code, const uint8_t* data, uint32_t length, uint16_t attempts,
-                            uint16_t timeoutMs) {
-    if (!transact(code, data, length, attempts, timeoutMs)) return false;
-    if (job_.engine.replyLength() == 4) return job_.engine.replyData()[1] == 1;
-    return true;
 }
 
 uint32_t UpdateRun::progressTotal() const {
@@ -104,46 +80,43 @@ void UpdateRun::addProgress(uint32_t amount) {
 
 bool UpdateRun::applicationStage() {
     postStatus(job_.window, uiString(128), true);
-    if (!sendChecked(2, nullptr, 0, 5, 10000)) return false;
+    if (!commands_.eraseApplication()) return false;
     job_.application.rewind();
     uint32_t handedOut = job_.application.recordsHandedOut();
     uint8_t request[kRecordRequestBytes];
     for (;;) {
         const uint32_t filled = packRecordRequest(job_.application, request);
         if (filled == 0) break;
-        if (!transact(3, request, filled, 5, 1000) || !storedOk()) return false;
+        if (!commands_.programRecords(request, filled)) return false;
         addProgress(job_.application.recordsHandedOut() - handedOut);
         handedOut = job_.application.recordsHandedOut();
     }
-    uint8_t version[2];
-    parseFirmwareVersion(job_.firmwareVersion, version[0], version[1]);
-    return sendChecked(8, version, 2, 5, 1000);
+    uint8_t minor = 0;
+    uint8_t major = 0;
+    parseFirmwareVersion(job_.firmwareVersion, minor, major);
+    return commands_.writeVersion(minor, major);
 }
 
 bool UpdateRun::flashStage() {
     postStatus(job_.window, uiString(130), true);
-    if (!sendChecked(5, nullptr, 0, 2, 10000)) return false;
+    if (!commands_.eraseImage()) return false;
     job_.flash.rewind();
     uint32_t consumed = job_.flash.bytesConsumed();
     for (;;) {
-        uint8_t block[kChunkBlockBytes] = {};
-        uint32_t address = 0;
-        const uint16_t length = job_.flash.readChunk(block + 8, kChunkBytes, address);
+        uint8_t chunk[kChunkDataBytes];
+        uint32_t position = 0;
+        const uint16_t length = job_.flash.readChunk(chunk, kChunkDataBytes, position);
         if (length == 0) break;
-        for (int i = 0; i < 4; ++i) {
-            block[i] = static_cast<uint8_t>(address >> (8 * i));
-            block[4 + i] = static_cast<uint8_t>(length >> (8 * i));
-        }
-        if (!transact(6, block, kChunkBlockBytes, 5, 1000) || !storedOk()) return false;
+        if (!commands_.programChunk(position, chunk, length)) return false;
         addProgress(job_.flash.bytesConsumed() - consumed);
         consumed = job_.flash.bytesConsumed();
     }
-    return sendChecked(7, nullptr, 0, 5, 1000);
+    return commands_.endImage();
 }
 
 bool UpdateRun::factoryDefaultsStage() {
     postStatus(job_.window, uiString(140), true);
-    if (!sendChecked(12, nullptr, 0, 2, 5000)) return false;
+    if (!commands_.factoryDefaults()) return false;
     addProgress(kFactoryDefaultsProgress);
     return true;
 }
@@ -155,8 +128,8 @@ bool UpdateRun::runStages() {
     platform::sleepMs(kBetweenStagesMs);
     if (job_.options.overwriteFactoryDefaults && !factoryDefaultsStage()) return false;
     platform::sleepMs(kBetweenStagesMs);
-    transact(4, nullptr, 0, 1, 1000);
-    return !job_.stopped && !job_.repliesInDoubt;
+    commands_.close();
+    return !commands_.stopped();
 }
 
 // Erasing a unit for an image with nothing to write would leave it without firmware.
@@ -177,19 +150,22 @@ uint32_t UpdateRun::run() {
     }
     job_.engine.openTransport();
 
-    const Identity identity = identifyBootloader(job_.engine);
+    const Identity identity = identifyBootloader(commands_);
     if (identity == Identity::kNoReply || identity == Identity::kWrong) {
         const uint32_t result = identity == Identity::kNoReply ? WMU_NO_RESPONSE : WMU_WRONG_RESPONSE;
         post(job_.window, result);
         job_.engine.closeTransport();
         return result;
     }
-    sequenced_ = identity == Identity::kSequenced;
-    transact(9, nullptr, 0, 5, 1000);
+    commands_.setSequenced(identity == Identity::kSequenced);
+    uint32_t unusedVersion = 0;
+    commands_.applicationVersion(unusedVersion);
 
     platform::sendWindowMessage(job_.window, {WMU_PROGRESS_RANGE, 0, static_cast<intptr_t>(progressTotal()), {}});
     progressDone_ = 0;
     const uint32_t result = runStages() ? WMU_UPDATE_DONE : WMU_UPDATE_FAILED;
+    job_.stopped = commands_.stopped();
+    job_.repliesInDoubt = job_.engine.repliesInDoubt();
     job_.engine.closeTransport();
     post(job_.window, result);
     return result;
@@ -217,15 +193,16 @@ uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window
                          std::unique_ptr<Transport> transport) {
     engine.setTransport(std::move(transport));
     engine.openTransport();
-    const Identity identity = identifyBootloader(engine);
+    BootloaderCommands commands(engine);
+    const Identity identity = identifyBootloader(commands);
     uint32_t result = WMU_BOOTLOAD_EXITED;
     if (identity == Identity::kNoReply) {
         result = WMU_NO_RESPONSE;
     } else if (identity == Identity::kWrong) {
         result = WMU_WRONG_RESPONSE;
     } else {
-        const uint8_t leave = identity == Identity::kSequenced ? 0x8B : 0x0B;
-        engine.transact(leave, nullptr, 0, 5, 1000);
+        commands.setSequenced(identity == Identity::kSequenced);
+        commands.leave();
     }
     engine.closeTransport();
     post(window, result);

@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_engine.h"
 #include "commandport/command_port.h"
 #include "discovery/discovery_threads.h"
@@ -13,9 +14,6 @@
 
 namespace {
 
-constexpr uint8_t kIdentifyCommand = 13;
-// Frame bytes around the identification text: the command byte before, two CRC bytes after.
-constexpr uint16_t kReplyOverhead = 3;
 
 struct SerialProbe {
     platform::WindowHandle window;
@@ -37,11 +35,12 @@ bool bootloaderAnswers(SerialProbe& probe, const std::wstring& portName) {
     engine.setTransport(makeSerialTransport(portName, probe.settings.bootloaderRate));
     // A port that did not open fails the transaction by itself.
     if (engine.openTransport()) probe.portOpened = true;
-    const bool found = engine.transact(kIdentifyCommand, nullptr, 0, probe.settings.bootloaderAttempts,
-                                       probe.settings.bootloaderTimeoutMs) &&
-                       engine.replyLength() >= kReplyOverhead &&
-                       isBootloadIdentification(engine.replyData() + 1, engine.replyLength() - kReplyOverhead,
-                                                probe.prefixLength);
+    BootloaderCommands commands(engine);
+    const uint8_t* text = nullptr;
+    uint16_t length = 0;
+    const bool found =
+        commands.identifyText(probe.settings.bootloaderAttempts, probe.settings.bootloaderTimeoutMs, text, length) &&
+        isBootloadIdentification(text, length, probe.prefixLength);
     engine.closeTransport();
     engine.releaseTransport();
     return found;

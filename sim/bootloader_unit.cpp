@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bootloader/byte_order.h"
+#include "bootloader/commands.h"
+
 namespace {
 
-constexpr uint8_t kSequencedBit = 0x80;
 constexpr size_t kSequencedHeader = 5;
-constexpr size_t kChunkRequestSize = 72;  // address (LE32), length (LE32), 64 data bytes
-constexpr uint32_t kChunkDataMax = 64;
 constexpr uint8_t kStatusOk = 1;
 constexpr uint8_t kStatusFailed = 0;
 
@@ -19,15 +19,7 @@ const char* commandName(uint8_t code) {
         "close",     "image_erase",      "chunk_program",     "image_end",
         "version_write", "application_version", "text_write", "leave_bootload",
         "factory_defaults", "identification"};
-    return code >= 1 && code <= 13 ? kNames[code] : "";
-}
-
-uint32_t readBigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-uint32_t readLittleEndian32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+    return code >= kFirstCommandCode && code <= kLastCommandCode ? kNames[code] : "";
 }
 
 std::string hexByte(uint8_t b) {
@@ -59,9 +51,9 @@ void BootloaderUnit::noteAnomaly(const std::string& text) {
 
 BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t length) {
     uint8_t command = message[0];
-    uint8_t code = command & 0x7F;
+    uint8_t code = command & ~kSequencedBit;
     bool sequenced = (command & kSequencedBit) != 0;
-    if (code < 1 || code > 13) {
+    if (code < kFirstCommandCode || code > kLastCommandCode) {
         noteAnomaly("unknown command " + hexByte(command));
         return {};
     }
@@ -76,7 +68,7 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
     ++stats_.commandCounts[commandName(code)];
 
     std::vector<uint8_t> whole(message, message + length);
-    uint32_t sequence = sequenced ? readBigEndian32(message + 1) : 0;
+    uint32_t sequence = sequenced ? get32MsbFirst(message + 1) : 0;
     if (sequenced && haveLastSequenced_ && whole == lastSequenced_) {
         ++stats_.duplicates;
         BootloaderOutcome again = lastSequencedOutcome_;
@@ -85,16 +77,16 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
         again.close = false;
         return again;
     }
-    if (sequenced && code != 1) checkSequence(sequence, whole);
+    if (sequenced && code != codeOf(Command::kIdentify)) checkSequence(sequence, whole);
 
     size_t header = sequenced ? kSequencedHeader : 1;
-    BootloaderOutcome outcome = code == 3
+    BootloaderOutcome outcome = code == codeOf(Command::kProgramRecords)
         ? BootloaderOutcome{}
         : execute(code, message + header, length - header);
-    if (code == 3) programRecords(message, length, message + header, length - header, outcome);
+    if (code == codeOf(Command::kProgramRecords)) programRecords(message, length, message + header, length - header, outcome);
     if (outcome.reply) outcome.message.insert(outcome.message.begin(), message, message + header);
 
-    if (code == 1) {
+    if (code == codeOf(Command::kIdentify)) {
         // A new identification starts a new conversation: nothing before it can be repeated.
         haveLastSequenced_ = false;
         lastRecordRequest_.clear();
@@ -109,7 +101,7 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
 }
 
 void BootloaderUnit::checkSequence(uint32_t sequence, const std::vector<uint8_t>& message) {
-    bool reused = haveLastSequenced_ && readBigEndian32(lastSequenced_.data() + 1) == sequence;
+    bool reused = haveLastSequenced_ && get32MsbFirst(lastSequenced_.data() + 1) == sequence;
     if (reused) {
         noteAnomaly("sequence " + std::to_string(sequence) + " reused with other content (" +
                     hexByte(message[0]) + ")");
@@ -123,37 +115,37 @@ void BootloaderUnit::checkSequence(uint32_t sequence, const std::vector<uint8_t>
 
 BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, size_t length) {
     const FaultConfig& faults = config_.faults;
-    switch (code) {
-        case 1: {
+    switch (static_cast<Command>(code)) {
+        case Command::kIdentify: {
             BootloaderOutcome outcome = statusReply(static_cast<uint8_t>(config_.bootloaderVersion >> 8));
             outcome.message.push_back(static_cast<uint8_t>(config_.bootloaderVersion & 0xFF));
             if (config_.acceptsSequenced) outcome.message.push_back(0x01);
             return outcome;
         }
-        case 2:
+        case Command::kEraseApplication:
             application_.clear();
             records_.restart();
             applicationErased_ = true;
             return statusReply(kStatusOk, faults.eraseDelayMs);
-        case 4: {
+        case Command::kClose: {
             stats_.closeReceived = true;
             BootloaderOutcome outcome;
             outcome.close = true;
             return outcome;
         }
-        case 5:
+        case Command::kEraseImage:
             flash_.clear();
             flashErased_ = true;
             return statusReply(kStatusOk, faults.eraseDelayMs);
-        case 6: {
+        case Command::kProgramChunk: {
             BootloaderOutcome outcome;
             programChunk(payload, length, outcome);
             return outcome;
         }
-        case 7:
+        case Command::kEndImage:
             if (!flashErased_) noteAnomaly("image end without an image erase");
             return statusReply(kStatusOk);
-        case 8:
+        case Command::kWriteVersion:
             if (length < 4) {
                 noteAnomaly("version write with " + std::to_string(length) + " payload bytes");
                 return statusReply(kStatusFailed);
@@ -162,21 +154,21 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             major_ = payload[2];
             stats_.versionWritten = true;
             return statusReply(kStatusOk);
-        case 9: {
+        case Command::kApplicationVersion: {
             BootloaderOutcome outcome = statusReply(minor_);
             outcome.message.insert(outcome.message.end(), {0x00, major_, 0x00});
             return outcome;
         }
-        case 10:
-        case 12:
+        case Command::kSetName:
+        case Command::kFactoryDefaults:
             return statusReply(kStatusOk);
-        case 11: {
+        case Command::kLeave: {
             stats_.leaveReceived = true;
             BootloaderOutcome outcome;
             outcome.leaveBootload = true;
             return outcome;
         }
-        case 13: {
+        case Command::kIdentifyText: {
             std::string text = config_.unitName + "\r\n" + config_.macAddress + "\r\nTavin " +
                                config_.model + " - Bootload\r\n";
             BootloaderOutcome outcome;
@@ -184,9 +176,10 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             outcome.message.assign(text.begin(), text.end());
             return outcome;
         }
-        default:
-            return {};
+        case Command::kProgramRecords:
+            break;
     }
+    return {};
 }
 
 void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength,
@@ -230,14 +223,14 @@ void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength
 
 void BootloaderUnit::programChunk(const uint8_t* payload, size_t length,
                                   BootloaderOutcome& outcome) {
-    if (length != kChunkRequestSize) {
+    if (length != kChunkBlockBytes) {
         noteAnomaly("chunk request of " + std::to_string(length) + " bytes");
         outcome = statusReply(kStatusFailed);
         return;
     }
-    uint32_t address = readLittleEndian32(payload);
-    uint32_t count = readLittleEndian32(payload + 4);
-    if (count > kChunkDataMax) {
+    uint32_t address = get32LsbFirst(payload);
+    uint32_t count = get32LsbFirst(payload + 4);
+    if (count > kChunkDataBytes) {
         noteAnomaly("chunk length " + std::to_string(count));
         outcome = statusReply(kStatusFailed);
         return;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "bootloader/commands.h"
 #include "sim/discovery_responder.h"
 
 namespace {
@@ -90,8 +91,8 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
         return {};
     }
     BootloaderOutcome outcome = bootloader_.handleMessage(message, length);
-    const uint8_t code = message[0] & 0x7F;
-    if (code == 3 || code == 6) outcome.processingMs += faults_.extraProgramMs();
+    const uint8_t code = message[0] & ~kSequencedBit;
+    if (code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk)) outcome.processingMs += faults_.extraProgramMs();
     ++commandsHandled_;
     uint32_t limit = config_.faults.vanishAfterCommands;
     if (limit != 0 && commandsHandled_ >= limit) vanished_ = true;

@@ -1,6 +1,9 @@
 // The transaction engine against a scripted transport on a fake clock.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_engine.h"
 #include "tests/support/frames.h"
 #include "tests/support/scripted_transport.h"
@@ -299,4 +302,48 @@ TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
     const uint32_t plainAt = clock.now();
     ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
     EXPECT_GE(clock.now() - plainAt, 1000u);
+}
+
+// Every command's sends and their spacing against a silent unit, as the protocol fixes them;
+// the worker's state queries wait 500 ms between sends.
+TEST_F(EngineTest, EachCommandGoesItsNumberOfTimesAtItsInterval) {
+    struct Row {
+        const char* name;
+        std::function<void(BootloaderCommands&)> call;
+        size_t sends;
+        uint32_t intervalMs;
+    };
+    uint32_t version = 0;
+    const uint8_t data[4] = {};
+    const uint8_t* text = nullptr;
+    uint16_t textLength = 0;
+    const std::vector<Row> rows = {
+        {"identify", [](BootloaderCommands& c) { c.identify(); }, 5, 1000},
+        {"identify (query)", [](BootloaderCommands& c) { c.identify(500); }, 5, 500},
+        {"erase application", [](BootloaderCommands& c) { c.eraseApplication(); }, 5, 10000},
+        {"program records", [&](BootloaderCommands& c) { c.programRecords(data, 4); }, 5, 1000},
+        {"close", [](BootloaderCommands& c) { c.close(); }, 1, 0},
+        {"erase image", [](BootloaderCommands& c) { c.eraseImage(); }, 2, 10000},
+        {"program chunk", [&](BootloaderCommands& c) { c.programChunk(0, data, 4); }, 5, 1000},
+        {"end image", [](BootloaderCommands& c) { c.endImage(); }, 5, 1000},
+        {"write version", [](BootloaderCommands& c) { c.writeVersion(1, 1); }, 5, 1000},
+        {"application version", [&](BootloaderCommands& c) { c.applicationVersion(version); }, 5, 1000},
+        {"application version (query)", [&](BootloaderCommands& c) { c.applicationVersion(version, 500); }, 5, 500},
+        {"leave", [](BootloaderCommands& c) { c.leave(); }, 1, 0},
+        {"factory defaults", [](BootloaderCommands& c) { c.factoryDefaults(); }, 2, 5000},
+        {"identify text", [&](BootloaderCommands& c) { c.identifyText(5, 500, text, textLength); }, 5, 500},
+    };
+    for (const Row& row : rows) {
+        ScriptedTransport* link = attach(10);
+        BootloaderCommands commands(engine);
+        row.call(commands);
+        const auto& times = link->log->writeTimes;
+        EXPECT_EQ(times.size(), row.sends) << row.name;
+        for (size_t i = 1; i < times.size(); ++i) {
+            EXPECT_GE(times[i] - times[i - 1], row.intervalMs) << row.name;
+            EXPECT_LE(times[i] - times[i - 1], row.intervalMs + 10) << row.name;
+        }
+        // After the last send only two more reads: the wait is never the interval itself.
+        EXPECT_LE(clock.now() - times.back(), 2 * 10u) << row.name;
+    }
 }

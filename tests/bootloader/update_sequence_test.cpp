@@ -230,14 +230,14 @@ TEST_F(UpdateTest, ImagesWithNothingToWriteSendNothing) {
     EXPECT_TRUE(unit.received.empty());
 }
 
-// Records of 251 data bytes, some all DLE (each sent as two bytes): every request must still fit
-// its frame, so nothing is refused after the erase.
-TEST_F(UpdateTest, LongRecordsArePackedToFitTheirFrames) {
+// Intel HEX text of `records` data records of `size` bytes each, all of `fill` but every other
+// record of DLE when `stuffing`, then the end record.
+std::string recordsImage(int records, uint8_t size, bool stuffing) {
     std::string text;
-    for (int r = 0; r < 20; ++r) {
-        const uint8_t fill = r % 2 ? 0x10 : 0x5A;
-        std::vector<uint8_t> record = {251, static_cast<uint8_t>(r), 0x00, 0x00};
-        record.insert(record.end(), 251, fill);
+    for (int r = 0; r < records; ++r) {
+        const uint8_t fill = stuffing && r % 2 ? 0x10 : 0x5A;
+        std::vector<uint8_t> record = {size, static_cast<uint8_t>(r), 0x00, 0x00};
+        record.insert(record.end(), size, fill);
         uint8_t sum = 0;
         for (uint8_t b : record) sum = static_cast<uint8_t>(sum + b);
         record.push_back(static_cast<uint8_t>(-sum));
@@ -249,8 +249,25 @@ TEST_F(UpdateTest, LongRecordsArePackedToFitTheirFrames) {
         }
         text += "\r\n";
     }
-    text += ":00000001FF\r\n";
-    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 1);
+    return text + ":00000001FF\r\n";
+}
+
+// Short records go eight to a request. Records of 251 data bytes, half of them all DLE (each
+// sent as two bytes), go fewer to a request, so that every request still fits its frame and
+// nothing is refused after the erase.
+TEST_F(UpdateTest, RecordsArePackedEightAtATimeAndToFitTheirFrames) {
+    const std::string shortRecords = recordsImage(16, 4, false);
+    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(shortRecords.data()), shortRecords.size()), 1);
+    ASSERT_EQ(update(1, 0, 0), WMU_UPDATE_DONE);
+    std::vector<size_t> requestBytes;
+    for (const Bytes& m : unit.received) {
+        if (m[0] == 0x83) requestBytes.push_back(m.size() - 5);
+    }
+    EXPECT_EQ(requestBytes, (std::vector<size_t>{8 * 9, 8 * 9, 5}));
+
+    unit = ScriptedUnit{};
+    const std::string longRecords = recordsImage(20, 251, true);
+    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(longRecords.data()), longRecords.size()), 1);
     ASSERT_EQ(update(1, 0, 0), WMU_UPDATE_DONE);
     size_t recordBytes = 0;
     for (const Bytes& m : unit.received) {
