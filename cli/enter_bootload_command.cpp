@@ -49,12 +49,12 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
             auto connection = bootloaderTransport(run.target);
             return static_cast<uint32_t>(enterBootload(*connection, pin.c_str()));
         },
-        [](size_t, const platform::WindowMessage&) {}, nullptr);
+        [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;
     bool anyEnabled = false;
     for (const auto& run : runs) {
-        outcomes.push_back(enterOutcome(*run));
+        outcomes.push_back(run->attempts == 0 ? notStartedOutcome(run->target.label) : enterOutcome(*run));
         anyEnabled = anyEnabled || outcomes.back().exitStatus == kExitSuccess;
     }
     if (!options.json) printOutcomeLines(outcomes);

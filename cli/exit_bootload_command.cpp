@@ -26,10 +26,14 @@ int runExitBootloadCommand(const GlobalOptions& options) {
             run.hasCounts = true;
             return terminal;
         },
-        [](size_t, const platform::WindowMessage&) {}, nullptr);
+        [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;
     for (const auto& run : runs) {
+        if (run->attempts == 0) {
+            outcomes.push_back(notStartedOutcome(run->target.label));
+            continue;
+        }
         outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
         outcomes.back().counts = run->counts;
     }

@@ -8,6 +8,13 @@
 struct GlobalOptions {
     std::vector<std::string> unitAddresses;
     std::vector<std::string> serialPorts;
+    // --units FILE: one target a line, after every --ip and --serial.
+    std::vector<std::string> unitFiles;
+    // --units-from REPORT: the units of an earlier JSON result; with --failed, only the failed ones.
+    std::string unitsFrom;
+    bool failedOnly = false;
+    // --jobs N: at most N units in flight at once; 0 means all of them.
+    unsigned jobs = 0;
     uint16_t parserPort = 4999;
     bool json = false;
     bool quiet = false;

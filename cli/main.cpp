@@ -22,7 +22,7 @@
 namespace {
 
 // Options that take a value, so the command word is never mistaken for one.
-constexpr const char* kGlobalValueOptions[] = {"--ip", "--serial", "--parser-port", "--log"};
+constexpr const char* kGlobalValueOptions[] = {"--ip", "--serial", "--units", "--units-from", "--jobs", "--parser-port", "--log"};
 
 // The global options as each command's help lists them, from the option table.
 std::string globalOptionsText(const CLI::App& app) {
@@ -59,6 +59,14 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("ADDRESS");
     app.add_option("--serial", options.serialPorts, "serial port of a unit, e.g. /dev/ttyUSB0 or COM3 (repeatable)")
         ->type_name("PORT");
+    app.add_option("--units", options.unitFiles, "file naming one unit a line (address or serial port; # comments)")
+        ->type_name("FILE");
+    app.add_option("--units-from", options.unitsFrom, "the units of an earlier --json or --report result")
+        ->type_name("FILE");
+    app.add_flag("--failed", options.failedOnly, "with --units-from: only the units whose run failed");
+    app.add_option("--jobs", options.jobs, "at most N units at once; the others wait their turn (default: all)")
+        ->check(CLI::Range(1, 1024))
+        ->type_name("N");
     app.add_option("--parser-port", options.parserPort, "the unit's TCP command port (default 4999)")
         ->check(CLI::Range(1024, 65535))
         ->type_name("N");
@@ -135,6 +143,8 @@ int main(int argc, char** argv) {
     update->add_flag("--factory-defaults", updateOptions.factoryDefaults, "also restore the factory defaults");
     addImageOptions(update, updateOptions.images);
     update->add_flag("-y,--yes", updateOptions.yes, "do not ask for confirmation (required without a terminal)");
+    update->add_flag("--fast-resend", updateOptions.fastResend,
+                     "resend to sequenced bootloaders after their measured reply time, not a full second");
 
     CLI::App* exitBootload = addCommand(app, "exit-bootload", kExitBootloadHelp);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/unit_target.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -144,6 +145,14 @@ void ProgressDisplay::onFinished(size_t unit, const std::string& result) {
     refresh(true);
 }
 
+void ProgressDisplay::onRetry(size_t unit) {
+    if (unit >= units_.size()) return;
+    Unit fresh;
+    fresh.label = units_[unit].label;
+    fresh.plan = units_[unit].plan;
+    units_[unit] = std::move(fresh);
+}
+
 void ProgressDisplay::stopDrawing() { mode_ = Mode::kSilent; }
 
 int ProgressDisplay::percent(size_t unit) const {
@@ -199,7 +208,7 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
     }
     char head[160];
     std::snprintf(head, sizeof head, "%-*.*s  %-*.*s  ", static_cast<int>(labelWidth_), static_cast<int>(labelWidth_),
-                  u.label.c_str(), kStageColumns, kStageColumns, u.stage.c_str());
+                  u.label.c_str(), kStageColumns, kStageColumns, u.stage.empty() ? "waiting" : u.stage.c_str());
     const int barWidth =
         std::clamp(columns - static_cast<int>(labelWidth_) - kStageColumns - 4 - kTailColumns - 1, 10, 50);
     std::string line = head;
@@ -214,7 +223,7 @@ std::string ProgressDisplay::summaryLine(size_t shown, int columns) const {
         const Unit& u = units_[i];
         if (u.result.empty()) {
             ++running;
-        } else if (u.result == "updated") {
+        } else if (isSuccessResult(u.result)) {
             ++done;
         } else {
             ++failed;

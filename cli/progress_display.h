@@ -36,6 +36,8 @@ public:
     void onMessage(size_t unit, const platform::WindowMessage& message);
     void onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick);
     void onFinished(size_t unit, const std::string& result);
+    // The unit waits for another attempt: back to no stage, no progress and no result.
+    void onRetry(size_t unit);
     // Redraws the bars, at most every 100 ms unless forced.
     void refresh(bool force = false);
     // Leaves the bars as they stand, so the lines about stopping read below them.

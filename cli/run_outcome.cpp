@@ -49,6 +49,11 @@ RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double second
     return outcome;
 }
 
+RunOutcome notStartedOutcome(const std::string& target) {
+    return {target, "not_started", "not started: the run was interrupted before this unit's turn; the unit was not changed",
+            0, kExitFailed, {}};
+}
+
 nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {
     nlohmann::json units = nlohmann::json::array();
     for (const RunOutcome& o : outcomes) {

@@ -25,6 +25,9 @@ struct RunOutcome {
 // Fills result, message and exitStatus from a run's terminal message.
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds);
 
+// A unit whose turn never came: the run was interrupted while it waited.
+RunOutcome notStartedOutcome(const std::string& target);
+
 nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes);
 
 // The worst exit status of all units (0 for none).

@@ -97,7 +97,8 @@ int runStatusCommand(const GlobalOptions& options) {
             answerDeviceRequest(request);
             return WMU_QUERY_DONE;
         },
-        [&](size_t unit, const platform::WindowMessage& message) { answers[unit].push_back(message); }, nullptr);
+        [&](size_t unit, const platform::WindowMessage& message) { answers[unit].push_back(message); }, nullptr,
+        options.jobs);
 
     int exitStatus = kExitSuccess;
     nlohmann::json units = nlohmann::json::array();

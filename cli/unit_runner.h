@@ -1,5 +1,6 @@
 // Runs one piece of work per unit, each on its own thread with its own message queue as its
-// "window", while the calling thread receives every unit's messages in arrival order.
+// "window", at most a given number at once, while the calling thread receives every unit's
+// messages in arrival order.
 #pragma once
 
 #include <atomic>
@@ -31,6 +32,11 @@ struct UnitRun {
     // No bootloader answered, but the unit's command port did: it runs its application.
     bool runsApplication = false;
     std::atomic<bool> finished{false};
+    // How many times the work has started on this unit (0: it never had its turn).
+    unsigned attempts = 0;
+    // Start and end of the last attempt, in seconds from the start of the whole run.
+    double startedAt = 0;
+    double endedAt = 0;
 
     double seconds() const;
 };
@@ -42,7 +48,22 @@ using UnitMessageHandler = std::function<void(size_t unit, const platform::Windo
 
 std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& targets);
 
-// Starts every unit's work at once and returns when all have ended and their messages have
-// been handled. `idle` runs between passes over the queues (every few tens of milliseconds).
+// What the calling thread does while the units run; any may be empty.
+struct RunnerHooks {
+    UnitMessageHandler onMessage;
+    // Between passes over the queues (every few tens of milliseconds).
+    std::function<void()> idle;
+    // After an attempt has ended and its messages have been handled.
+    std::function<void(size_t unit)> onFinished;
+    // After onFinished: true to queue the unit for another attempt, behind every waiting unit.
+    std::function<bool(size_t unit)> again;
+};
+
+// Starts the units' work in order, at most `jobs` at once (0: all), each waiting unit as soon as
+// a running one ends, and returns when all have ended. After an interrupt no unit starts.
+void runUnits(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work, const RunnerHooks& hooks,
+              unsigned jobs);
+
+// runUnits without retries or end-of-attempt hooks.
 void runUnitsInParallel(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work,
-                        const UnitMessageHandler& onMessage, const std::function<void()>& idle);
+                        const UnitMessageHandler& onMessage, const std::function<void()>& idle, unsigned jobs);

@@ -15,14 +15,22 @@ struct UnitTarget {
     bool serial = false;
     std::wstring portName;   // serial: the device to open, links resolved
     uint32_t address = 0;    // network: IPv4 in network byte order
+    // Where it was named, for messages: "--ip", "--serial", "units.txt:4", "old.json".
+    std::string origin;
 };
+
+// The results a JSON report counts as done; --failed takes every unit with another result.
+bool isSuccessResult(const std::string& result);
 
 // Strict dotted quad ("192.0.2.10"); false for anything else.
 bool parseIpv4(const std::string& text, uint32_t& address);
 
-// Every --ip then every --serial, in order. False, with a message, for an address that is not
-// one, or that the GUI would refuse (0.0.0.0, 127.0.0.1, a broadcast), for a unit named twice
-// (127.0.0.03 is 127.0.0.3; two links to one serial device are one port), or when none was given.
+// Every --ip, every --serial, each --units file's lines, then the units of --units-from, in
+// order. A file line is an IPv4 address when it holds only digits and dots, else a serial port;
+// `#` starts a comment, blank lines are skipped. False, with a message, for an address that is
+// not one, or that the GUI would refuse (0.0.0.0, 127.0.0.1, a broadcast), for a unit named twice
+// (127.0.0.03 is 127.0.0.3; two links to one serial device are one port), for a file that cannot
+// be read, or when none was given.
 bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
 
 // Opens and closes each serial target's port once, so a port that is missing, not a port or

@@ -16,6 +16,7 @@
 #include "cli/update_command.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
+#include "tests/support/scratch_dir.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
@@ -79,6 +80,57 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
     options.serialPorts = {device.string(), (folder / "." / "ttyFAKE0").string()};
     EXPECT_FALSE(collectTargets(options, targets, error));
     std::filesystem::remove_all(folder);
+}
+
+// Units files and earlier reports name units as the command line does, with the same refusals.
+TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
+    ScratchDir scratch;
+    const std::filesystem::path units = scratch.file("units.txt");
+    std::ofstream(units) << "# rack A\n\n  192.0.2.20   # amp 1\r\n192.0.2.21\n\t\n/dev/ttyUSB7\n";
+    GlobalOptions options;
+    options.unitAddresses = {"192.0.2.10"};
+    options.unitFiles = {units.string()};
+    std::vector<UnitTarget> targets;
+    std::string error;
+    ASSERT_TRUE(collectTargets(options, targets, error)) << error;
+    ASSERT_EQ(targets.size(), 4u);
+    EXPECT_EQ(targets[1].label, "192.0.2.20");
+    EXPECT_EQ(targets[1].address, platform::ipv4Address(192, 0, 2, 20));
+    EXPECT_TRUE(targets[3].serial);
+
+    options.unitAddresses = {"192.0.2.21"};
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find("192.0.2.21 (" + units.string() + ":4) names the same unit as 192.0.2.21"), std::string::npos)
+        << error;
+    std::ofstream(units) << "192.0.2.20\n192.0.2.300\n";
+    options.unitAddresses.clear();
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find(units.string() + ":2: 192.0.2.300: not an IPv4 address"), std::string::npos) << error;
+    options.unitFiles = {scratch.file("missing.txt").string()};
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find("missing.txt: cannot be read"), std::string::npos) << error;
+
+    const std::filesystem::path report = scratch.file("report.json");
+    std::ofstream(report) << R"({"units": [{"target": "192.0.2.30", "result": "upgraded"},
+                                           {"target": "192.0.2.31", "result": "pin_refused"},
+                                           {"target": "/dev/ttyUSB3", "result": "did_not_return"}]})";
+    options.unitFiles.clear();
+    options.unitsFrom = report.string();
+    ASSERT_TRUE(collectTargets(options, targets, error)) << error;
+    EXPECT_EQ(targets.size(), 3u);
+    options.failedOnly = true;
+    ASSERT_TRUE(collectTargets(options, targets, error)) << error;
+    ASSERT_EQ(targets.size(), 2u);
+    EXPECT_EQ(targets[0].label, "192.0.2.31");
+    EXPECT_TRUE(targets[1].serial);
+    std::ofstream(report) << R"({"units": [{"target": "192.0.2.30", "result": "upgraded"}]})";
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find("no unit to run on"), std::string::npos) << error;
+    std::ofstream(report) << "not json";
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    options.unitsFrom.clear();
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    EXPECT_NE(error.find("--failed needs --units-from"), std::string::npos) << error;
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {

@@ -1,0 +1,170 @@
+// The update pieces shared by `update` and `upgrade`.
+#include "cli/update_run.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+
+#include "cli/exit_status.h"
+#include "cli/inspect_command.h"
+#include "commandport/command_port.h"
+#include "content/content_globals.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/text.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+// Framing, command, sequence number and CRC of a request, and its reply, on a serial line.
+constexpr double kRequestOverheadBytes = 9 + 10;
+// A chunk request: address, length and 64 bytes of data, with the same framing.
+constexpr double kChunkRequestBytes = 72 + kRequestOverheadBytes;
+// Resends worth a hint: this many in all, and this share of the requests.
+constexpr uint32_t kManyResends = 20;
+constexpr double kManyResendsShare = 0.02;
+
+// The requests each stage sends, counted the way inspect counts them, for the time left.
+UnitPlan planOf(const UpdateCommandOptions& update, const CheckedImages& images) {
+    CHexManager application;
+    if (!update.noFirmware) loadApplicationCopy(images.application, application);
+    const TransferPlan transfer = planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
+    UnitPlan plan;
+    plan.programRequests = transfer.programRequests;
+    plan.flashChunks = transfer.flashChunks;
+    if (transfer.programRequests > 0) {
+        plan.programRequestBytes =
+            static_cast<double>(application.recordBytes()) / transfer.programRequests + kRequestOverheadBytes;
+    }
+    plan.chunkRequestBytes = kChunkRequestBytes;
+    return plan;
+}
+
+std::string stageLine(const std::string& stage, uint32_t startTick, uint32_t nowTick) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", platform::ticksBetween(startTick, nowTick) / 1000.0);
+    return stage + " took " + seconds + " s";
+}
+
+}  // namespace
+
+bool isYes(const std::string& answer) {
+    std::string lower;
+    for (char c : answer) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "y" || lower == "yes";
+}
+
+bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
+                std::string& error) {
+    if (update.noFirmware && update.noUi) {
+        error = "nothing to update: --no-firmware and --no-ui leave nothing to send";
+        return false;
+    }
+    if (!update.noFirmware) {
+        HexCheckResult result;
+        if (!readApplicationImage(update.images, images.application, result, error)) return false;
+        if (options.verbose && !options.json) {
+            std::fprintf(stderr, "%s: %u records, %u with data, %llu data bytes\n", images.application.name().c_str(),
+                         result.records, result.dataRecords, static_cast<unsigned long long>(result.dataBytes));
+        }
+    }
+    return update.noUi || readFlashImage(update.images, images.flash, error);
+}
+
+int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
+    if (update.yes) return kExitSuccess;
+    if (!platform::isTerminal(platform::ConsoleStream::kInput)) {
+        std::fprintf(stderr, "ztupdate: standard input is not a terminal; add --yes to confirm the update\n");
+        return kExitUsage;
+    }
+    std::fprintf(stderr, "%s\nUpdate %zu unit%s now? [y/N] ",
+                 platform::toUtf8(updaterProperties.getOrEmpty(L"update-warning")).c_str(), units,
+                 units == 1 ? "" : "s");
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (platform::interruptSignal() != 0) {
+        std::fprintf(stderr, "\nUpdate cancelled; nothing was sent.\n");
+        return kExitInterrupted + platform::interruptSignal();
+    }
+    if (isYes(answer)) return kExitSuccess;
+    std::fprintf(stderr, "Update cancelled; nothing was sent.\n");
+    return kExitFailed;
+}
+
+ProgressDisplay::Mode displayMode(const GlobalOptions& options) {
+    if (options.json || options.quiet) return ProgressDisplay::Mode::kSilent;
+    return platform::isTerminal(platform::ConsoleStream::kOutput) ? ProgressDisplay::Mode::kBars
+                                                                 : ProgressDisplay::Mode::kLines;
+}
+
+void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
+                     const std::vector<UnitTarget>& targets) {
+    const UnitPlan plan = planOf(update, images);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        UnitPlan unitPlan = plan;
+        unitPlan.serial = targets[i].serial;
+        display.setPlan(i, unitPlan);
+    }
+}
+
+SharedUpdate::SharedUpdate(const UpdateCommandOptions& choice, const CheckedImages& checked, RunLog& runLog)
+    : update(choice), images(checked), log(runLog), firmwareVersion(unitProperties.getOrEmpty(L"server-fw-version")) {
+    stages.overwriteServerFirmware = update.noFirmware ? 0 : 1;
+    stages.overwriteServerUi = update.noUi ? 0 : 1;
+    stages.overwriteFactoryDefaults = update.factoryDefaults ? 1 : 0;
+}
+
+uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
+    CHexManager application;
+    CBinManager flash(kFlashImageOrigin);
+    if ((!shared.update.noFirmware && !loadApplicationCopy(shared.images.application, application)) ||
+        (!shared.update.noUi && !loadFlashCopy(shared.images.flash, flash))) {
+        return WMU_UPDATE_FAILED;
+    }
+    BootloaderEngine engine;
+    engine.setFastResend(shared.update.fastResend);
+    UnitLogObserver observer(shared.log, run.target.label);
+    if (shared.log.active()) engine.setObserver(&observer);
+    UpdateJob job{engine, application, flash, shared.stages, &run.window, shared.firmwareVersion};
+    job.stopRequested = &shared.stopRequested;
+    const uint32_t terminal = runUpdate(job, bootloaderTransport(run.target));
+    run.counts = engine.counters();
+    run.hasCounts = true;
+    run.stopped = job.stopped;
+    return terminal;
+}
+
+std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
+    const std::string stage = display.stage(unit).empty() ? std::string("Initializing") : display.stage(unit);
+    return "stopped during " + stage + " at " + std::to_string(display.percent(unit)) + " %";
+}
+
+StageLog::StageLog(RunLog& log, std::vector<std::string> labels)
+    : log_(log), labels_(std::move(labels)), stageTicks_(labels_.size(), platform::tickCount()) {}
+
+void StageLog::onMessage(size_t unit, const std::string& stageBefore, const ProgressDisplay& display, uint32_t id) {
+    if (!log_.active()) return;
+    const uint32_t now = platform::tickCount();
+    if (id == WMU_STATUS_TEXT) {
+        if (!stageBefore.empty()) log_.line(labels_[unit], stageLine(stageBefore, stageTicks_[unit], now));
+        log_.line(labels_[unit], display.stage(unit) + " started");
+        stageTicks_[unit] = now;
+    } else if (isTerminalMessage(id) && !stageBefore.empty()) {
+        log_.line(labels_[unit], stageLine(stageBefore, stageTicks_[unit], now));
+    }
+}
+
+void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend) {
+    if (fastResend) return;
+    uint32_t requests = 0;
+    uint32_t resends = 0;
+    for (const RunOutcome& o : outcomes) {
+        if (!o.counts) continue;
+        requests += o.counts->requests;
+        resends += o.counts->resends;
+    }
+    if (resends < kManyResends || resends < kManyResendsShare * requests) return;
+    std::printf("\n%u of %u requests were sent again: on a lossy link, --fast-resend shortens each wait for a lost\n"
+                "reply (sequenced bootloaders only; a unit that does not answer still fails as late).\n",
+                resends, requests);
+}

@@ -1,0 +1,81 @@
+// What `update` and `upgrade` share: the checked images, the confirmation, the stages chosen,
+// the display's plans, one unit's update on its own engine, and the stage lines of the log.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bootloader/update_sequence.h"
+#include "cli/global_options.h"
+#include "cli/image_files.h"
+#include "cli/progress_display.h"
+#include "cli/run_log.h"
+#include "cli/run_outcome.h"
+#include "cli/unit_runner.h"
+
+struct UpdateCommandOptions {
+    bool noFirmware = false;
+    bool noUi = false;
+    bool factoryDefaults = false;
+    bool yes = false;
+    // Sequenced bootloaders are resent to after their measured reply time, not the full interval.
+    bool fastResend = false;
+    ImageChoice images;
+};
+
+// The answers to "[y/N]" that mean yes: y and yes in any case.
+bool isYes(const std::string& answer);
+
+// Each image is read and checked once; the units' readers are made from these bytes.
+struct CheckedImages {
+    ImageBytes application;
+    ImageBytes flash;
+};
+
+// False, with a message, for nothing to update or an image that cannot be read or fails a check.
+bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
+                std::string& error);
+// The update warning and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go on,
+// else the exit status.
+int confirmUpdate(const UpdateCommandOptions& update, size_t units);
+ProgressDisplay::Mode displayMode(const GlobalOptions& options);
+// The time left of each unit's display, from the requests each stage will send.
+void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
+                     const std::vector<UnitTarget>& targets);
+
+// Everything the units' updates share; read by every unit's thread.
+struct SharedUpdate {
+    SharedUpdate(const UpdateCommandOptions& choice, const CheckedImages& checked, RunLog& runLog);
+
+    const UpdateCommandOptions& update;
+    const CheckedImages& images;
+    UpdateOptions stages;
+    RunLog& log;
+    const wchar_t* firmwareVersion;
+    std::atomic<bool> stopRequested{false};
+};
+
+// One unit's whole update on its own engine and image readers; leaves the engine's counts and
+// whether it stopped in `run`. Returns the terminal message.
+uint32_t updateUnit(UnitRun& run, SharedUpdate& shared);
+
+// "stopped during Server UI at 43 %": where a stopped unit's run ended, from its display.
+std::string stoppedWhere(const ProgressDisplay& display, size_t unit);
+
+// The -v and --log lines of each stage's start and time, fed the messages the display sees.
+class StageLog {
+public:
+    StageLog(RunLog& log, std::vector<std::string> labels);
+    // Call with the unit's stage before the display took the message.
+    void onMessage(size_t unit, const std::string& stageBefore, const ProgressDisplay& display, uint32_t id);
+
+private:
+    RunLog& log_;
+    std::vector<std::string> labels_;
+    std::vector<uint32_t> stageTicks_;
+};
+
+// With many resends and no --fast-resend, the closing hint that it would shorten the waits.
+void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend);
