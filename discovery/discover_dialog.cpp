@@ -35,13 +35,16 @@ constexpr COLORREF kLinkLocalColour = RGB(0, 192, 0);
 constexpr COLORREF kOtherSubnetColour = RGB(128, 128, 128);
 constexpr size_t kPortPrefixChars = 4;  // "\\.\"
 
-// The worker may still answer a version request after the dialog has gone; its messages then
-// find no window instead of a freed sink. One Discover dialog exists at a time.
+// Where the discovery thread and the worker report to one dialog. The worker may still answer
+// a version request after its dialog has gone: the detached sink then drops the answer, and
+// it is never freed, so the worker never posts through a freed sink; a later dialog has a
+// sink of its own and never sees answers meant for an earlier one.
 class DialogSink : public platform::MessageSink {
 public:
-    void attach(HWND window) {
+    explicit DialogSink(HWND window) : window_(window) {}
+    void detach() {
         std::lock_guard<std::mutex> lock(mutex_);
-        window_ = window;
+        window_ = nullptr;
     }
     bool post(platform::WindowMessage message) override {
         HWND window = current();
@@ -61,10 +64,9 @@ private:
     HWND window_ = nullptr;
 };
 
-DialogSink dialogSink;
-
 struct DiscoverState {
     bool networkMode = true;
+    DialogSink* sink = nullptr;
     HFONT normalFont = nullptr;
     HFONT boldFont = nullptr;
 };
@@ -223,7 +225,7 @@ void setVersionTexts(HWND dialog, const wchar_t* text) {
 
 void requestVersions(const UnitEntry& entry) {
     auto request = std::make_unique<DeviceRequest>();
-    request->window = &dialogSink;
+    request->window = state.sink;
     if (entry.ipAddress != 0) {
         request->transport = std::make_unique<EthernetTransport>(entry.ipAddress);
     } else {
@@ -281,13 +283,15 @@ void onInitDialog(HWND dialog, bool networkMode) {
     HWND list = unitList(dialog);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(state.normalFont), FALSE);
     state.networkMode = networkMode;
+    state.sink = new DialogSink(dialog);
     if (!networkMode) SetWindowLongPtrW(list, GWL_STYLE, GetWindowLongPtrW(list, GWL_STYLE) & ~LBS_SORT);
-    startDiscovery(dialog, networkMode);
+    startDiscovery(networkMode);
 }
 
 void onDestroy(HWND dialog) {
     stopDiscovery();
-    dialogSink.attach(nullptr);
+    state.sink->detach();
+    state.sink = nullptr;
     DeleteObject(state.normalFont);
     DeleteObject(state.boldFont);
     state.normalFont = nullptr;
@@ -313,7 +317,7 @@ bool onWorkerMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
             onApplicationVersion(dialog, lParam);
             return true;
         case WMU_QUERY_DONE:
-            if (!state.networkMode) startDiscovery(dialog, false);
+            if (!state.networkMode) startDiscovery(false);
             return true;
         default:
             return false;
@@ -346,8 +350,8 @@ INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             onInitDialog(dialog, lParam != 0);
             return TRUE;
         case WM_COMPAREITEM:
-            SetWindowLongPtrW(dialog, DWLP_MSGRESULT, compareEntries(*reinterpret_cast<COMPAREITEMSTRUCT*>(lParam)));
-            return TRUE;
+            // One of the few messages whose result is the procedure's own return value.
+            return compareEntries(*reinterpret_cast<COMPAREITEMSTRUCT*>(lParam));
         case WM_DRAWITEM: {
             auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
             if (draw->itemID == static_cast<UINT>(-1) || draw->itemData == 0) return FALSE;
@@ -367,12 +371,12 @@ INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-void startDiscovery(HWND dialog, bool networkMode) {
-    if (discoveryThread) CloseHandle(discoveryThread);
-    dialogSink.attach(dialog);
+// One discovery thread at a time: a restart joins the one before.
+void startDiscovery(bool networkMode) {
+    stopDiscovery();
     discoveryStop = false;
     auto entry = networkMode ? runNetworkDiscoveryThread : runSerialDiscoveryThread;
-    uintptr_t handle = _beginthreadex(nullptr, 0, entry, static_cast<platform::MessageSink*>(&dialogSink), 0, nullptr);
+    uintptr_t handle = _beginthreadex(nullptr, 0, entry, static_cast<platform::MessageSink*>(state.sink), 0, nullptr);
     discoveryThread = reinterpret_cast<HANDLE>(handle);
 }
 

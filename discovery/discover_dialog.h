@@ -22,8 +22,9 @@ struct UnitEntry {
 // The running discovery thread, or null; used only by the dialog's thread.
 extern HANDLE discoveryThread;
 
-// Starts ip_discover_thread (networkMode) or com_discover_thread reporting to `dialog`.
-void startDiscovery(HWND dialog, bool networkMode);
+// Joins the running thread, if any, then starts ip_discover_thread (networkMode) or
+// com_discover_thread reporting to the open dialog.
+void startDiscovery(bool networkMode);
 // Sets discoveryStop and joins the running thread, if any.
 void stopDiscovery();
 

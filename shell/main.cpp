@@ -21,7 +21,7 @@ namespace {
 
 constexpr DWORD kMinimumSplashMs = 500;
 constexpr int kExitNoImage = 1;
-constexpr int kExitNoWindowClass = 0;
+constexpr int kExitNoWindow = 0;
 
 void initCommonControls() {
     INITCOMMONCONTROLSEX controls{};
@@ -30,11 +30,16 @@ void initCommonControls() {
     InitCommonControlsEx(&controls);
 }
 
-// Accelerators go to the message's own window first; no dialog keyboard navigation.
-int runMessageLoop(HACCEL accelerators) {
+bool forMainWindow(HWND mainWindow, HWND target) { return target == mainWindow || IsChild(mainWindow, target); }
+
+// Keys typed in any of the main window's controls go to the main window's accelerators, which
+// would otherwise send their command to the focused control; no dialog keyboard navigation.
+int runMessageLoop(HWND mainWindow, HACCEL accelerators) {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (TranslateAcceleratorW(message.hwnd, accelerators, &message)) continue;
+        if (forMainWindow(mainWindow, message.hwnd) && TranslateAcceleratorW(mainWindow, accelerators, &message)) {
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -66,20 +71,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     initCommonControls();
     startSplash(instance);
-    if (hexImagePresent) applicationImage.loadApplication(L"P32_APPLICATION");
-    if (flashImagePresent) flashImage.loadFromResource(L"P32_FLASH");
     enumerateComPorts();
     Sleep(kMinimumSplashMs);
-    if (!registerMainWindowClass(instance)) return kExitNoWindowClass;
+    if (!registerMainWindowClass(instance)) return kExitNoWindow;
+    // Running before the window takes input, so a query typed at once is answered.
+    startRequestWorker();
     HWND mainWindow = createMainWindow(instance);
+    if (!mainWindow) {
+        endSplash();
+        stopRequestWorker();
+        platform::stopNetworking();
+        return kExitNoWindow;
+    }
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     endSplash();
     UpdateWindow(mainWindow);
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     addFirewallRule(mainWindow);
     trayStart(instance, mainWindow);
-    startRequestWorker();
-    int exitCode = runMessageLoop(accelerators);
+    int exitCode = runMessageLoop(mainWindow, accelerators);
     bool runStillGoing = operationActive();
     shutDown(instance, mainWindow);
     // Globals the run uses (engine, images) must not be destroyed under it.

@@ -41,6 +41,14 @@ void onMouseMove() {
     if (mainWindowState.busyCursor) SetCursor(mainWindowState.busyCursor);
 }
 
+// Windows asks for the cursor at every move over any control; without this answer the class
+// arrow would replace the wait cursor until the next mouse move over the window itself.
+bool onSetCursor() {
+    if (!mainWindowState.busyCursor) return false;
+    SetCursor(mainWindowState.busyCursor);
+    return true;
+}
+
 }  // namespace
 
 void initMainWindow(HWND window) {
@@ -76,6 +84,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_MOUSEMOVE:
             onMouseMove();
             return 0;
+        case WM_SETCURSOR:
+            if (onSetCursor()) return TRUE;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_DEVICECHANGE:
             onDeviceChange(window, wParam);
             return TRUE;

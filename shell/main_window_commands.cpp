@@ -52,7 +52,12 @@ void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
     trayAnimateOn();
 }
 
-bool mayStartRun(HWND window) { return !mainWindowState.runActive && connectionChosen(window); }
+// Only on the connection the last query went to: after an edit or a mode switch the buttons'
+// state may still describe another unit.
+bool mayStartRun(HWND window) {
+    return !mainWindowState.runActive && connectionChosen(window) &&
+           mainWindowState.queriedConnection == shownConnection(window);
+}
 
 void onUpdate(HWND window) {
     if (!mayStartRun(window)) return;
@@ -71,7 +76,7 @@ void onEnterBootload(HWND window) {
     if (!mayStartRun(window)) return;
     std::unique_ptr<Transport> transport = connectionTransport(window);
     showEnterBootloadDialog(mainWindowState.instance, window, *transport);
-    queryConnection(std::move(transport));
+    queryConnection(window);
 }
 
 void onDiscover(HWND window) {
@@ -87,7 +92,7 @@ void onDiscover(HWND window) {
         } else {
             SendDlgItemMessageW(window, IDC_COM_LIST, CB_SETCURSEL, result & 0xFF, 0);
             setVersionText(window, L"");
-            if (static_cast<uint32_t>(result) != 0xFFFFFFFFu) queryConnection(connectionTransport(window));
+            if (static_cast<uint32_t>(result) != 0xFFFFFFFFu) queryConnection(window);
         }
     }
     trayAnimateOff();
@@ -99,32 +104,16 @@ void onOverwriteCheck(HWND window, int id) {
     if (flag) *flag = IsDlgButtonChecked(window, id) == BST_CHECKED ? 1 : 0;
 }
 
-void onIpRadio(HWND window) {
-    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_COM_LIST), FALSE);
-    setVersionText(window, L"");
-}
-
-// Without a selected port there is nothing to update, enter or leave bootload mode on.
-void onComRadio(HWND window) {
-    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_COM_LIST), TRUE);
-    setVersionText(window, L"");
-    if (!connectionChosen(window)) {
-        setUpdateEnabled(window, false);
-        setExitBootloadEnabled(window, false);
-        setEnterBootloadEnabled(window, false);
-    }
+void disableUnitButtons(HWND window) {
+    setUpdateEnabled(window, false);
+    setExitBootloadEnabled(window, false);
+    setEnterBootloadEnabled(window, false);
 }
 
 void onComSelection(HWND window) {
     setVersionText(window, L"");
     setEnterBootloadEnabled(window, false);
-    queryConnection(connectionTransport(window));
+    queryConnection(window);
 }
 
 void onIpAddressChanged(HWND window) {
@@ -133,12 +122,45 @@ void onIpAddressChanged(HWND window) {
     setEnterBootloadEnabled(window, false);
     bool valid = filled == 4 && address != 0 && address != 0xFFFFFFFFu && isUsableUnitAddress(htonl(address));
     if (!valid) {
-        EnableWindow(GetDlgItem(window, IDC_UPDATE), FALSE);
+        mainWindowState.queriedConnection.reset();
+        setUpdateEnabled(window, false);
+        setExitBootloadEnabled(window, false);
         return;
     }
     setVersionText(window, uiString(134));
     setActionButtonsEnabled(window, false);
-    queryConnection(connectionTransport(window));
+    queryConnection(window);
+}
+
+// The buttons describe the unit last queried; a switch to a connection nobody asked about asks
+// it, or turns them off when it names no unit.
+void onModeSwitched(HWND window) {
+    if (mainWindowState.queriedConnection == shownConnection(window)) return;
+    mainWindowState.queriedConnection.reset();
+    setVersionText(window, L"");
+    if (ipModeSelected(window)) {
+        onIpAddressChanged(window);
+    } else if (connectionChosen(window)) {
+        onComSelection(window);
+    } else {
+        disableUnitButtons(window);
+    }
+}
+
+void onIpRadio(HWND window) {
+    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), TRUE);
+    EnableWindow(GetDlgItem(window, IDC_COM_LIST), FALSE);
+    onModeSwitched(window);
+}
+
+void onComRadio(HWND window) {
+    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), FALSE);
+    EnableWindow(GetDlgItem(window, IDC_COM_LIST), TRUE);
+    onModeSwitched(window);
 }
 
 // An empty, unreadable or over-long entry counts as out of range.

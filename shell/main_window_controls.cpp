@@ -116,8 +116,21 @@ std::unique_ptr<Transport> connectionTransport(HWND window) {
     return std::make_unique<COMTransport>(comPortTable[selected], kBootloaderBaudRate);
 }
 
-void queryConnection(std::unique_ptr<Transport> transport) {
+ConnectionKey shownConnection(HWND window) {
+    ConnectionKey key;
+    key.ipMode = ipModeSelected(window);
+    if (key.ipMode) {
+        SendDlgItemMessageW(window, IDC_IP_ADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&key.address));
+    } else {
+        key.port = comSelection(window);
+    }
+    return key;
+}
+
+void queryConnection(HWND window) {
+    std::unique_ptr<Transport> transport = connectionTransport(window);
     if (!transport) return;
+    mainWindowState.queriedConnection = shownConnection(window);
     auto request = std::make_unique<DeviceRequest>();
     request->window = mainWindowState.sink;
     request->transport = std::move(transport);

@@ -12,12 +12,18 @@ constexpr WPARAM kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
 
 }  // namespace
 
-// The refill leaves no port selected, so in COM mode the unit buttons go off with it.
+// The refill leaves no port selected, so in COM mode the unit buttons go off with it. During a
+// run the connection controls stay off: the run holds its connection until it ends.
 void onDeviceChange(HWND window, WPARAM event) {
     if (event != kDeviceArrival && event != kDeviceRemoveComplete) return;
     enumerateComPorts();
     fillComPortList(window);
-    if (!connectionChosen(window)) {
+    if (mainWindowState.runActive) {
+        setIpControlsEnabled(window, false);
+        setComControlsEnabled(window, false);
+        return;
+    }
+    if (mainWindowState.queriedConnection != shownConnection(window)) {
         setUpdateEnabled(window, false);
         setExitBootloadEnabled(window, false);
         setEnterBootloadEnabled(window, false);

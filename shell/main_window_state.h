@@ -12,12 +12,12 @@
 
 class Transport;
 
-// Worker answers that arrive while a run is active wait here until finishOperation.
-struct DeferredAnswers {
-    std::optional<bool> update;
-    std::optional<bool> discover;
-    std::optional<bool> exitBootload;
-    std::optional<bool> enterBootload;
+// What the connection controls name: an address in IP mode, a list index in COM mode.
+struct ConnectionKey {
+    bool ipMode = true;
+    DWORD address = 0;
+    int port = -1;
+    bool operator==(const ConnectionKey&) const = default;
 };
 
 struct MainWindowState {
@@ -28,7 +28,10 @@ struct MainWindowState {
     bool runActive = false;
     HCURSOR busyCursor = nullptr;
     HCURSOR savedCursor = nullptr;
-    DeferredAnswers deferred;
+    // An Enter Bootload answer that came during a run, applied when it ends.
+    std::optional<bool> deferredEnterBootload;
+    // The connection the last version query went to; a run starts only on that one.
+    std::optional<ConnectionKey> queriedConnection;
 };
 
 extern MainWindowState mainWindowState;
@@ -53,7 +56,9 @@ bool connectionChosen(HWND window);
 // A new, unopened transport for the connection the controls show; null in COM mode without a
 // selected port.
 std::unique_ptr<Transport> connectionTransport(HWND window);
-// Queues a version query for the connection; nothing when no port is selected.
-void queryConnection(std::unique_ptr<Transport> transport);
+ConnectionKey shownConnection(HWND window);
+// Queues a version query for the connection the controls show and remembers it as the one
+// queried; nothing when no port is selected.
+void queryConnection(HWND window);
 
 void setVersionText(HWND window, const wchar_t* text);

@@ -16,47 +16,33 @@ namespace {
 
 constexpr DWORD kSettleBeforeResultMs = 200;
 
-// While a run is active a query's answers must not enable anything that starts a run: they
-// are kept and applied when the run ends.
+// A query's answers that arrive during a run must not enable anything that starts a run, and
+// once the run ends Update, Discover and Exit Bootload are enabled whatever the unit said: they
+// are dropped. Enter Bootload takes its answer when the run ends.
 void answerUpdate(HWND window, bool on) {
-    if (mainWindowState.runActive) {
-        mainWindowState.deferred.update = on;
-    } else {
-        setUpdateEnabled(window, on);
-    }
+    if (!mainWindowState.runActive) setUpdateEnabled(window, on);
 }
 
 void answerDiscover(HWND window, bool on) {
-    if (mainWindowState.runActive) {
-        mainWindowState.deferred.discover = on;
-    } else {
-        EnableWindow(GetDlgItem(window, IDC_DISCOVER), on);
-    }
+    if (!mainWindowState.runActive) EnableWindow(GetDlgItem(window, IDC_DISCOVER), on);
 }
 
 void answerExitBootload(HWND window, bool on) {
-    if (mainWindowState.runActive) {
-        mainWindowState.deferred.exitBootload = on;
-    } else {
-        setExitBootloadEnabled(window, on);
-    }
+    if (!mainWindowState.runActive) setExitBootloadEnabled(window, on);
 }
 
 void answerEnterBootload(HWND window, bool on) {
     if (mainWindowState.runActive) {
-        mainWindowState.deferred.enterBootload = on;
+        mainWindowState.deferredEnterBootload = on;
     } else {
         setEnterBootloadEnabled(window, on);
     }
 }
 
-void applyDeferredAnswers(HWND window) {
-    DeferredAnswers answers = mainWindowState.deferred;
-    mainWindowState.deferred = {};
-    if (answers.update) setUpdateEnabled(window, *answers.update);
-    if (answers.discover) EnableWindow(GetDlgItem(window, IDC_DISCOVER), *answers.discover);
-    if (answers.exitBootload) setExitBootloadEnabled(window, *answers.exitBootload);
-    if (answers.enterBootload) setEnterBootloadEnabled(window, *answers.enterBootload);
+void applyDeferredAnswer(HWND window) {
+    std::optional<bool> enterBootload = mainWindowState.deferredEnterBootload;
+    mainWindowState.deferredEnterBootload.reset();
+    if (enterBootload) setEnterBootloadEnabled(window, *enterBootload);
 }
 
 void onBootloaderFound(HWND window) {
@@ -89,7 +75,7 @@ void onStatusText(HWND window, LPARAM lParam) {
 
 void onBootloadExited(HWND window) {
     finishOperation(window, uiString(132), uiString(151), MB_ICONINFORMATION);
-    queryConnection(connectionTransport(window));
+    queryConnection(window);
 }
 
 }  // namespace
@@ -182,5 +168,5 @@ void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UIN
     mainWindowState.savedCursor = nullptr;
     mainWindowState.runActive = false;
     setMainControlsEnabled(window, true);
-    applyDeferredAnswers(window);
+    applyDeferredAnswer(window);
 }

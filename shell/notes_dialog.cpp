@@ -47,6 +47,9 @@ bool fillNotes(HWND dialog, const wchar_t* name) {
     if (notesFont) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(notesFont), FALSE);
     SetWindowTextW(edit, text.data());
     ShowWindow(edit, SW_SHOW);
+    // Focused by the dialog manager, the edit would open with its whole text selected.
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, 0);
     return true;
 }
 
@@ -61,7 +64,7 @@ INT_PTR CALLBACK notesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     switch (message) {
         case WM_INITDIALOG:
             if (!fillNotes(dialog, reinterpret_cast<const wchar_t*>(lParam))) EndDialog(dialog, IDCANCEL);
-            return TRUE;
+            return FALSE;  // the focus is set
         case WM_CTLCOLORSTATIC:
             if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_NOTES_TEXT) {
                 return editColours(reinterpret_cast<HDC>(wParam));

@@ -4,6 +4,7 @@
 // check of it held.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "discovery/discover_dialog.h"
 #include "resources/resource.h"
 #include "tests/gui/driver_support.h"
+#include "ui/worker_messages.h"
 
 namespace {
 
@@ -420,6 +422,103 @@ int discoverSerial(const wchar_t* port) {
     return failures;
 }
 
+// Every bootload-mode unit above every application-mode one, whichever answered first.
+bool bootloadUnitsFirst(const std::vector<UnitEntry>& units) {
+    bool applicationSeen = false;
+    for (const UnitEntry& unit : units) {
+        if (unit.bootload && applicationSeen) return false;
+        applicationSeen = applicationSeen || !unit.bootload;
+    }
+    return true;
+}
+
+// Leaves the dialog open with a bootload-mode unit listed, so the script can start an
+// application-mode unit that answers after it.
+int discoverOrderOpen(const wchar_t* bootloadUnit) {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); int k = indexOf(units, bootloadUnit);
+                        return k >= 0 && units[k].bootload == 1; }, 30000),
+          "the bootload-mode unit is listed");
+    return failures;
+}
+
+int discoverOrderCheck(const wchar_t* laterUnit) {
+    HWND dialog = waitDialog(L"Discover", 5000);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, laterUnit) >= 0; }, 30000),
+          "the application-mode unit that answered later is listed");
+    printUnits(units);
+    check(bootloadUnitsFirst(units), "bootload-mode units stay above the application-mode unit that answered later");
+    command(dialog, IDCANCEL);
+    check(gone(dialog, 5000), "Cancel closes the dialog");
+    return failures;
+}
+
+// A version request still running when its dialog closes: its answer must not show in the
+// next Discover dialog, where nothing is selected. Selection, Cancel and the next Discover are
+// queued at once, so the next dialog is open before the worker's answer.
+int discoverStaleAnswer(const wchar_t* slowUnit) {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return failures;
+    std::vector<UnitEntry> units;
+    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, slowUnit) >= 0; }, 30000),
+          "the unit with a silent bootloader is listed");
+    int index = indexOf(units, slowUnit);
+    if (index < 0) return failures;
+    selectUnit(dialog, index);
+    command(dialog, IDCANCEL);
+    command(mainWindow(), IDC_DISCOVER);
+    HWND next = nullptr;
+    check(waitFor([&] { next = findDialog(L"Discover"); return next && next != dialog; }, 10000),
+          "the next dialog opens while the request runs");
+    if (!next) return failures;
+    check(!waitFor([&] { return !itemText(next, IDC_BOOTLOADER_VERSION).empty() || !itemText(next, IDC_APP_VERSION).empty(); },
+                   5000),
+          "the next dialog shows no answer meant for the closed one");
+    command(next, IDCANCEL);
+    check(gone(next, 5000), "Cancel closes the next dialog");
+    return failures;
+}
+
+int threadsOfProgram() {
+    DWORD program = 0;
+    GetWindowThreadProcessId(mainWindow(), &program);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == program;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The serial scan restarts when a version query ends; two such ends in a row must still leave
+// one scan running, the one before joined.
+int discoverOneThread(const wchar_t* port) {
+    HWND dialog = openDiscover(false);
+    if (!dialog) return failures;
+    check(waitFor([&] { return indexOf(listedUnits(dialog), port) >= 0; }, 60000), "the serial unit is listed");
+    int before = threadsOfProgram();
+    for (int k = 0; k < 2; ++k) PostMessageW(dialog, WMU_QUERY_DONE, 0, 0);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    std::printf("     threads: %d before the restarts\n", before);
+    check(before > 0 && !waitFor([&] { return threadsOfProgram() > before; }, 2000),
+          "two restarts in a row leave one discovery thread");
+    command(dialog, IDCANCEL);
+    check(gone(dialog, 5000), "Cancel closes the dialog");
+    // The close joins the scan, which ends after the port it is probing.
+    check(SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0,
+          "the main window answers again once the scan has ended");
+    return failures;
+}
+
 int discoverCancel() {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
@@ -569,7 +668,7 @@ int versionInformation() {
     RECT box{};
     GetWindowRect(GetDlgItem(dialog, labels[0]), &box);
     uint32_t hot = rgbOf(GetSysColor(COLOR_HOTLIGHT));
-    check(countColour(grab(box), hot) > 10, "the link is drawn in the hot-track colour");
+    check(waitFor([&] { return countColour(grab(box), hot) > 10; }, 3000), "the link is drawn in the hot-track colour");
     GetWindowRect(GetDlgItem(dialog, labels[1]), &box);
     check(countColour(grab(box), hot) == 0, "a row without notes is not");
     screenshot("version-information");
@@ -583,6 +682,8 @@ int versionInformation() {
         std::wstring text = itemText(notes, IDC_NOTES_TEXT);
         check(visible(notes, IDC_NOTES_TEXT) && text.find(L"V1.12") != std::wstring::npos, "the release notes are shown");
         check(text.find(L"\r\n") != std::wstring::npos, "with their line ends");
+        DWORD selection = static_cast<DWORD>(SendDlgItemMessageW(notes, IDC_NOTES_TEXT, EM_GETSEL, 0, 0));
+        check(LOWORD(selection) == HIWORD(selection), "the notes open with nothing selected");
         screenshot("notes");
         command(notes, IDOK);
         check(gone(notes, 3000), "OK closes the notes");
@@ -633,6 +734,10 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario == L"discover-application") return discoverApplicationUnit(arg);
     if (scenario == L"discover-serial") return discoverSerial(arg);
     if (scenario == L"discover-cancel") return discoverCancel();
+    if (scenario == L"discover-order-open") return discoverOrderOpen(arg);
+    if (scenario == L"discover-order-check") return discoverOrderCheck(arg);
+    if (scenario == L"discover-stale") return discoverStaleAnswer(arg);
+    if (scenario == L"discover-one-thread") return discoverOneThread(arg);
     if (scenario == L"pin-open") return enterBootloadOpen(arg);
     if (scenario == L"pin-wrong") return enterBootloadWrongPin();
     if (scenario == L"pin-wrong-answer") return answerFailure();

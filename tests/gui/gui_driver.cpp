@@ -14,6 +14,7 @@
 
 #include "resources/resource.h"
 #include "tests/gui/driver_support.h"
+#include "ui/worker_messages.h"
 
 namespace {
 
@@ -109,6 +110,127 @@ bool noQueryWithin(DWORD ms) {
 void setAddress(const wchar_t* text) {
     SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
     SendMessageW(item(IDC_IP_ADDRESS), IPM_SETADDRESS, 0, parseAddress(text));
+}
+
+// Real input, as the keyboard and mouse make it: the program sees hardware messages.
+void sendInputs(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+INPUT key(WORD virtualKey, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    return input;
+}
+
+// Mouse input at the middle of a control.
+INPUT mouseOver(HWND control, DWORD action) {
+    RECT box{};
+    GetWindowRect(control, &box);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = ((box.left + box.right) / 2) * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = ((box.top + box.bottom) / 2) * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = action | MOUSEEVENTF_ABSOLUTE;
+    return input;
+}
+
+void moveMouseOnto(HWND control) { sendInputs({mouseOver(control, MOUSEEVENTF_MOVE)}); }
+
+// A left click, which also gives the control the keyboard focus.
+void clickInto(HWND control) {
+    sendInputs({mouseOver(control, MOUSEEVENTF_MOVE), mouseOver(control, MOUSEEVENTF_LEFTDOWN),
+                mouseOver(control, MOUSEEVENTF_LEFTUP)});
+}
+
+bool focusIn(HWND control) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(mainWindow(), nullptr), &info);
+    return info.hwndFocus == control || IsChild(control, info.hwndFocus);
+}
+
+// Alt+? (Alt, Shift and the "/" key) or Alt+/ typed on the keyboard.
+void typeAboutAccelerator(bool question) {
+    std::vector<INPUT> keys{key(VK_MENU, true)};
+    if (question) keys.push_back(key(VK_SHIFT, true));
+    keys.push_back(key(VK_OEM_2, true));
+    keys.push_back(key(VK_OEM_2, false));
+    if (question) keys.push_back(key(VK_SHIFT, false));
+    keys.push_back(key(VK_MENU, false));
+    sendInputs(keys);
+}
+
+// With the focus in a control of the main window, both accelerators open About.
+int accelerators() {
+    SetForegroundWindow(mainWindow());
+    struct Place {
+        HWND control;
+        HWND focusTarget;
+        const char* name;
+    };
+    std::vector<HWND> fields = ipFields();
+    Place places[] = {{fields.empty() ? item(IDC_IP_ADDRESS) : fields[0], item(IDC_IP_ADDRESS), "the IP address control"},
+                      {item(IDC_PARSER_PORT), item(IDC_PARSER_PORT), "the Parser Port edit"}};
+    for (const Place& place : places) {
+        clickInto(place.control);
+        check(waitFor([&] { return focusIn(place.focusTarget); }, 3000), (std::string("focus in ") + place.name).c_str());
+        for (bool question : {true, false}) {
+            typeAboutAccelerator(question);
+            std::string what = std::string(question ? "Alt+?" : "Alt+/") + " in " + place.name + " opens About";
+            check(answerBox(L"About", nullptr, IDOK, 5000), what.c_str());
+        }
+    }
+    return failures;
+}
+
+// Answers held back during a run and a device change while it goes on: neither may change
+// what the run disabled, nor what its end enables.
+int duringRun() {
+    PostMessageW(mainWindow(), WMU_NO_BOOTLOADER, 0, 0);
+    PostMessageW(mainWindow(), WMU_EXIT_BOOTLOAD_ALLOWED, 0, 0);
+    DWORD_PTR answer = 0;
+    LRESULT handled = SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, 0x8000 /* DBT_DEVICEARRIVAL */, 0, SMTO_NORMAL,
+                                          30000, &answer);
+    check(handled != 0 && answer == TRUE, "the device change is answered");
+    check(!enabled(IDC_COM_RADIO) && !enabled(IDC_IP_ADDRESS) && !enabled(IDC_IP_RADIO),
+          "a device change during the run leaves the connection controls disabled");
+    return failures;
+}
+
+// File > Update and Exit Bootload offer nothing on an address that was not asked.
+void checkNoRunOffered(const char* what) {
+    check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD), (std::string(what) + ": Update and Exit Bootload disabled").c_str());
+    PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(IDM_UPDATE, 0), 0);
+    check(noBoxFor(L"Warning", 1500), (std::string(what) + ": File > Update starts nothing").c_str());
+}
+
+int invalidEdit() {
+    check(waitFor([] { return enabled(IDC_UPDATE); }, 15000), "Update enabled for the unit asked");
+    setAddress(L"127.0.0.1");
+    checkNoRunOffered("after an edit to an unusable address");
+    return failures;
+}
+
+// A query typed in the first moments after the window shows is answered.
+int earlyQuery(const wchar_t* address) {
+    setAddress(address);
+    check(waitFor([] { std::wstring text = itemText(IDC_APP_VERSION);
+                       return !text.empty() && text != L"Searching..."; }, 20000),
+          "a query typed at once is answered");
+    return failures;
+}
+
+// Right as the window shows: a query typed at once, then the Overwrite boxes of a build whose
+// application image has no data record.
+int startupWithoutRecords(const wchar_t* address) {
+    earlyQuery(address);
+    check(!enabled(IDC_SERVER_FIRMWARE) && !checked(IDC_SERVER_FIRMWARE),
+          "Server Firmware disabled, unchecked (an application image without data records)");
+    check(enabled(IDC_SERVER_UI) && checked(IDC_SERVER_UI), "Server UI enabled, checked");
+    return failures;
 }
 
 int startup(bool flashPresent) {
@@ -211,9 +333,27 @@ int updateStart() {
     return failures;
 }
 
+// The cursor the program's thread shows, while one of its windows is in the foreground.
+HCURSOR shownCursor() {
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    return GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
+// During a run the wait cursor stays over the window's controls too; the close box, which is
+// not busy, shows another one.
 int closeAnswerNo() {
+    SetForegroundWindow(mainWindow());
+    HCURSOR busy = shownCursor();
+    moveMouseOnto(item(IDC_PROGRESS));
+    check(!waitFor([&] { return shownCursor() != busy; }, 1500), "the wait cursor stays over a control during the run");
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
     // The box comes after the progress messages already queued ahead of the close.
+    HWND box = nullptr;
+    if (waitFor([&] { return (box = findBox(L"Close")) != nullptr; }, 60000)) {
+        moveMouseOnto(GetDlgItem(box, IDNO));
+        check(waitFor([&] { return shownCursor() != busy; }, 3000), "the close box shows another cursor: the one over the controls was the wait cursor");
+    }
     answerBox(L"Close", L"Close the application ?", IDNO, 60000);
     Sleep(500);
     check(mainWindow() != nullptr, "still running after No");
@@ -256,6 +396,7 @@ int comQuery(const wchar_t* port) {
           "bootloader on the serial port: Update and Exit Bootload enabled");
     click(IDC_IP_RADIO);
     check(waitFor([] { return enabled(IDC_IP_ADDRESS) && !enabled(IDC_COM_LIST); }, 3000), "back in IP mode");
+    checkNoRunOffered("after the switch to an address nobody asked");
     return failures;
 }
 
@@ -279,6 +420,10 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario != L"expect-box") check(waitMainWindow(), "main window found");
     if (scenario == L"startup") return startup(true);
     if (scenario == L"startup-noflash") return startup(false);
+    if (scenario == L"startup-norecords") return startupWithoutRecords(arg);
+    if (scenario == L"accelerators") return accelerators();
+    if (scenario == L"during-run") return duringRun();
+    if (scenario == L"invalid-edit") return invalidEdit();
     if (scenario == L"ip-fields") return ipFields(arg);
     if (scenario == L"no-query") return noQuery(arg);
     if (scenario == L"port-accept") return parserPort(arg, true);

@@ -8,6 +8,7 @@
 #   boot    192.0.2.12   bootload mode, started once the dialog lists the others
 #   grey    198.51.100.7 (also holds 192.0.2.99 to hear the broadcast; answers from .7)
 #   green   169.254.10.20 (likewise with 192.0.2.98): link-local and on no local subnet
+#   mute    192.0.2.13   bootload mode with a silent bootloader, only for the stale-answer step
 #
 # Usage: run_dialog_tests.sh BUILD_DIR ZT_UNIT_SIM. Screenshots land in BUILD_DIR/gui-screenshots.
 # Exit 77 (skipped) without root, namespaces or the simulator.
@@ -87,6 +88,7 @@ unit app2 192.0.2.11/24
 unit boot 192.0.2.12/24
 unit grey 198.51.100.7/24 192.0.2.99/24
 unit green 169.254.10.20/16 192.0.2.98/24
+unit mute 192.0.2.13/24
 
 sim app1 "$RUN-app1" --bind 192.0.2.10 --no-serial || exit 1
 sim app2 "$RUN-app2" --bind 192.0.2.11 --no-serial || exit 1
@@ -122,7 +124,11 @@ step "Discover: a later bootload-mode unit, colours, versions, OK" driver discov
 step "Discover: the main window queries the chosen unit" driver discover-returned 192.0.2.12
 step "Discover: an application-mode unit with the reminder" driver discover-application 192.0.2.10
 step "Discover: Cancel" driver discover-cancel
+sim mute "$RUN-mute" --bind 192.0.2.13 --start-mode bootload --silent-bootloader --no-serial || exit 1
+step "Discover: an answer for a closed dialog is dropped" driver discover-stale 192.0.2.13
+stop_sim "$SIM_mute"
 step "Discover: a serial unit on COM5" driver discover-serial COM5
+step "Discover: one serial scan at a time" driver discover-one-thread COM5
 step "Help: update instructions" driver help-update
 step "Help: unit preparation" driver help-unit
 step "Version Information and the release notes" driver version-information
@@ -140,6 +146,9 @@ port = json.load(open(sys.argv[1]))["units"][0]["command_port"]
 print("     command_port:", port)
 sys.exit(0 if port["commands"] == 2 and port["wrong_pins"] == 1 else 1)' "$WORK/app2-report.json"
 step "Enter Bootload: the right PIN" driver pin-right 192.0.2.10 1234
+step "Discover: a bootload-mode unit that answered first" driver discover-order-open 192.0.2.12
+sim app2 "$RUN-app2" --bind 192.0.2.11 --no-serial || exit 1
+step "Discover: stays above a later application-mode unit" driver discover-order-check 192.0.2.11
 step "quit" timeout 60 ip netns exec "$PC" wine "$BUILD/tests/gui/gui_driver.exe" quit
 
 for bmp in "$SHOTS"/*.bmp; do

@@ -74,6 +74,7 @@ wine "$BUILD/shell/ztupdater.exe" &
 PIDS+=($!)
 step "start-up state" driver startup
 shot main-window-idle
+step "Alt+? and Alt+/ open About from the address control and the Parser Port edit" driver accelerators
 step "COM5 query" driver com-query COM5
 for address in 127.0.0.1 0.0.0.0 255.255.255.255 192.0.2.255; do
     step "no query for $address" driver no-query $address
@@ -85,8 +86,10 @@ step "Parser Port 1024" driver port-accept 1024
 step "Parser Port 65535" driver port-accept 65535
 step "Parser Port back to 4999" driver port-accept 4999
 step "address typed field by field" driver ip-fields $UNIT
+step "an edit to an unusable address offers no run" driver invalid-edit
 step "query of a bootload-mode unit" driver query-bootload $UNIT
 step "update starts" driver update-start
+step "late answers and a device change during the update" driver during-run
 sleep 4
 shot main-window-updating
 step "close answered No during the update" driver close-no
@@ -108,6 +111,11 @@ wine "$BUILD/shell/ztupdater_noflash.exe" &
 PIDS+=($!)
 step "build without the flash image" driver startup-noflash
 step "quit the flash-less build" driver quit
+
+wine "$BUILD/shell/ztupdater_norecords.exe" &
+PIDS+=($!)
+step "a query typed at once; an application image without data records" driver startup-norecords $UNIT
+step "quit that build" driver quit
 
 wine "$BUILD/shell/ztupdater_noimages.exe" &
 NOIMAGES=$!
