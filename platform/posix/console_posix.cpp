@@ -2,11 +2,13 @@
 #include "platform/console.h"
 
 #include <pthread.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -40,10 +42,18 @@ void onInterrupt(int signal) {
     ::_exit(128 + signal);
 }
 
+// A signal that lands just before read() starts would not interrupt it, so the wait is a
+// poll that looks at the interrupt flag every tenth of a second.
+constexpr int kInterruptCheckMs = 100;
+
 bool readLineFromDescriptor(int fd, std::string& line) {
     line.clear();
     char c = 0;
     for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        const int ready = ::poll(&entry, 1, kInterruptCheckMs);
+        if (firstInterrupt != 0) return false;
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
         const ssize_t got = ::read(fd, &c, 1);
         if (firstInterrupt != 0) return false;
         if (got <= 0) return !line.empty();
