@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "transport/ethernet_transport.h"
 #include "transport/transport.h"
 
 constexpr uint32_t kQueryReplyBytes = 16;
@@ -12,7 +13,6 @@ constexpr uint32_t kUnlockReplyBytes = 32;
 constexpr uint32_t kCommandPortTimeoutMs = 1000;
 // The request worker's shorter budget for one TCP query.
 constexpr uint32_t kWorkerTcpQueryTimeoutMs = 250;
-constexpr uint32_t kDefaultParserPort = 4999;
 
 // The unit's TCP command port, set from the window; 1024 to 65535.
 extern std::atomic<uint32_t> parserPort;

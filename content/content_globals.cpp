@@ -12,6 +12,6 @@ void loadEmbeddedContent() {
     loadUiStrings();
     updaterProperties.loadProperties(L"UPDATER");
     unitProperties.loadProperties(L"UNIT");
-    applicationImage.loadApplication(L"P32_APPLICATION");
-    flashImage.loadFromResource(L"P32_FLASH");
+    applicationImage.loadApplication(kApplicationResource);
+    flashImage.loadFromResource(kFlashResource);
 }

@@ -5,6 +5,10 @@
 #include "content/hex_manager.h"
 #include "content/properties_container.h"
 
+// The embedded images' resource names.
+constexpr const wchar_t* kApplicationResource = L"P32_APPLICATION";
+constexpr const wchar_t* kFlashResource = L"P32_FLASH";
+
 // Address of the flash image's first byte in the unit.
 constexpr uint32_t kFlashImageOrigin = 0x40000;
 

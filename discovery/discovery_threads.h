@@ -13,6 +13,7 @@
 
 #include "discovery/discovery_formats.h"
 #include "platform/window_messages.h"
+#include "transport/com_transport.h"
 
 // Written by the window thread that starts discovery; read by the running thread.
 extern std::atomic<bool> discoveryStop;
@@ -25,7 +26,7 @@ struct NetworkDiscoverySettings {
 };
 
 struct SerialDiscoverySettings {
-    uint32_t bootloaderRate = 115200;
+    uint32_t bootloaderRate = kBootloaderBaudRate;
     uint16_t bootloaderAttempts = 5;
     uint16_t bootloaderTimeoutMs = 500;
     uint32_t textTimeoutMs = 250;

@@ -7,6 +7,9 @@
 #include "platform/serial.h"
 #include "transport/transport.h"
 
+// Bootloaders are reached at this rate only; the command port is tried at every rate.
+constexpr uint32_t kBootloaderBaudRate = 115200;
+
 // Longest wait of one read for its first byte.
 constexpr uint32_t kSerialReadTimeoutMs = 150;
 

@@ -61,7 +61,7 @@ uint16_t EthernetTransport::read(uint8_t* buffer, uint32_t capacity) {
 bool EthernetTransport::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }
 
 EthernetTransportTCP::EthernetTransportTCP(uint32_t address, uint32_t port)
-    : address_(address), port_(port == 0 ? kDefaultCommandPort : port) {}
+    : address_(address), port_(port == 0 ? kDefaultParserPort : port) {}
 
 bool EthernetTransportTCP::open() {
     if (!socket_.openTcp()) {

@@ -7,7 +7,8 @@
 #include "transport/transport.h"
 
 constexpr uint16_t kBootloaderUdpPort = 6234;
-constexpr uint32_t kDefaultCommandPort = 4999;
+// The unit's TCP command port ("Parser Port") unless the installer sets another.
+constexpr uint32_t kDefaultParserPort = 4999;
 constexpr uint32_t kUdpReadTimeoutMs = 10;
 constexpr uint32_t kTcpReadTimeoutMs = 250;
 // A unit that does not accept the connection within this time is taken as absent.
@@ -44,7 +45,7 @@ private:
 // The unit's text command port over one TCP connection.
 class EthernetTransportTCP : public Transport {
 public:
-    // address in network byte order; port in host byte order, 0 meaning kDefaultCommandPort.
+    // address in network byte order; port in host byte order, 0 meaning kDefaultParserPort.
     EthernetTransportTCP(uint32_t address, uint32_t port);
     ~EthernetTransportTCP() override = default;
 
