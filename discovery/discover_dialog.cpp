@@ -27,7 +27,6 @@ HANDLE discoveryThread = nullptr;
 
 namespace {
 
-constexpr uint32_t kBootloaderBaudRate = 115200;
 constexpr uint32_t kSerialResultBase = 0xFFFFFF00u;
 constexpr int kFontPoints = 8;
 constexpr int kItemPadding = 2;

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kBootloaderBaudRate = 115200;
 // The COM list shows "COM7" for the table's "\\.\COM7".
 constexpr size_t kDevicePrefixChars = 4;
 
