@@ -100,6 +100,25 @@ inline constexpr HelpText kUpdateHelp{
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 update --hex app.hex --flash web.bin --yes\n"
     "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES};
 
+inline constexpr HelpText kUpgradeHelp{
+    "take each unit from whatever state it is in to running the new firmware",
+    "\nFor every unit in parallel (at most --jobs at once): ask its state; when it runs its\n"
+    "application, enter bootload mode with the Installer PIN (--pin-file FILE, else ZT_PIN, else one\n"
+    "prompt for all units) and wait until its bootloader answers; update it with the selected stages\n"
+    "(the options and confirmation of update); read the application version back; leave bootload\n"
+    "mode (unless --stay-in-bootload) and wait until its command port answers again. Each unit's\n"
+    "result is upgraded, or the step that failed with its result: no_response, no_pin, pin_refused,\n"
+    "bootloader_silent, failed, wrong_response, version_mismatch, did_not_return, stopped.\n"
+    "--retry N tries a failed unit again from its state, after the others had their turn (not after a\n"
+    "refused or missing PIN, a stop, or a unit that did not come back). --report FILE keeps the JSON\n"
+    "result; --units-from FILE --failed re-runs its failed units.\n"
+    "\nExamples:\n"
+    "  ZT_PIN=1234 ztupdate --units venue.txt upgrade --yes\n"
+    "  ztupdate --units venue.txt --jobs 8 upgrade --pin-file ~/.zt-pin --report venue.json --yes\n"
+    "  ztupdate --units-from venue.json --failed upgrade --pin-file ~/.zt-pin --retry 2 --yes\n"
+    "  ztupdate --ip 192.0.2.10 --json upgrade --no-ui --fast-resend --yes\n" ZT_EXIT_STATUSES
+    "A refused PIN gives 1; a unit that does not answer or does not come back gives 3.\n"};
+
 inline constexpr HelpText kExitBootloadHelp{
     "tell each unit's bootloader to leave bootload mode without updating",
     "\nExamples:\n"

@@ -15,6 +15,7 @@
 #include "cli/ports_command.h"
 #include "cli/status_command.h"
 #include "cli/update_command.h"
+#include "cli/upgrade_command.h"
 #include "content/content_globals.h"
 #include "platform/console.h"
 #include "platform/network.h"
@@ -52,6 +53,17 @@ void addImageOptions(CLI::App* command, ImageChoice& images) {
         ->type_name("FILE");
     command->add_option("--flash", images.flashFile, "web-content flash image to use instead of the embedded one")
         ->type_name("FILE");
+}
+
+// The stage choices and the confirmation, as update and upgrade both take them.
+void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
+    command->add_flag("--no-firmware", update.noFirmware, "leave the application firmware as it is");
+    command->add_flag("--no-ui", update.noUi, "leave the web-content flash image as it is");
+    command->add_flag("--factory-defaults", update.factoryDefaults, "also restore the factory defaults");
+    addImageOptions(command, update.images);
+    command->add_flag("-y,--yes", update.yes, "do not ask for confirmation (required without a terminal)");
+    command->add_flag("--fast-resend", update.fastResend,
+                      "resend to sequenced bootloaders after their measured reply time, not a full second");
 }
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
@@ -138,13 +150,24 @@ int main(int argc, char** argv) {
 
     UpdateCommandOptions updateOptions;
     CLI::App* update = addCommand(app, "update", kUpdateHelp);
-    update->add_flag("--no-firmware", updateOptions.noFirmware, "leave the application firmware as it is");
-    update->add_flag("--no-ui", updateOptions.noUi, "leave the web-content flash image as it is");
-    update->add_flag("--factory-defaults", updateOptions.factoryDefaults, "also restore the factory defaults");
-    addImageOptions(update, updateOptions.images);
-    update->add_flag("-y,--yes", updateOptions.yes, "do not ask for confirmation (required without a terminal)");
-    update->add_flag("--fast-resend", updateOptions.fastResend,
-                     "resend to sequenced bootloaders after their measured reply time, not a full second");
+    addUpdateOptions(update, updateOptions);
+
+    UpgradeCommandOptions upgradeOptions;
+    CLI::App* upgrade = addCommand(app, "upgrade", kUpgradeHelp);
+    addUpdateOptions(upgrade, upgradeOptions.update);
+    upgrade->add_option("--pin-file", upgradeOptions.pinFile, "file whose first line is the Installer PIN")
+        ->type_name("FILE");
+    upgrade->add_flag("--stay-in-bootload", upgradeOptions.stayInBootload,
+                      "leave each unit in bootload mode after its update");
+    upgrade->add_option("--retry", upgradeOptions.retries,
+                        "try a failed unit again up to N times, after the others had their turn (default 0)")
+        ->check(CLI::Range(0, 10))
+        ->type_name("N");
+    upgrade->add_option("--restart-seconds", upgradeOptions.restartSeconds,
+                        "how long a unit may take to restart into its bootloader or its application (default 60)")
+        ->check(CLI::Range(1, 600))
+        ->type_name("N");
+    upgrade->add_option("--report", upgradeOptions.reportFile, "also write the JSON result to FILE")->type_name("FILE");
 
     CLI::App* exitBootload = addCommand(app, "exit-bootload", kExitBootloadHelp);
 
@@ -194,6 +217,7 @@ int main(int argc, char** argv) {
     if (status->parsed()) result = runStatusCommand(options);
     if (enter->parsed()) result = runEnterBootloadCommand(options, pinFile);
     if (update->parsed()) result = runUpdateCommand(options, updateOptions);
+    if (upgrade->parsed()) result = runUpgradeCommand(options, upgradeOptions);
     if (exitBootload->parsed()) result = runExitBootloadCommand(options);
     platform::stopNetworking();
     if (platform::interruptSignal() != 0 && result < kExitInterrupted) result = kExitInterrupted + platform::interruptSignal();

@@ -140,17 +140,23 @@ std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
 }
 
 StageLog::StageLog(RunLog& log, std::vector<std::string> labels)
-    : log_(log), labels_(std::move(labels)), stageTicks_(labels_.size(), platform::tickCount()) {}
+    : log_(log),
+      labels_(std::move(labels)),
+      stageTicks_(labels_.size(), platform::tickCount()),
+      stageOpen_(labels_.size(), false) {}
 
 void StageLog::onMessage(size_t unit, const std::string& stageBefore, const ProgressDisplay& display, uint32_t id) {
     if (!log_.active()) return;
     const uint32_t now = platform::tickCount();
+    // A run's terminal message closes its stage; upgrade's next step must not close it again.
+    if (stageOpen_[unit] && (id == WMU_STATUS_TEXT || isTerminalMessage(id))) {
+        log_.line(labels_[unit], stageLine(stageBefore, stageTicks_[unit], now));
+        stageOpen_[unit] = false;
+    }
     if (id == WMU_STATUS_TEXT) {
-        if (!stageBefore.empty()) log_.line(labels_[unit], stageLine(stageBefore, stageTicks_[unit], now));
         log_.line(labels_[unit], display.stage(unit) + " started");
         stageTicks_[unit] = now;
-    } else if (isTerminalMessage(id) && !stageBefore.empty()) {
-        log_.line(labels_[unit], stageLine(stageBefore, stageTicks_[unit], now));
+        stageOpen_[unit] = true;
     }
 }
 

@@ -75,6 +75,7 @@ private:
     RunLog& log_;
     std::vector<std::string> labels_;
     std::vector<uint32_t> stageTicks_;
+    std::vector<bool> stageOpen_;
 };
 
 // With many resends and no --fast-resend, the closing hint that it would shorten the waits.

@@ -12,6 +12,7 @@
 #include "cli/progress_display.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
+#include "cli/unit_runner.h"
 #include "cli/unit_target.h"
 #include "cli/update_command.h"
 #include "content/content_globals.h"
@@ -131,6 +132,38 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     options.unitsFrom.clear();
     EXPECT_FALSE(collectTargets(options, targets, error));
     EXPECT_NE(error.find("--failed needs --units-from"), std::string::npos) << error;
+}
+
+// --jobs and --retry: never more units in flight than allowed, and a retry queued behind
+// every unit still waiting for its first turn.
+TEST(CliRunner, JobsLimitTheUnitsInFlightAndRetriesGoLast) {
+    std::vector<UnitTarget> targets;
+    for (int i = 0; i < 5; ++i) targets.push_back({"192.0.2." + std::to_string(i + 1), false, {}, 0, "--ip"});
+    auto runs = makeRuns(targets);
+    std::atomic<int> inFlight{0};
+    std::atomic<int> most{0};
+    std::vector<size_t> order;
+    RunnerHooks hooks;
+    hooks.onFinished = [&](size_t unit) { order.push_back(unit); };
+    hooks.again = [&](size_t unit) { return unit == 0 && runs[0]->attempts == 1; };
+    runUnits(
+        runs,
+        [&](UnitRun&) -> uint32_t {
+            const int now = ++inFlight;
+            for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            --inFlight;
+            return 0;
+        },
+        hooks, 2);
+    EXPECT_EQ(most.load(), 2);
+    ASSERT_EQ(order.size(), 6u);
+    EXPECT_EQ(runs[0]->attempts, 2u);
+    for (size_t i = 1; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i]->attempts, 1u);
+        EXPECT_LE(runs[i]->startedAt, runs[0]->startedAt) << i;
+    }
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {

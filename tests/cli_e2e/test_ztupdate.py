@@ -26,8 +26,8 @@ SIM = os.environ["ZT_UNIT_SIM"]
 SAMPLE_HEX = os.environ["ZT_SAMPLE_HEX"]
 SAMPLE_FLASH = os.environ["ZT_SAMPLE_FLASH"]
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-COMMANDS = ["info", "version", "inspect", "ports", "discover", "status", "enter-bootload", "update", "exit-bootload",
-            "completion"]
+COMMANDS = ["info", "version", "inspect", "ports", "discover", "status", "enter-bootload", "update", "upgrade",
+            "exit-bootload", "completion"]
 
 # Loopback subnets 127.A.B.0/24, one a simulator, from a random start: another run of these tests
 # (from another build folder) may be using some at the same time.
@@ -531,6 +531,97 @@ class SeveralUnits(ScratchTest):
         self.assertEqual(status, 1)
         self.assertEqual([u["result"] for u in json.loads(out)["units"]], ["updated", "failed"])
         self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
+
+
+class Fleets(ScratchTest):
+    """upgrade on several units named by a units file: from the application to the application."""
+
+    def units_file(self, lines):
+        path = os.path.join(self.dir, "venue.txt")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        return path
+
+    def test_a_units_file_naming_a_unit_twice_sends_nothing(self):
+        sim = self.sim()
+        units = self.units_file(["# stage left", sim.address(), "", sim.address() + "   # again"])
+        status, _, err, _ = ztupdate("--units", units, "upgrade", "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 2)
+        self.assertIn("%s (%s:4) names the same unit as %s (%s:2)" % (sim.address(), units, sim.address(), units), err)
+        _, reports = sim.stop()
+        self.assertEqual(commands_sent(reports[0]), 0)
+        self.assertEqual(reports[0]["command_port"]["commands"], 0)
+
+    def test_three_units_in_their_application_upgraded_and_back_in_it(self):
+        hex_path, flash_path = self.subset(data_records=60, flash_bytes=5000)
+        sim = self.sim("--check-hex", hex_path, "--check-flash", flash_path, units=3)
+        units = self.units_file(["# rack 1", "", sim.address(0) + "  # amp A", "   ", sim.address(1),
+                                 "# rack 2", sim.address(2)])
+        report = os.path.join(self.dir, "venue.json")
+        status, out, err, _ = ztupdate("--units", units, "--json", "upgrade", "--hex", hex_path, "--flash", flash_path,
+                                       "--report", report, "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 0, err)
+        document = json.loads(out)
+        with open(report) as f:
+            self.assertEqual(json.load(f), document)
+        for i, unit in enumerate(document["units"]):
+            self.assertEqual(unit["target"], sim.address(i))
+            self.assertEqual((unit["result"], unit["step"]), ("upgraded", None))
+            self.assertEqual((unit["version_before"], unit["version_after"]), ("1.0", "1.12"))
+            self.assertGreater(unit["requests"], 0)
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0)
+        for r in reports:
+            self.assertTrue(r["check"]["application"]["matches"] and r["check"]["flash"]["matches"])
+            self.assertTrue(r["version_written"] and r["leave_received"])
+            self.assertEqual(r["application_version"], {"major": 1, "minor": 12})
+            self.assertEqual(r["mode"], "application")
+        status, _, err, _ = ztupdate("--units-from", report, "--failed", "status")
+        self.assertEqual(status, 2)
+        self.assertIn("no unit to run on", err)
+
+    def test_a_refused_pin_and_a_unit_that_never_comes_back_are_named(self):
+        hex_path, flash_path = self.subset()
+        good = self.sim("--check-hex", hex_path, "--check-flash", flash_path)
+        wrong_pin = self.sim("--pin", "9999")
+        # It starts in bootload mode and has no command port: once it leaves, nothing answers.
+        gone = self.sim("--start-mode", "bootload", "--no-tcp", "--no-serial")
+        units = self.units_file([wrong_pin.address(), gone.address(), good.address()])
+        report = os.path.join(self.dir, "venue.json")
+        status, out, _, _ = ztupdate("--units", units, "upgrade", "--hex", hex_path, "--flash", flash_path,
+                                     "--restart-seconds", "2", "--report", report, "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 3, out)
+        self.assertIn(wrong_pin.address() + ": pin_refused at enter_bootload:", out)
+        self.assertIn(gone.address() + ": did_not_return at wait_application: the unit left bootload mode", out)
+        self.assertIn(good.address() + ": upgraded; the unit runs its application, application 1.0 -> 1.12", out)
+        with open(report) as f:
+            results = {u["target"]: (u["result"], u["step"]) for u in json.load(f)["units"]}
+        self.assertEqual(results, {wrong_pin.address(): ("pin_refused", "enter_bootload"),
+                                   gone.address(): ("did_not_return", "wait_application"),
+                                   good.address(): ("upgraded", None)})
+        self.assertEqual(good.stop()[0], 0)
+        _, reports = wrong_pin.stop()
+        self.assertEqual((reports[0]["command_port"]["wrong_pins"], commands_sent(reports[0])), (1, 0))
+        _, reports = gone.stop()
+        self.assertTrue(reports[0]["leave_received"])
+        status, out, _, _ = ztupdate("--units-from", report, "--failed", "--json", "status")
+        self.assertEqual([u["target"] for u in json.loads(out)["units"]], [wrong_pin.address(), gone.address()])
+
+    def test_jobs_keeps_at_most_that_many_units_in_flight(self):
+        hex_path, _ = self.subset(data_records=200)
+        sim = self.sim("--start-mode", "bootload", "--no-tcp", "--no-serial", "--check-hex", hex_path,
+                       "--program-delay-ms", "2", units=5)
+        units = self.units_file([sim.address(i) for i in range(5)])
+        status, out, err, _ = ztupdate("--units", units, "--jobs", "2", "--json", "upgrade", "--hex", hex_path,
+                                       "--no-ui", "--stay-in-bootload", "--yes")
+        self.assertEqual(status, 0, err)
+        spans = [(u["started"], u["ended"]) for u in json.loads(out)["units"]]
+        in_flight = [sum(1 for s, e in spans if s <= moment < e) for moment, _ in spans]
+        self.assertEqual(max(in_flight), 2, spans)
+        self.assertEqual([s for s, _ in spans][:2], [0.0, 0.0])
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0)
+        self.assertEqual({r["mode"] for r in reports}, {"bootload"})
 
 
 def start_update(*args):
