@@ -31,6 +31,11 @@ install(TARGETS ztupdate zt-unit-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
 install(FILES ${ZT_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/ztupdate.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ztupdate)
+# Where Debian's zsh and fish look for completions that packages bring.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/ztupdate.zsh-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _ztupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/ztupdate.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/zt-unit-sim.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zt-unit-sim)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/serial-ports.txt ${CMAKE_SOURCE_DIR}/packaging/linux/copyright
