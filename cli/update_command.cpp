@@ -63,6 +63,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     runUnitsInParallel(
         runs,
         [&](UnitRun& run) -> uint32_t {
+            // The engine's own version queries are not observable, so a log asks once more.
+            if (log.active()) logStatus(log, run.target.label, "before the update", probeStatus(run.target));
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
             if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.serial) {

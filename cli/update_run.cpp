@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/exit_status.h"
+#include "bootloader/request_worker.h"
 #include "cli/inspect_command.h"
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
@@ -132,6 +133,27 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
     run.hasCounts = true;
     run.stopped = job.stopped;
     return terminal;
+}
+
+// The status command's probe, answered on this thread.
+UnitStatus probeStatus(const UnitTarget& target) {
+    platform::MessageQueue answers;
+    DeviceRequest request{&answers, bootloaderTransport(target)};
+    answerDeviceRequest(request);
+    std::vector<platform::WindowMessage> messages;
+    platform::WindowMessage message;
+    while (answers.receive(message, 0)) {
+        messages.push_back(message);
+        answers.handled();
+    }
+    return statusFromMessages(messages);
+}
+
+void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
+    if (!log.active()) return;
+    log.line(unit, std::string(when) + ": bootloader " + status.bootloader.value_or("silent") + ", application " +
+                       status.application.value_or("not reported") + ", bootload mode " +
+                       status.bootloadMode.value_or("unknown"));
 }
 
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {

@@ -13,6 +13,7 @@
 #include "cli/progress_display.h"
 #include "cli/run_log.h"
 #include "cli/run_outcome.h"
+#include "cli/status_command.h"
 #include "cli/unit_runner.h"
 
 struct UpdateCommandOptions {
@@ -60,6 +61,12 @@ struct SharedUpdate {
 // One unit's whole update on its own engine and image readers; leaves the engine's counts and
 // whether it stopped in `run`. Returns the terminal message.
 uint32_t updateUnit(UnitRun& run, SharedUpdate& shared);
+
+// The status command's probe of one unit, answered on the calling thread.
+UnitStatus probeStatus(const UnitTarget& target);
+// "before: bootloader 3.1, application 1.0, bootload mode enabled": the unit's answers to the
+// version queries, for the log.
+void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status);
 
 // "stopped during Server UI at 43 %": where a stopped unit's run ended, from its display.
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include "bootloader/request_worker.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
@@ -57,27 +56,6 @@ bool fail(UpgradeRecord& record, const char* step, const char* result, std::stri
 std::string noResponseText() { return platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")); }
 
 std::string restartText(uint32_t restartMs) { return std::to_string(restartMs / 1000) + " s"; }
-
-// The status command's probe, answered on this thread.
-UnitStatus probeStatus(const UnitTarget& target) {
-    platform::MessageQueue answers;
-    DeviceRequest request{&answers, bootloaderTransport(target)};
-    answerDeviceRequest(request);
-    std::vector<platform::WindowMessage> messages;
-    platform::WindowMessage message;
-    while (answers.receive(message, 0)) {
-        messages.push_back(message);
-        answers.handled();
-    }
-    return statusFromMessages(messages);
-}
-
-void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
-    if (!log.active()) return;
-    log.line(unit, std::string(when) + ": bootloader " + status.bootloader.value_or("silent") + ", application " +
-                       status.application.value_or("not reported") + ", bootload mode " +
-                       status.bootloadMode.value_or("unknown"));
-}
 
 bool stopping(const UpgradeContext& context) { return context.shared.stopRequested.load(); }
 

@@ -759,7 +759,8 @@ class SaysWhatWentWrong(ScratchTest):
         with open(log) as f:
             text = f.read()
         for expected in ("Server Application started", "Server Application took", "Server UI started",
-                         "sent again", "updated; requests %d, resends %d" % (unit["requests"], unit["resends"])):
+                         "sent again", "updated; requests %d, resends %d" % (unit["requests"], unit["resends"]),
+                         "before the update: bootloader 3.1, application 1.0, bootload mode enabled"):
             self.assertIn(expected, text)
         status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
                                        "--yes")
