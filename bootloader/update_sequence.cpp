@@ -79,7 +79,7 @@ void UpdateRun::addProgress(uint32_t amount) {
 }
 
 bool UpdateRun::applicationStage() {
-    postStatus(job_.window, uiString(128), true);
+    postStatus(job_.window, uiString(kServerApplication), true);
     if (!commands_.eraseApplication()) return false;
     job_.application.rewind();
     uint32_t handedOut = job_.application.recordsHandedOut();
@@ -98,7 +98,7 @@ bool UpdateRun::applicationStage() {
 }
 
 bool UpdateRun::flashStage() {
-    postStatus(job_.window, uiString(130), true);
+    postStatus(job_.window, uiString(kServerUi), true);
     if (!commands_.eraseImage()) return false;
     job_.flash.rewind();
     uint32_t consumed = job_.flash.bytesConsumed();
@@ -115,7 +115,7 @@ bool UpdateRun::flashStage() {
 }
 
 bool UpdateRun::factoryDefaultsStage() {
-    postStatus(job_.window, uiString(140), true);
+    postStatus(job_.window, uiString(kFactoryDefaults), true);
     if (!commands_.factoryDefaults()) return false;
     addProgress(kFactoryDefaultsProgress);
     return true;
@@ -142,7 +142,7 @@ bool UpdateRun::imagesWorthSending() {
 uint32_t UpdateRun::run() {
     job_.application.rewind();
     job_.flash.rewind();
-    postStatus(job_.window, uiString(111), true);
+    postStatus(job_.window, uiString(kInitializing), true);
     job_.nothingToSend = !imagesWorthSending();
     if (job_.nothingToSend || stopRequested()) {
         post(job_.window, WMU_UPDATE_FAILED);

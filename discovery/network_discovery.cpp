@@ -12,15 +12,15 @@ std::atomic<bool> discoveryStop{false};
 
 namespace {
 
-bool failWithAlert(unsigned textId) {
-    platform::showAlert(uiString(textId), uiString(104));
+bool failWithAlert(UiStringId textId) {
+    platform::showAlert(uiString(textId), uiString(kSocketErrorTitle));
     return false;
 }
 
 bool prepareSocket(platform::Socket& socket, uint32_t receiveTimeoutMs) {
-    if (!socket.openUdp()) return failWithAlert(106);
-    if (!socket.setReceiveTimeout(receiveTimeoutMs)) return failWithAlert(107);
-    if (!socket.setBroadcast(true)) return failWithAlert(108);
+    if (!socket.openUdp()) return failWithAlert(kSocketCreationFailed);
+    if (!socket.setReceiveTimeout(receiveTimeoutMs)) return failWithAlert(kReceiveTimeoutFailed);
+    if (!socket.setBroadcast(true)) return failWithAlert(kBroadcastModeFailed);
     // Requests must stay on the directly attached networks; a refusal changes nothing here.
     socket.setDoNotRoute(true);
     return true;

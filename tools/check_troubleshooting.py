@@ -28,7 +28,7 @@ def ui_strings(source):
     """(label, text) of every loaded UI string that is shown."""
     texts = []
     for line in (source / "ui/ui_strings.def").read_text().splitlines():
-        m = re.match(r'UI_STRING\((\d+),\s*"(.*)"\)\s*$', line)
+        m = re.match(r'UI_STRING\(\w+,\s*(\d+),\s*"(.*)"\)\s*$', line)
         if m and int(m.group(1)) not in NOT_SHOWN:
             texts.append((f"UI string {m.group(1)}", m.group(2)))
     return texts

@@ -59,7 +59,7 @@ def write_cpp(path, items):
         f.write("\n".join(lines) + "\n")
 
 
-STRING_ENTRY = re.compile(r'^\s*UI_STRING(?:_UNLOADED)?\(\s*(\d+)\s*,\s*"((?:[^"\\]|\\.)*)"\s*\)')
+STRING_ENTRY = re.compile(r'^\s*UI_STRING(?:_UNLOADED)?\(\s*\w+\s*,\s*(\d+)\s*,\s*"((?:[^"\\]|\\.)*)"\s*\)')
 
 
 def read_string_table(path):

@@ -13,7 +13,7 @@ constexpr uint32_t kMaxDiscardedReceives = 64;
 // Foreign datagrams one read drops before it gives up and reports nothing.
 constexpr uint32_t kMaxForeignDatagramsPerRead = 64;
 
-void showSocketAlert(unsigned textId) { platform::showAlert(uiString(textId), uiString(104)); }
+void showSocketAlert(UiStringId textId) { platform::showAlert(uiString(textId), uiString(kSocketErrorTitle)); }
 
 uint16_t countOf(int32_t received) { return received > 0 ? static_cast<uint16_t>(received) : 0; }
 
@@ -26,12 +26,12 @@ EthernetTransport::EthernetTransport(uint32_t address, uint16_t destinationPort)
 
 bool EthernetTransport::open() {
     if (!socket_.openUdp()) {
-        showSocketAlert(106);
+        showSocketAlert(kSocketCreationFailed);
         return false;
     }
     if (!socket_.setReceiveTimeout(kUdpReadTimeoutMs)) {
         socket_.close();
-        showSocketAlert(107);
+        showSocketAlert(kReceiveTimeoutFailed);
         return false;
     }
     return true;
@@ -65,12 +65,12 @@ EthernetTransportTCP::EthernetTransportTCP(uint32_t address, uint32_t port)
 
 bool EthernetTransportTCP::open() {
     if (!socket_.openTcp()) {
-        showSocketAlert(106);
+        showSocketAlert(kSocketCreationFailed);
         return false;
     }
     if (!socket_.setReceiveTimeout(kTcpReadTimeoutMs) || !socket_.setLingerOff()) {
         socket_.close();
-        showSocketAlert(107);
+        showSocketAlert(kReceiveTimeoutFailed);
         return false;
     }
     if (!socket_.connect(address_, static_cast<uint16_t>(port_), kTcpConnectTimeoutMs)) {

@@ -12,8 +12,8 @@ struct UiStringBuffer {
     wchar_t text[kBufferChars];
 };
 
-#define UI_STRING(id, text) {id, {}},
-#define UI_STRING_UNLOADED(id, text)
+#define UI_STRING(name, id, text) {id, {}},
+#define UI_STRING_UNLOADED(name, id, text)
 UiStringBuffer uiStringBuffers[] = {
 #include "ui/ui_strings.def"
 };

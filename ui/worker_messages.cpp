@@ -6,7 +6,7 @@
 #include "ui/ui_strings.h"
 
 std::wstring formatStatus(const wchar_t* text) {
-    std::wstring line = uiString(154);
+    std::wstring line = uiString(kProgressFormat);
     size_t slot = line.find(L"%s");
     if (slot != std::wstring::npos) line.replace(slot, 2, text);
     if (line.size() > kStatusTextChars - 1) line.resize(kStatusTextChars - 1);

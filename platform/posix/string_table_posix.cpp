@@ -12,8 +12,8 @@ struct StringEntry {
     const wchar_t* text;
 };
 
-#define UI_STRING(id, text) {id, L"" text},
-#define UI_STRING_UNLOADED(id, text) {id, L"" text},
+#define UI_STRING(name, id, text) {id, L"" text},
+#define UI_STRING_UNLOADED(name, id, text) {id, L"" text},
 const StringEntry stringTable[] = {
 #include "ui/ui_strings.def"
 };
