@@ -166,6 +166,19 @@ TEST(CliRunner, JobsLimitTheUnitsInFlightAndRetriesGoLast) {
     }
 }
 
+TEST(CliOutcome, ManyResendsWithoutFastResendAreNamedOnce) {
+    RunOutcome lossy{"192.0.2.10", "updated", "", 60, 0, EngineCounters{1000, 60, 0, 0}};
+    RunOutcome clean{"192.0.2.11", "updated", "", 2, 0, EngineCounters{1000, 2, 0, 0}};
+    testing::internal::CaptureStdout();
+    suggestFastResend({lossy, clean}, false);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("62 of 2000 requests were sent again"), std::string::npos);
+    for (bool fast : {true, false}) {
+        testing::internal::CaptureStdout();
+        suggestFastResend(fast ? std::vector<RunOutcome>{lossy} : std::vector<RunOutcome>{clean}, fast);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << fast;
+    }
+}
+
 TEST(CliStatus, AnswerSequencesBecomeFields) {
     // Bootloader 3.1 answers, application 2.5 (major 2 high, minor 5 low).
     UnitStatus s = statusFromMessages({message(WMU_EXIT_BOOTLOAD_ALLOWED, 0), message(WMU_BOOTLOADER_FOUND, 0x0301),

@@ -607,6 +607,18 @@ class Fleets(ScratchTest):
         status, out, _, _ = ztupdate("--units-from", report, "--failed", "--json", "status")
         self.assertEqual([u["target"] for u in json.loads(out)["units"]], [wrong_pin.address(), gone.address()])
 
+    def test_fast_resend_over_a_lossy_link_keeps_the_memory_identical(self):
+        hex_path, flash_path = self.subset(data_records=80, flash_bytes=6000)
+        sim = self.sim("--start-mode", "bootload", "--drop-in", "10", "--drop-out", "10", "--seed", "5",
+                       "--check-hex", hex_path, "--check-flash", flash_path)
+        status, out, err, _ = ztupdate("--ip", sim.address(), "--json", "update", "--hex", hex_path, "--flash",
+                                       flash_path, "--fast-resend", "--yes")
+        self.assertEqual(status, 0, err)
+        self.assertGreater(json.loads(out)["units"][0]["resends"], 0)
+        sim_status, reports = sim.stop()
+        self.assertEqual(sim_status, 0)
+        self.assertEqual(reports[0]["anomaly_count"], 0)
+
     def test_jobs_keeps_at_most_that_many_units_in_flight(self):
         hex_path, _ = self.subset(data_records=200)
         sim = self.sim("--start-mode", "bootload", "--no-tcp", "--no-serial", "--check-hex", hex_path,
