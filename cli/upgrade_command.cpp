@@ -268,7 +268,9 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
         const RunOutcome& o = outcomes[i];
         const UpgradeRecord& r = records[i];
         const std::string versions = "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
-        if (o.result == "upgraded") {
+        if (o.result == "not_started") {
+            std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
+        } else if (o.result == "upgraded") {
             std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
         } else {
             std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(),
