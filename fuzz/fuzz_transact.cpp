@@ -4,12 +4,11 @@
 #include <cstring>
 
 #include "bootloader/bootloader_engine.h"
+#include "bootloader/commands.h"
 #include "bootloader/crc16.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
-
-constexpr uint8_t kSequencedBit = 0x80;
 
 // Reads take a mode byte first: odd means "frame the run as a reply to the last command sent".
 class ReplyingTransport : public FuzzTransport {
