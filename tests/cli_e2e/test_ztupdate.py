@@ -194,7 +194,8 @@ class ScratchTest(unittest.TestCase):
 
 class HelpAndUsage(unittest.TestCase):
     def test_every_help_names_examples_and_exit_statuses(self):
-        for command in ["", "info", "inspect", "ports", "discover", "status", "enter-bootload", "update", "exit-bootload"]:
+        for command in ["", "info", "inspect", "ports", "discover", "status", "enter-bootload", "update", "upgrade",
+                        "exit-bootload"]:
             status, out, _, _ = ztupdate(*([command] if command else []), "--help")
             self.assertEqual(status, 0, command)
             self.assertIn("Exit status", out, command)
@@ -214,6 +215,11 @@ class HelpAndUsage(unittest.TestCase):
             ["--ip", "192.0.2", "status"],
             ["--ip", "127.0.0.1", "status"],
             ["--ip", "192.0.2.1", "enter-bootload", "--pin", "1234"],
+            ["--ip", "192.0.2.1", "--jobs", "0", "status"],
+            ["--ip", "192.0.2.1", "--failed", "status"],
+            ["--units", "/nonexistent/zt-units.txt", "status"],
+            ["--ip", "192.0.2.1", "upgrade", "--retry", "11", "--yes"],
+            ["--ip", "192.0.2.1", "upgrade", "--no-firmware", "--no-ui", "--yes"],
         ]
         for args in cases:
             self.assertEqual(ztupdate(*args)[0], 2, args)
