@@ -19,6 +19,9 @@ uint16_t countOf(int32_t received) { return received > 0 ? static_cast<uint16_t>
 
 uint32_t readCapacity(uint32_t capacity) { return std::min<uint32_t>(capacity, UINT16_MAX); }
 
+// Addresses are in network byte order: the first byte is the first part.
+bool isLoopback(uint32_t address) { return reinterpret_cast<const uint8_t*>(&address)[0] == 127; }
+
 }  // namespace
 
 EthernetTransport::EthernetTransport(uint32_t address, uint16_t destinationPort)
@@ -47,16 +50,23 @@ bool EthernetTransport::write(const uint8_t* data, uint32_t length) {
     return true;
 }
 
+// A unit on a loopback address is this host itself, whose loopback addresses some socket layers
+// (Wine's among them) do not tell apart.
+bool isFromUnit(uint32_t sender, uint32_t unit) {
+    return sender == unit || (isLoopback(sender) && isLoopback(unit));
+}
+
 // Only the unit's own datagrams count: anything another host sends to our port is dropped, so
 // that it can neither be taken for a reply nor keep a wait going.
 uint16_t EthernetTransport::read(uint8_t* buffer, uint32_t capacity) {
     for (uint32_t i = 0; i < kMaxForeignDatagramsPerRead; ++i) {
         uint32_t sender = 0;
         const int32_t received = socket_.receiveFrom(buffer, readCapacity(capacity), &sender, nullptr);
-        if (received < 0 || sender == address_) return countOf(received);
+        if (received < 0 || isFromUnit(sender, address_)) return countOf(received);
     }
     return 0;
 }
+
 
 bool EthernetTransport::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }
 

@@ -7,6 +7,9 @@
 #include "transport/transport.h"
 
 constexpr uint16_t kBootloaderUdpPort = 6234;
+
+// Whether a datagram from `sender` may be the unit's (both in network byte order).
+bool isFromUnit(uint32_t sender, uint32_t unit);
 // The unit's TCP command port ("Parser Port") unless the installer sets another.
 constexpr uint32_t kDefaultParserPort = 4999;
 constexpr uint32_t kUdpReadTimeoutMs = 10;
