@@ -104,6 +104,14 @@ bool openFailed(DWORD error, std::string* reason) {
     return false;
 }
 
+// A port whose line is gone: the non-blocking ReadFile may still succeed with nothing read
+// (Wine does so on a hung-up pseudo-terminal), but the port's state can no longer be read.
+bool lineGone(HANDLE port) {
+    COMSTAT status{};
+    DWORD errors = 0;
+    return !ClearCommError(port, &errors, &status);
+}
+
 }  // namespace
 
 bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* reason) {
@@ -130,7 +138,8 @@ uint32_t SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs
     PollPause pause;
     for (;;) {
         DWORD count = 0;
-        if (!ReadFile(handleOf(handle_), buffer, capacity, &count, nullptr)) {
+        if (!ReadFile(handleOf(handle_), buffer, capacity, &count, nullptr) ||
+            (count == 0 && lineGone(handleOf(handle_)))) {
             close();
             return 0;
         }

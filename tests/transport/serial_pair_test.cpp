@@ -1,7 +1,14 @@
 // The serial transport between two ports joined by a null-modem link that the environment
 // provides: ZT_SERIAL_PAIR="<near>,<far>" (under Wine, two COM ports mapped to the ends of a
-// socat pseudo-terminal pair; see scripts/test_wine_serial.sh). Skipped without it.
+// socat pseudo-terminal pair; see scripts/test_wine_serial.sh). Skipped without it. The hang-up
+// case also needs ZT_SERIAL_PAIR_HOLDER_PID, the program that holds the link, which it ends.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -41,6 +48,20 @@ protected:
 };
 
 const uint8_t* bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
+
+// Under Wine a Unix program starts through CreateProcess like any Windows one.
+bool endLinkHolder(const std::string& pid) {
+#ifdef _WIN32
+    std::wstring command = L"/bin/kill " + platform::fromUtf8(pid);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // Wine returns no handle to wait on for a Unix program; the test's bounded reads wait for it.
+    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
+#else
+    return ::kill(std::stoi(pid), SIGTERM) == 0;
+#endif
+}
 
 }  // namespace
 
@@ -111,4 +132,19 @@ TEST_F(SerialPairTest, DiscardPendingInputDropsWhatArrived) {
     nearPort.discardPendingInput();
     uint8_t buffer[32];
     EXPECT_EQ(nearPort.read(buffer, sizeof buffer), 0);
+}
+
+// The far end gone for good: the read fails, returns nothing, and the port closes, so callers
+// stop at once instead of reading a dead port until their attempts run out.
+TEST_F(SerialPairTest, AFailedReadClosesThePort) {
+    const char* holder = std::getenv("ZT_SERIAL_PAIR_HOLDER_PID");
+    if (!holder) GTEST_SKIP() << "ZT_SERIAL_PAIR_HOLDER_PID names no program holding the link";
+    COMTransport nearPort(nearName, 115200);
+    ASSERT_TRUE(nearPort.open());
+    ASSERT_TRUE(endLinkHolder(holder));
+    uint8_t buffer[32];
+    uint16_t received = 1;
+    for (int attempt = 0; attempt < 40 && nearPort.isOpen(); ++attempt) received = nearPort.read(buffer, sizeof buffer);
+    EXPECT_EQ(received, 0);
+    EXPECT_FALSE(nearPort.isOpen());
 }
