@@ -112,45 +112,9 @@ void setAddress(const wchar_t* text) {
     SendMessageW(item(IDC_IP_ADDRESS), IPM_SETADDRESS, 0, parseAddress(text));
 }
 
-// Real input, as the keyboard and mouse make it: the program sees hardware messages.
-void sendInputs(std::vector<INPUT> inputs) {
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-INPUT key(WORD virtualKey, bool down) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = virtualKey;
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    return input;
-}
-
-// Mouse input at the middle of a control.
-INPUT mouseOver(HWND control, DWORD action) {
-    RECT box{};
-    GetWindowRect(control, &box);
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = ((box.left + box.right) / 2) * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-    input.mi.dy = ((box.top + box.bottom) / 2) * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
-    input.mi.dwFlags = action | MOUSEEVENTF_ABSOLUTE;
-    return input;
-}
-
 void moveMouseOnto(HWND control) { sendInputs({mouseOver(control, MOUSEEVENTF_MOVE)}); }
 
-// A left click, which also gives the control the keyboard focus.
-void clickInto(HWND control) {
-    sendInputs({mouseOver(control, MOUSEEVENTF_MOVE), mouseOver(control, MOUSEEVENTF_LEFTDOWN),
-                mouseOver(control, MOUSEEVENTF_LEFTUP)});
-}
-
-bool focusIn(HWND control) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(mainWindow(), nullptr), &info);
-    return info.hwndFocus == control || IsChild(control, info.hwndFocus);
-}
+bool focusIn(HWND control) { return ::focusIn(mainWindow(), control); }
 
 // Alt+? (Alt, Shift and the "/" key) or Alt+/ typed on the keyboard.
 void typeAboutAccelerator(bool question) {
@@ -371,6 +335,79 @@ int updateFinish(const wchar_t* title, const wchar_t* text) {
     return failures;
 }
 
+// Update on a unit that answered the query but fails the update's own identification: the
+// box's first line names the reason, and the run ends as every run does.
+int updateResult(const wchar_t* firstLine) {
+    click(IDC_UPDATE);
+    answerBox(L"Warning", nullptr, IDOK, 5000);
+    HWND box = nullptr;
+    check(waitFor([&] { return (box = findBox(L"Error")) != nullptr; }, 60000), "box \"Error\" appears");
+    if (!box) return failures;
+    std::wstring text = boxText(box);
+    if (text.rfind(firstLine, 0) != 0) std::printf("     box text: %ls\n", text.c_str());
+    check(text.rfind(firstLine, 0) == 0, std::wstring(L"box begins \"") + firstLine + L"\"");
+    return updateFinish(L"Error", nullptr);
+}
+
+// The query's end state for a unit whose bootloader does not answer: with `exitAllowed` an
+// application whose command port reports bootload enabled ("e"), without it nothing at all.
+int querySilent(const wchar_t* address, bool exitAllowed) {
+    SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
+    SetWindowTextW(item(IDC_APP_VERSION), L"");
+    setAddress(address);
+    check(waitFor([] { return itemText(IDC_APP_VERSION) == L"Not found"; }, 15000), "version text Not found");
+    auto settled = [&] {
+        return enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD) == exitAllowed && !enabled(IDC_UPDATE) &&
+               !enabled(IDC_ENTER_BOOTLOAD);
+    };
+    const char* what = exitAllowed ? "command port reports \"e\": Discover and Exit Bootload enabled, Update and Enter disabled"
+                                   : "nothing answers: of the action buttons only Discover enabled";
+    check(waitFor(settled, 20000), what);
+    // The command-port probe may still be running; its end must leave the same state.
+    Sleep(1500);
+    check(settled(), "the state holds once the probes have ended");
+    checkMenu(IDM_UPDATE, false, "File > Update disabled");
+    return failures;
+}
+
+bool portListed(const wchar_t* port) {
+    return SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port)) >= 0;
+}
+
+// A serial adapter plugged in or removed: the script has made or removed the port's link first.
+int deviceChange(bool arrival, const wchar_t* port, const wchar_t* stillListed) {
+    DWORD_PTR answer = 0;
+    WPARAM event = arrival ? 0x8000 /* DBT_DEVICEARRIVAL */ : 0x8004 /* DBT_DEVICEREMOVECOMPLETE */;
+    SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, event, 0, SMTO_NORMAL, 30000, &answer);
+    std::wstring name(port);
+    check(waitFor([&] { return portListed(port) == arrival; }, 5000), name + (arrival ? L" listed after its arrival" : L" gone after its removal"));
+    if (stillListed && *stillListed) check(portListed(stillListed), std::wstring(stillListed) + L" still listed");
+    check(enabled(IDC_COM_RADIO), "COM Port radio enabled while a port exists");
+    return failures;
+}
+
+// The last port removed while COM mode is chosen: nothing to list, so the window goes back to
+// IP mode and COM mode cannot be chosen.
+int lastPortRemoved() {
+    click(IDC_COM_RADIO);
+    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode chosen");
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, 0x8004, 0, SMTO_NORMAL, 30000, &answer);
+    check(waitFor([] { return SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) == 0; }, 5000), "the COM list is empty");
+    check(waitFor([] { return !enabled(IDC_COM_RADIO); }, 3000), "COM Port radio disabled");
+    check(checked(IDC_IP_RADIO) && enabled(IDC_IP_ADDRESS), "IP mode stays selected and usable");
+    return failures;
+}
+
+// Yes to the close question during a run ends the program: its window goes, the script then
+// waits for the process.
+int closeAnswerYes() {
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    answerBox(L"Close", L"Close the application ?", IDYES, 60000);
+    check(waitFor([] { return mainWindow() == nullptr; }, 10000), "main window gone after Yes during the run");
+    return failures;
+}
+
 int exitBootload() {
     click(IDC_EXIT_BOOTLOAD);
     answerBox(L"Success", L"Bootload mode exited.", IDOK, 30000);
@@ -435,6 +472,13 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario == L"exit-bootload") return exitBootload();
     if (scenario == L"com-query") return comQuery(arg);
     if (scenario == L"quit") return quit();
+    if (scenario == L"update-result") return updateResult(arg);
+    if (scenario == L"query-e") return querySilent(arg, true);
+    if (scenario == L"query-nothing") return querySilent(arg, false);
+    if (scenario == L"port-arrival") return deviceChange(true, arg, arg2);
+    if (scenario == L"port-removal") return deviceChange(false, arg, arg2);
+    if (scenario == L"last-port-removed") return lastPortRemoved();
+    if (scenario == L"close-yes") return closeAnswerYes();
     if (scenario == L"expect-box") {
         answerBox(arg, arg2, IDOK, 60000);
         return failures;

@@ -61,6 +61,11 @@ wait_exit() {  # wait_exit PID SECONDS: exit code of a process, 124 on time-out
 }
 
 timeout 120 wineboot --init >/dev/null 2>&1
+# The machine's own serial ports stay out of the test: COM1-COM4 lead to a folder, which no
+# port open accepts (a missing link would fall back to /dev/ttyS*).
+mkdir "$WORK/no-port"
+no_port() { ln -sfn "$WORK/no-port" "$WINEPREFIX/dosdevices/$1"; }
+for port in com1 com2 com3 com4; do no_port $port; done
 HEX=$BUILD/generated/sample_application.hex
 FLASH=$BUILD/generated/sample_flash.bin
 
@@ -71,11 +76,22 @@ sim update --bind $UNIT --start-mode bootload --no-serial --no-discovery --exit-
     --check-hex "$HEX" --check-flash "$FLASH" || exit 1
 
 wine "$BUILD/shell/ztupdater.exe" &
-PIDS+=($!)
+GUI=$!
+PIDS+=($GUI)
 step "start-up state" driver startup
 shot main-window-idle
 step "Alt+? and Alt+/ open About from the address control and the Parser Port edit" driver accelerators
 step "COM5 query" driver com-query COM5
+# An adapter plugged in: a spare pseudo-terminal becomes COM6; then it and every other port go.
+socat pty,raw,echo=0,link="$WORK/spare-a" pty,raw,echo=0,link="$WORK/spare-b" &
+PIDS+=($!)
+for _ in $(seq 50); do [ -e "$WORK/spare-a" ] && break; sleep 0.1; done
+ln -sf "$(readlink -f "$WORK/spare-a")" "$WINEPREFIX/dosdevices/com6"
+step "a COM port plugged in" driver port-arrival COM6 COM5
+no_port com6
+step "a COM port removed" driver port-removal COM6 COM5
+no_port com5
+step "the last COM port removed in COM mode" driver last-port-removed
 for address in 127.0.0.1 0.0.0.0 255.255.255.255 192.0.2.255; do
     step "no query for $address" driver no-query $address
 done
@@ -102,10 +118,26 @@ step "failing update starts" driver update-start
 step "update fails" driver update-finish Error "The firmware update could not complete."
 kill "$SIM_failing"; wait "$SIM_failing" 2>/dev/null
 
+sim wrong --bind $UNIT --start-mode bootload --no-serial --no-discovery --bootloader-version 3.3 || exit 1
+step "query of a unit reporting bootloader 3.3" driver query-bootload $UNIT
+step "update: incorrect response" driver update-result "Received incorrect response from unit."
+kill "$SIM_wrong"; wait "$SIM_wrong" 2>/dev/null
+step "update: no response from the unit gone since" driver update-result "Received no response from unit."
+step "a query nothing answers" driver query-nothing $UNIT
+sim enabled --bind $UNIT --bootload-enabled --no-serial --no-discovery || exit 1
+step "a query the command port answers \"e\"" driver query-e $UNIT
+kill "$SIM_enabled"; wait "$SIM_enabled" 2>/dev/null
+
 sim exiting --bind $UNIT --start-mode bootload --no-serial --no-discovery --restart-ms 200 || exit 1
 step "query before Exit Bootload" driver query-bootload $UNIT
 step "Exit Bootload leads to a new query" driver exit-bootload
-step "quit" driver quit
+kill "$SIM_exiting"; wait "$SIM_exiting" 2>/dev/null
+
+sim closing --bind $UNIT --start-mode bootload --no-serial --no-discovery || exit 1
+step "query before the update that is closed" driver query-bootload $UNIT
+step "update starts again" driver update-start
+step "close answered Yes during the update" driver close-yes
+step "the program ends within 10 s of Yes" wait_exit "$GUI" 10
 
 wine "$BUILD/shell/ztupdater_noflash.exe" &
 PIDS+=($!)
