@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr const wchar_t* kApplicationName = L"P32_APPLICATION";
-constexpr const wchar_t* kFlashName = L"P32_FLASH";
 
 std::string located(const std::string& file, uint32_t line, const char* reason) {
     return line ? file + ":" + std::to_string(line) + ": " + reason : file + ": " + reason;
@@ -37,7 +35,7 @@ bool ImageBytes::borrowEmbedded(const wchar_t* item, const wchar_t* type, const 
 
 bool readApplicationImage(const ImageChoice& choice, ImageBytes& image, HexCheckResult& result, std::string& error) {
     if (choice.hexFile.empty()) {
-        if (!image.borrowEmbedded(kApplicationName, L"HEX", "embedded application image")) {
+        if (!image.borrowEmbedded(kApplicationResource, L"HEX", "embedded application image")) {
             error = "this build carries no application image";
             return false;
         }
@@ -51,7 +49,7 @@ bool readApplicationImage(const ImageChoice& choice, ImageBytes& image, HexCheck
 
 bool readFlashImage(const ImageChoice& choice, ImageBytes& image, std::string& error) {
     if (choice.flashFile.empty()) {
-        if (!image.borrowEmbedded(kFlashName, L"BIN", "embedded flash image")) {
+        if (!image.borrowEmbedded(kFlashResource, L"BIN", "embedded flash image")) {
             error = "this build carries no flash image";
             return false;
         }

@@ -29,6 +29,8 @@ struct UnitRun {
     bool hasCounts = false;
     // The run ended on a stop request, at a transaction boundary.
     bool stopped = false;
+    // A plain bootloader's reply may have been a late copy of an earlier one: the run failed.
+    bool repliesInDoubt = false;
     // No bootloader answered, but the unit's command port did: it runs its application.
     bool runsApplication = false;
     std::atomic<bool> finished{false};

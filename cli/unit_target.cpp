@@ -16,7 +16,6 @@
 #include "transport/ethernet_transport.h"
 
 namespace {
-constexpr uint32_t kBootloaderBaud = 115200;
 
 // 0.0.0.0 and the limited broadcast name no single unit; the window refuses them too.
 bool namesNoSingleUnit(uint32_t address) {
@@ -196,7 +195,7 @@ bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& e
         if (!target.serial) continue;
         platform::SerialPort port;
         std::string reason;
-        if (port.open(target.portName, kBootloaderBaud, &reason)) continue;
+        if (port.open(target.portName, kBootloaderBaudRate, &reason)) continue;
         error = reason == "in use by another program" ? target.label + " is " + reason
                                                       : "cannot open " + target.label + ": " + reason;
         return false;
@@ -209,6 +208,6 @@ bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
 }
 
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {
-    if (target.serial) return std::make_unique<COMTransport>(target.portName, kBootloaderBaud);
+    if (target.serial) return std::make_unique<COMTransport>(target.portName, kBootloaderBaudRate);
     return std::make_unique<EthernetTransport>(target.address);
 }

@@ -27,6 +27,10 @@ RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, siz
         outcome.result = "stopped";
         outcome.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run update again";
         outcome.exitStatus = kExitFailed;
+    } else if (run.repliesInDoubt) {
+        outcome.result = "replies_in_doubt";
+        outcome.message = kRepliesInDoubtMessage;
+        outcome.exitStatus = kExitFailed;
     } else if (run.runsApplication) {
         outcome.result = "application_running";
         outcome.message = "the unit runs its application, not its bootloader: run `ztupdate " +

@@ -132,6 +132,7 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
     run.counts = engine.counters();
     run.hasCounts = true;
     run.stopped = job.stopped;
+    run.repliesInDoubt = job.repliesInDoubt;
     return terminal;
 }
 
@@ -155,6 +156,11 @@ void logStatus(RunLog& log, const std::string& unit, const char* when, const Uni
                        status.application.value_or("not reported") + ", bootload mode " +
                        status.bootloadMode.value_or("unknown"));
 }
+
+const char* const kRepliesInDoubtMessage =
+    "the unit sent replies twice or late, and its bootloader (3.0) does not number them, so a reply "
+    "could not be matched to its request: the unit's memory may be wrong; run update again, over a "
+    "steadier link if you can";
 
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
     const std::string stage = display.stage(unit).empty() ? std::string("Initializing") : display.stage(unit);

@@ -68,6 +68,9 @@ UnitStatus probeStatus(const UnitTarget& target);
 // version queries, for the log.
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status);
 
+// Why a run whose replies were in doubt failed, in the installer's words.
+extern const char* const kRepliesInDoubtMessage;
+
 // "stopped during Server UI at 43 %": where a stopped unit's run ended, from its display.
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit);
 

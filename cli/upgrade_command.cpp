@@ -109,7 +109,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
             return fail(record, "enter_bootload", "pin_refused",
-                        platform::toUtf8(uiString(144)) + " The unit refused the Installer PIN or broke off the unlock.",
+                        platform::toUtf8(uiString(kUnableToEnterBootloadMode)) + " The unit refused the Installer PIN or broke off the unlock.",
                         kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
             return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
@@ -125,6 +125,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
 bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     const uint32_t terminal = updateUnit(run, context.shared);
     if (run.stopped) return stoppedAt(record, "update", "the unit stays in bootload mode");
+    if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
     if (terminal != WMU_UPDATE_DONE) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
         return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
@@ -190,6 +191,7 @@ uint32_t upgradeUnit(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     run.counts = {};
     run.hasCounts = false;
     run.stopped = false;
+    run.repliesInDoubt = false;
     if (upgradeSteps(run, context, record)) record.result = "upgraded";
     return 0;
 }

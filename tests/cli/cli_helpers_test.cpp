@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "cli/completion.h"
 #include "cli/exit_status.h"
@@ -68,19 +67,18 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
     options.unitAddresses = {"192.0.2.7", "192.0.2.8"};
     EXPECT_TRUE(collectTargets(options, targets, error));
 
-    // A folder of this run's own: ctest runs test programs side by side.
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("zt-cli-targets-" + std::to_string(std::random_device{}()));
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-    const std::filesystem::path device = folder / "ttyFAKE0";
+    ScratchDir scratch;
+    const std::filesystem::path device = scratch.file("ttyFAKE0");
     std::ofstream(device).put('x');
-    std::filesystem::create_symlink(device, folder / "by-id");
     options.unitAddresses.clear();
-    options.serialPorts = {device.string(), (folder / "by-id").string()};
+    options.serialPorts = {device.string(), (scratch.path() / "." / "ttyFAKE0").string()};
     EXPECT_FALSE(collectTargets(options, targets, error));
-    options.serialPorts = {device.string(), (folder / "." / "ttyFAKE0").string()};
+    // Links stand for serial devices on POSIX only (Wine cannot make them).
+    std::error_code linkError;
+    std::filesystem::create_symlink(device, scratch.file("by-id"), linkError);
+    if (linkError) return;
+    options.serialPorts = {device.string(), scratch.file("by-id").string()};
     EXPECT_FALSE(collectTargets(options, targets, error));
-    std::filesystem::remove_all(folder);
 }
 
 // Units files and earlier reports name units as the command line does, with the same refusals.
