@@ -14,26 +14,12 @@ import sys
 import tempfile
 import time
 
+from image_subset import write_subset
+
 DATA_RECORDS = 1600      # 200 program requests
 FLASH_BYTES = 64 * 1024  # 1024 chunks
 PROGRAM_DELAY_MS = 4
 ROUNDS = 2
-
-
-def write_subset(directory, sample_hex, sample_flash):
-    hex_path = os.path.join(directory, "bench.hex")
-    flash_path = os.path.join(directory, "bench.bin")
-    written = 0
-    with open(sample_hex) as source, open(hex_path, "w") as out:
-        for line in source:
-            if written >= DATA_RECORDS:
-                break
-            out.write(line)
-            written += line[7:9] == "00"
-        out.write(":00000001FF\n")
-    with open(sample_flash, "rb") as source, open(flash_path, "wb") as out:
-        out.write(source.read(FLASH_BYTES))
-    return hex_path, flash_path
 
 
 def start_sim(sim, bind, units, hex_path, flash_path):
@@ -89,7 +75,7 @@ def run(ztupdate, sim, hex_path, flash_path, bind, units):
 def main():
     ztupdate, sim, sample_hex, sample_flash = sys.argv[1:5]
     with tempfile.TemporaryDirectory(prefix="zt-bench-cli-") as directory:
-        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash)
+        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash, DATA_RECORDS, FLASH_BYTES, "bench")
         print("images: %d data records (%d program requests), %d flash bytes (%d chunks); "
               "unit write delay %d ms a request" % (DATA_RECORDS, DATA_RECORDS // 8, FLASH_BYTES,
                                                     FLASH_BYTES // 64, PROGRAM_DELAY_MS))

@@ -18,28 +18,14 @@ import tempfile
 import threading
 import time
 
+from image_subset import write_subset
+
 LOSSES = (1.0, 5.0)
 VENUE_UNITS = 64
 DATA_RECORDS = 1600      # 200 program requests
 FLASH_BYTES = 64 * 1024  # 1024 chunks
 PROGRAM_DELAY_MS = 4
 RUN_LIMIT_S = 3600
-
-
-def write_subset(directory, sample_hex, sample_flash):
-    hex_path = os.path.join(directory, "venue.hex")
-    flash_path = os.path.join(directory, "venue.bin")
-    written = 0
-    with open(sample_hex) as source, open(hex_path, "w") as out:
-        for line in source:
-            if written >= DATA_RECORDS:
-                break
-            out.write(line)
-            written += line[7:9] == "00"
-        out.write(":00000001FF\n")
-    with open(sample_flash, "rb") as source, open(flash_path, "wb") as out:
-        out.write(source.read(FLASH_BYTES))
-    return hex_path, flash_path
 
 
 def start_sim(sim, bind, args):
@@ -129,7 +115,7 @@ def venue_upgrade(ztupdate, sim, hex_path, flash_path, bind, units):
 
 def venue_benchmark(ztupdate, sim, sample_hex, sample_flash):
     with tempfile.TemporaryDirectory(prefix="zt-bench-fleet-") as directory:
-        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash)
+        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash, DATA_RECORDS, FLASH_BYTES, "venue")
         print("Upgrade from the application: %d data records (%d program requests), %d flash bytes (%d chunks); "
               "write delay %d ms a request; restart 1 s each way" % (
                   DATA_RECORDS, DATA_RECORDS // 8, FLASH_BYTES, FLASH_BYTES // 64, PROGRAM_DELAY_MS))

@@ -14,26 +14,13 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+from image_subset import write_subset  # noqa: E402
+
 DATA_RECORDS = 8000       # about 1000 program requests
 FLASH_BYTES = 256 * 1024  # 4096 chunks
 CHECKPOINTS = (0.10, 0.25, 0.50)
 LEFT = re.compile(r": (\d+)% \((?:(\d+):)?(\d+):(\d+) left\)")
-
-
-def write_subset(directory, sample_hex, sample_flash):
-    hex_path = os.path.join(directory, "eta.hex")
-    flash_path = os.path.join(directory, "eta.bin")
-    written = 0
-    with open(sample_hex) as source, open(hex_path, "w") as out:
-        for line in source:
-            if written >= DATA_RECORDS:
-                break
-            out.write(line)
-            written += line[7:9] == "00"
-        out.write(":00000001FF\n")
-    with open(sample_flash, "rb") as source, open(flash_path, "wb") as out:
-        out.write(source.read(FLASH_BYTES))
-    return hex_path, flash_path
 
 
 def start_sim(sim, extra):
@@ -83,7 +70,7 @@ def errors_at_checkpoints(estimates, total):
 def main():
     ztupdate, sim, sample_hex, sample_flash = sys.argv[1:5]
     with tempfile.TemporaryDirectory(prefix="zt-bench-eta-") as directory:
-        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash)
+        hex_path, flash_path = write_subset(directory, sample_hex, sample_flash, DATA_RECORDS, FLASH_BYTES, "eta")
         runs = [("UDP, 4 ms writes, 2 s erases", ["--program-delay-ms", "4", "--erase-delay-ms", "2000"], "udp"),
                 ("serial 115200, paced", ["--pace-serial", "--program-delay-ms", "1"], "serial")]
         print("%-32s %8s %10s %10s %10s" % ("link", "run (s)", "at 10 %", "at 25 %", "at 50 %"))
