@@ -597,11 +597,25 @@ int answerFailure() {
     return failures;
 }
 
+void pressEnter() { sendInputs({key(VK_RETURN, true), key(VK_RETURN, false)}); }
+
+// Typed on the keyboard: Enter after three digits starts nothing, after the fourth it is OK.
 int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
     HWND dialog = openEnterBootload(address);
     if (!dialog) return failures;
-    typePin(dialog, pin);
-    command(dialog, IDOK);
+    HWND edit = GetDlgItem(dialog, IDC_PIN);
+    SetForegroundWindow(dialog);
+    clickInto(edit);
+    check(waitFor([&] { return focusIn(dialog, edit); }, 3000), "focus in the PIN edit");
+    std::wstring digits(pin);
+    typeKeys(digits.substr(0, 3));
+    check(waitFor([&] { return textOf(edit) == digits.substr(0, 3); }, 3000), "three digits typed");
+    pressEnter();
+    check(!waitFor([] { return findDialog(L"Bootload Mode") != nullptr; }, 1500) && IsWindowEnabled(dialog),
+          "Enter with three digits starts nothing");
+    typeKeys(digits.substr(3));
+    check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 3000), "the fourth digit enables OK");
+    pressEnter();
     answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", 15000);
     // Under Wine without a window manager the box takes about 2 s to unmap before
     // MessageBoxW returns; the wait starts then, with the dialog disabled.

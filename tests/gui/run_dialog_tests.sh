@@ -99,7 +99,9 @@ sim serial "$PC" --start-mode bootload --no-udp --no-tcp --no-discovery --serial
 in_pc() { ip netns exec "$PC" "$@"; }
 DISPLAY_NUMBER=150
 while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 200 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
-in_pc Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Not through in_pc: a function put in the background is a subshell, and killing that subshell
+# would leave Xvfb running. "ip netns exec" becomes the program it starts.
+ip netns exec "$PC" Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 PIDS+=($!)
 export DISPLAY=:$DISPLAY_NUMBER
 export ZT_SHOTS="Z:$(echo "$SHOTS" | tr / '\\')"
@@ -115,7 +117,7 @@ driver() { timeout 150 ip netns exec "$PC" wine "$BUILD/tests/gui/dialog_driver.
 timeout 120 ip netns exec "$PC" wineboot --init >/dev/null 2>&1
 ln -sf "$(readlink -f "$WORK/unit-tty")" "$WINEPREFIX/dosdevices/com5"
 
-in_pc wine "$BUILD/shell/ztupdater.exe" &
+ip netns exec "$PC" wine "$BUILD/shell/ztupdater.exe" &
 PIDS+=($!)
 
 step "Discover: first units, each once" driver discover-first 4
