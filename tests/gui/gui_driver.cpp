@@ -315,8 +315,15 @@ int closeAnswerNo() {
     // The box comes after the progress messages already queued ahead of the close.
     HWND box = nullptr;
     if (waitFor([&] { return (box = findBox(L"Close")) != nullptr; }, 60000)) {
+        // Wine sets the cursor at the next mouse move the box itself receives, which may come
+        // before the box is ready: keep moving between its two buttons until it shows.
+        int moves = 0;
+        check(waitFor([&] {
+                  moveMouseOnto(GetDlgItem(box, ++moves % 2 ? IDNO : IDYES));
+                  return shownCursor() != busy;
+              }, 5000),
+              "the close box shows another cursor: the one over the controls was the wait cursor");
         moveMouseOnto(GetDlgItem(box, IDNO));
-        check(waitFor([&] { return shownCursor() != busy; }, 3000), "the close box shows another cursor: the one over the controls was the wait cursor");
     }
     answerBox(L"Close", L"Close the application ?", IDNO, 60000);
     Sleep(500);
