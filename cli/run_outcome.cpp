@@ -13,7 +13,7 @@
 
 namespace {
 
-std::string uiText(unsigned id) { return platform::toUtf8(uiString(id)); }
+std::string uiText(UiStringId id) { return platform::toUtf8(uiString(id)); }
 std::string updaterText(const wchar_t* key) { return platform::toUtf8(updaterProperties.getOrEmpty(key)); }
 
 // Property texts may end with a line break; a report line should not.
@@ -34,10 +34,10 @@ std::string indentedLines(const std::string& text) {
 }  // namespace
 
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
-    RunOutcome outcome{target, "failed", uiText(150), seconds, kExitFailed, {}};
+    RunOutcome outcome{target, "failed", uiText(kUpdateCouldNotComplete), seconds, kExitFailed, {}};
     switch (terminal) {
-        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(149), seconds, kExitSuccess, {}}; break;
-        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(132), seconds, kExitSuccess, {}}; break;
+        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(kUpdatedSuccessfully), seconds, kExitSuccess, {}}; break;
+        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(kBootloadModeExited), seconds, kExitSuccess, {}}; break;
         case WMU_WRONG_RESPONSE:
             outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed, {}};
             break;

@@ -72,13 +72,13 @@ void onExchangesFinished(HWND dialog, EnterBootloadResult result) {
     switch (result) {
         case EnterBootloadResult::kEnabled:
             EnableWindow(dialog, TRUE);
-            MessageBoxW(dialog, uiString(142), uiString(115), MB_OK | MB_ICONINFORMATION);
+            MessageBoxW(dialog, uiString(kBootloadModeEnabled), uiString(kBootloadModeTitle), MB_OK | MB_ICONINFORMATION);
             EnableWindow(dialog, FALSE);
             SetTimer(dialog, kSettleTimer, kSettleMs, nullptr);
             break;
         case EnterBootloadResult::kUnlockFailed:
             EnableWindow(dialog, TRUE);
-            MessageBoxW(dialog, uiString(144), uiString(115), MB_OK | MB_ICONERROR);
+            MessageBoxW(dialog, uiString(kUnableToEnterBootloadMode), uiString(kBootloadModeTitle), MB_OK | MB_ICONERROR);
             EndDialog(dialog, kEnterBootloadFailed);
             break;
         case EnterBootloadResult::kUnitNotFound:

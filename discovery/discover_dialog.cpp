@@ -123,7 +123,7 @@ HFONT createListFont(HWND dialog, int weight) {
     font.lfWeight = weight;
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(153), LF_FACESIZE - 1);
+    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
     return CreateFontIndirectW(&font);
 }
 
@@ -244,7 +244,7 @@ void onSelectionChanged(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
     if (entry->bootload) {
         enableVersionControls(dialog, true);
-        setVersionTexts(dialog, uiString(134));
+        setVersionTexts(dialog, uiString(kSearching));
         requestVersions(*entry);
     } else {
         enableVersionControls(dialog, false);
@@ -261,7 +261,7 @@ void showVersion(HWND dialog, int id, unsigned major, unsigned minor) {
 void onApplicationVersion(HWND dialog, LPARAM version) {
     auto value = static_cast<uint32_t>(version);
     if (value == 0 || value == APP_VERSION_NONE) {
-        SetDlgItemTextW(dialog, IDC_APP_VERSION, uiString(136));
+        SetDlgItemTextW(dialog, IDC_APP_VERSION, uiString(kNotFound));
         return;
     }
     showVersion(dialog, IDC_APP_VERSION, value >> 16, value & 0xFFFF);
@@ -274,7 +274,7 @@ void onChoose(HWND dialog) {
         EndDialog(dialog, IDCANCEL);
         return;
     }
-    if (!entry->bootload) MessageBoxW(dialog, uiString(116), uiString(115), MB_OK | MB_ICONINFORMATION);
+    if (!entry->bootload) MessageBoxW(dialog, uiString(kPlaceUnitInBootloadMode), uiString(kBootloadModeTitle), MB_OK | MB_ICONINFORMATION);
     EndDialog(dialog, static_cast<INT_PTR>(discoverResultOf(*entry)));
 }
 
@@ -310,7 +310,7 @@ bool onWorkerMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
             showVersion(dialog, IDC_BOOTLOADER_VERSION, (wParam >> 8) & 0xFF, wParam & 0xFF);
             return true;
         case WMU_NO_BOOTLOADER:
-            SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, uiString(136));
+            SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, uiString(kNotFound));
             return true;
         case WMU_APP_VERSION:
             onApplicationVersion(dialog, lParam);

@@ -24,7 +24,7 @@ HFONT createTitleFont(HWND dialog) {
     font.lfWeight = FW_BOLD;
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(153), LF_FACESIZE - 1);
+    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
     return CreateFontIndirectW(&font);
 }
 

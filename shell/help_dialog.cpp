@@ -56,7 +56,7 @@ int pageNumber(const HelpState& help) {
 
 void showPage(HWND dialog, const HelpState& help) {
     SetDlgItemTextW(dialog, IDC_HELP_TEXT, help.current->text.c_str());
-    std::wstring title = help.title + uiString(155) + std::to_wstring(pageNumber(help));
+    std::wstring title = help.title + uiString(kStepSeparator) + std::to_wstring(pageNumber(help));
     SetWindowTextW(dialog, title.c_str());
     ShowWindow(GetDlgItem(dialog, IDC_HELP_PREVIOUS), help.current->previous ? SW_SHOW : SW_HIDE);
     SetDlgItemTextW(dialog, IDC_HELP_NEXT, uiString(help.current->next ? 157 : 156));
@@ -70,7 +70,7 @@ HFONT createTextFont(HWND dialog) {
     font.lfHeight = -static_cast<LONG>(std::lround(kTextPoints * pixelsPerInch / 72.0));
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(153), LF_FACESIZE - 1);
+    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
     return CreateFontIndirectW(&font);
 }
 

@@ -64,7 +64,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     updaterProperties.loadProperties(L"UPDATER");
     unitProperties.loadProperties(L"UNIT");
     if (!checkEmbeddedImages()) {
-        MessageBoxW(nullptr, updaterProperties.getOrEmpty(L"error-message.NoHexFile"), uiString(152),
+        MessageBoxW(nullptr, updaterProperties.getOrEmpty(L"error-message.NoHexFile"), uiString(kErrorTitle),
                     MB_ICONERROR | MB_OK);
         platform::stopNetworking();
         return kExitNoImage;

@@ -32,7 +32,7 @@ void initOverwriteChecks(HWND window) {
 }
 
 void onClose(HWND window) {
-    if (MessageBoxW(window, uiString(114), uiString(113), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    if (MessageBoxW(window, uiString(kCloseQuestion), uiString(kCloseTitle), MB_YESNO | MB_ICONQUESTION) == IDYES) {
         DestroyWindow(window);
     }
 }
@@ -56,7 +56,7 @@ void initMainWindow(HWND window) {
     fillControlText(window, kFillWindowItself, unitProperties.get(L"model"));
     fillControlText(window, IDC_PRODUCT_NAME, unitProperties.get(L"model"));
     fillControlText(window, IDC_BUILD_VERSION, unitProperties.get(L"build-version"));
-    fillControlText(window, IDC_STATUS, uiString(148));
+    fillControlText(window, IDC_STATUS, uiString(kIdle));
     SetDlgItemInt(window, IDC_PARSER_PORT, parserPort, FALSE);
     initOverwriteChecks(window);
     fillComPortList(window);
@@ -106,7 +106,7 @@ bool registerMainWindowClass(HINSTANCE instance) {
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = uiString(110);
+    windowClass.lpszClassName = uiString(kWindowClassName);
     mainWindowState.instance = instance;
     return RegisterClassExW(&windowClass) != 0;
 }

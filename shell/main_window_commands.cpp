@@ -61,7 +61,7 @@ bool mayStartRun(HWND window) {
 
 void onUpdate(HWND window) {
     if (!mayStartRun(window)) return;
-    if (MessageBoxW(window, updaterProperties.getOrEmpty(L"update-warning"), uiString(112),
+    if (MessageBoxW(window, updaterProperties.getOrEmpty(L"update-warning"), uiString(kWarningTitle),
                     MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
         return;
     }
@@ -127,7 +127,7 @@ void onIpAddressChanged(HWND window) {
         setExitBootloadEnabled(window, false);
         return;
     }
-    setVersionText(window, uiString(134));
+    setVersionText(window, uiString(kSearching));
     setActionButtonsEnabled(window, false);
     queryConnection(window);
 }
@@ -176,7 +176,7 @@ void onParserPortEdited(HWND window) {
             return;
         }
     }
-    MessageBoxW(window, uiString(105), uiString(129), MB_ICONERROR | MB_OK);
+    MessageBoxW(window, uiString(kParserPortRange), uiString(kOutOfRange), MB_ICONERROR | MB_OK);
     SetDlgItemInt(window, IDC_PARSER_PORT, parserPort, FALSE);
 }
 

@@ -60,7 +60,7 @@ void onNoBootloader(HWND window) {
 void onAppVersion(HWND window, LPARAM lParam) {
     uint32_t version = static_cast<uint32_t>(lParam);
     if (version == 0 || version == APP_VERSION_NONE) {
-        setVersionText(window, uiString(136));
+        setVersionText(window, uiString(kNotFound));
         return;
     }
     wchar_t text[24];
@@ -74,7 +74,7 @@ void onStatusText(HWND window, LPARAM lParam) {
 }
 
 void onBootloadExited(HWND window) {
-    finishOperation(window, uiString(132), uiString(151), MB_ICONINFORMATION);
+    finishOperation(window, uiString(kBootloadModeExited), uiString(kSuccessTitle), MB_ICONINFORMATION);
     queryConnection(window);
 }
 
@@ -83,20 +83,20 @@ void onBootloadExited(HWND window) {
 bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WMU_UPDATE_DONE:
-            finishOperation(window, uiString(149), uiString(151), MB_ICONINFORMATION);
+            finishOperation(window, uiString(kUpdatedSuccessfully), uiString(kSuccessTitle), MB_ICONINFORMATION);
             return true;
         case WMU_UPDATE_FAILED:
-            finishOperation(window, uiString(150), uiString(152), MB_ICONERROR);
+            finishOperation(window, uiString(kUpdateCouldNotComplete), uiString(kErrorTitle), MB_ICONERROR);
             return true;
         case WMU_STATUS_TEXT:
             onStatusText(window, lParam);
             return true;
         case WMU_WRONG_RESPONSE:
-            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.WrongResponse"), uiString(152),
+            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.WrongResponse"), uiString(kErrorTitle),
                             MB_ICONERROR);
             return true;
         case WMU_NO_RESPONSE:
-            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.NoResponse"), uiString(152),
+            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.NoResponse"), uiString(kErrorTitle),
                             MB_ICONERROR);
             return true;
         case WMU_BOOTLOAD_EXITED:
@@ -161,7 +161,7 @@ void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UIN
     }
     Sleep(kSettleBeforeResultMs);
     MessageBoxW(window, text, title, MB_OK | icon);
-    postStatus(mainWindowState.sink, uiString(148), false);
+    postStatus(mainWindowState.sink, uiString(kIdle), false);
     setProgressPosition(window, 0);
     mainWindowState.busyCursor = nullptr;
     SetCursor(mainWindowState.savedCursor);
