@@ -38,9 +38,9 @@ bool BootloaderCommands::stored() const {
     return engine_.replyLength() >= 2 && engine_.replyData()[1] == kStatusSuccess;
 }
 
-Identification BootloaderCommands::identify(uint16_t timeoutMs) {
+Identification BootloaderCommands::identify(uint16_t timeoutMs, uint16_t attempts) {
     Identification identification;
-    identification.answered = send(Command::kIdentify, nullptr, 0, timingOf(Command::kIdentify).attempts, timeoutMs);
+    identification.answered = send(Command::kIdentify, nullptr, 0, attempts, timeoutMs);
     if (!identification.answered) return identification;
     identification.replyLength = engine_.replyLength();
     if (identification.replyLength >= kPlainIdentificationLength) {

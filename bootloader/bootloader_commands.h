@@ -28,7 +28,8 @@ public:
     void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
     bool stopped() const { return stopped_; }
 
-    Identification identify(uint16_t timeoutMs = timingOf(Command::kIdentify).timeoutMs);
+    Identification identify(uint16_t timeoutMs = timingOf(Command::kIdentify).timeoutMs,
+                            uint16_t attempts = timingOf(Command::kIdentify).attempts);
     // The application's version as (major << 16 | minor), or false without a full reply.
     bool applicationVersion(uint32_t& version,
                             uint16_t timeoutMs = timingOf(Command::kApplicationVersion).timeoutMs);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "bootloader/bootloader_commands.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
@@ -70,7 +71,7 @@ bool awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
             platform::sleepMs(kProbePauseMs);
             continue;
         }
-        answered = engine.transact(0x01, nullptr, 0, 1, kPollTimeoutMs);
+        answered = BootloaderCommands(engine).identify(kPollTimeoutMs, 1).answered;
         engine.closeTransport();
     }
     return answered;
