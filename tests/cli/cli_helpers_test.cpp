@@ -71,13 +71,14 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
     const std::filesystem::path device = scratch.file("ttyFAKE0");
     std::ofstream(device).put('x');
     options.unitAddresses.clear();
-    options.serialPorts = {device.string(), (scratch.path() / "." / "ttyFAKE0").string()};
-    EXPECT_FALSE(collectTargets(options, targets, error));
-    // Links stand for serial devices on POSIX only (Wine cannot make them).
+    // Device paths, resolved as links and dot folders, name serial ports on POSIX only (Windows
+    // names them COMn, and Wine cannot make links).
     std::error_code linkError;
     std::filesystem::create_symlink(device, scratch.file("by-id"), linkError);
     if (linkError) return;
     options.serialPorts = {device.string(), scratch.file("by-id").string()};
+    EXPECT_FALSE(collectTargets(options, targets, error));
+    options.serialPorts = {device.string(), (scratch.path() / "." / "ttyFAKE0").string()};
     EXPECT_FALSE(collectTargets(options, targets, error));
 }
 
