@@ -7,14 +7,12 @@ usage: bench_cli_parallel.py ZTUPDATE ZT_UNIT_SIM SAMPLE_HEX SAMPLE_FLASH
 """
 import json
 import os
-import select
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from image_subset import write_subset
+from bench_support import launch_sim, stop_sim, write_subset
 
 DATA_RECORDS = 1600      # 200 program requests
 FLASH_BYTES = 64 * 1024  # 1024 chunks
@@ -23,25 +21,10 @@ ROUNDS = 2
 
 
 def start_sim(sim, bind, units, hex_path, flash_path):
-    proc = subprocess.Popen([sim, "--bind", bind, "--units", str(units), "--start-mode", "bootload",
-                             "--no-discovery", "--no-tcp", "--no-serial",
-                             "--program-delay-ms", str(PROGRAM_DELAY_MS),
-                             "--check-hex", hex_path, "--check-flash", flash_path],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    output = b""
-    deadline = time.time() + 10
-    while b"ready\n" not in output:
-        if not select.select([proc.stdout], [], [], max(0.0, deadline - time.time()))[0]:
-            raise SystemExit("simulator did not start")
-        output += os.read(proc.stdout.fileno(), 4096)
-    return proc
-
-
-def stop_sim(proc):
-    proc.send_signal(signal.SIGTERM)
-    status = proc.wait(timeout=30)
-    proc.stdout.close()
-    return status
+    return launch_sim([sim, "--bind", bind, "--units", str(units), "--start-mode", "bootload",
+                       "--no-discovery", "--no-tcp", "--no-serial",
+                       "--program-delay-ms", str(PROGRAM_DELAY_MS),
+                       "--check-hex", hex_path, "--check-flash", flash_path], 10)[0]
 
 
 def timed_update(ztupdate, addresses, hex_path, flash_path):

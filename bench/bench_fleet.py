@@ -10,15 +10,13 @@ usage: bench_fleet.py ZTUPDATE ZT_UNIT_SIM SAMPLE_HEX SAMPLE_FLASH [loss|venue|a
 """
 import json
 import os
-import select
-import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-from image_subset import write_subset
+from bench_support import launch_sim, stop_sim, write_subset
 
 LOSSES = (1.0, 5.0)
 VENUE_UNITS = 64
@@ -29,22 +27,7 @@ RUN_LIMIT_S = 3600
 
 
 def start_sim(sim, bind, args):
-    proc = subprocess.Popen([sim, "--bind", bind, "--no-discovery", "--no-serial"] + args,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    output = b""
-    deadline = time.time() + 20
-    while b"ready\n" not in output:
-        if not select.select([proc.stdout], [], [], max(0.0, deadline - time.time()))[0]:
-            raise SystemExit("simulator did not start")
-        output += os.read(proc.stdout.fileno(), 4096)
-    return proc
-
-
-def stop_sim(proc):
-    proc.send_signal(signal.SIGTERM)
-    status = proc.wait(timeout=30)
-    proc.stdout.close()
-    return status
+    return launch_sim([sim, "--bind", bind, "--no-discovery", "--no-serial"] + args, 20)[0]
 
 
 def timed(args):

@@ -7,7 +7,6 @@ usage: bench_eta.py ZTUPDATE ZT_UNIT_SIM SAMPLE_HEX SAMPLE_FLASH
 """
 import os
 import re
-import select
 import signal
 import subprocess
 import sys
@@ -15,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-from image_subset import write_subset  # noqa: E402
+from bench_support import launch_sim, write_subset  # noqa: E402
 
 DATA_RECORDS = 8000       # about 1000 program requests
 FLASH_BYTES = 256 * 1024  # 4096 chunks
@@ -24,15 +23,8 @@ LEFT = re.compile(r": (\d+)% \((?:(\d+):)?(\d+):(\d+) left\)")
 
 
 def start_sim(sim, extra):
-    proc = subprocess.Popen([sim, "--bind", "127.62.%d.1" % (os.getpid() % 200 + 1), "--start-mode", "bootload",
-                             "--no-discovery", "--no-tcp"] + extra,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    output = b""
-    deadline = time.time() + 10
-    while b"ready\n" not in output:
-        if not select.select([proc.stdout], [], [], max(0.0, deadline - time.time()))[0]:
-            raise SystemExit("simulator did not start")
-        output += os.read(proc.stdout.fileno(), 4096)
+    proc, output = launch_sim([sim, "--bind", "127.62.%d.1" % (os.getpid() % 200 + 1), "--start-mode", "bootload",
+                               "--no-discovery", "--no-tcp"] + extra, 10)
     endpoints = dict(line.split()[:2] for line in output.decode().splitlines() if len(line.split()) == 2)
     return proc, endpoints
 
