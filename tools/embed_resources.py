@@ -10,13 +10,13 @@ import re
 import sys
 
 
-def parse_items(specs):
+def parse_items(arguments):
     items = []
-    for spec in specs:
-        parts = spec.split("|", 2)
-        if len(parts) != 3:
-            sys.exit(f"embed_resources: bad item '{spec}', expected NAME|TYPE|FILE")
-        items.append(tuple(parts))
+    for argument in arguments:
+        fields = argument.split("|", 2)
+        if len(fields) != 3:
+            sys.exit(f"embed_resources: bad item '{argument}', expected NAME|TYPE|FILE")
+        items.append(tuple(fields))
     return items
 
 
