@@ -132,8 +132,7 @@ int timedLoop(uint16_t port, const Requests& requests, const char* label) {
     uint8_t buffer[4096] = {};
     const auto start = Clock::now();
     for (const auto& [request, hasReply] : requests) {
-        client.sendTo(request.data(), static_cast<uint32_t>(request.size()), platform::ipv4Address(127, 0, 0, 1),
-                      port);
+        client.sendTo(request.data(), static_cast<uint32_t>(request.size()), platform::ipv4Address(127, 0, 0, 1), port);
         if (hasReply && client.receive(buffer, sizeof buffer) < 0) return 1;
     }
     std::printf("%s: %.2f s\n", label, seconds(Clock::now() - start));
@@ -163,9 +162,10 @@ int bareLoop(uint16_t port, const Exchanges& exchanges) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: bench_update --udp PORT SIZES | --respond PORT SIZES | --bare PORT SIZES | --replay PORT FRAMES |"
-                 " --serial PATH\n");
+    std::fprintf(
+        stderr,
+        "usage: bench_update --udp PORT SIZES | --respond PORT SIZES | --bare PORT SIZES | --replay PORT FRAMES |"
+        " --serial PATH\n");
     return 2;
 }
 

@@ -12,7 +12,7 @@
 struct Identification {
     bool answered = false;
     uint16_t replyLength = 0;
-    uint16_t version = 0;          // major in the high byte
+    uint16_t version = 0;           // major in the high byte
     bool acceptsSequenced = false;  // the reply carried a third data byte
 };
 
@@ -31,8 +31,7 @@ public:
     Identification identify(uint16_t timeoutMs = timingOf(Command::kIdentify).timeoutMs,
                             uint16_t attempts = timingOf(Command::kIdentify).attempts);
     // The application's version as (major << 16 | minor), or false without a full reply.
-    bool applicationVersion(uint32_t& version,
-                            uint16_t timeoutMs = timingOf(Command::kApplicationVersion).timeoutMs);
+    bool applicationVersion(uint32_t& version, uint16_t timeoutMs = timingOf(Command::kApplicationVersion).timeoutMs);
     bool eraseApplication();
     bool programRecords(const uint8_t* records, uint32_t length);
     bool writeVersion(uint8_t minor, uint8_t major);

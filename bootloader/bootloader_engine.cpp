@@ -43,8 +43,7 @@ bool BootloaderEngine::openTransport() { return transport_ ? transport_->open() 
 bool BootloaderEngine::closeTransport() { return transport_ ? transport_->close() : false; }
 
 // Puts the message into the staging buffer; returns its length, 0 for a refused command.
-size_t BootloaderEngine::buildMessage(uint8_t command, const uint8_t* data, uint32_t length,
-                                      uint32_t sequence) {
+size_t BootloaderEngine::buildMessage(uint8_t command, const uint8_t* data, uint32_t length, uint32_t sequence) {
     const uint8_t code = command & ~kSequencedBit;
     if (code < kFirstCommandCode || code > kLastCommandCode) return 0;
     // Two CRC bytes must still fit behind the message.
@@ -78,14 +77,13 @@ size_t BootloaderEngine::buildMessage(uint8_t command, const uint8_t* data, uint
             m += text + 1;
             break;
         }
-        default:
-            break;
+        default: break;
     }
     return m;
 }
 
-bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t length,
-                                uint16_t attempts, uint16_t timeoutMs) {
+bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t length, uint16_t attempts,
+                                uint16_t timeoutMs) {
     if (!transport_ || !transport_->isOpen()) return false;
 
     const uint8_t code = command & ~kSequencedBit;

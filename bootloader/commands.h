@@ -10,19 +10,19 @@
 #include <cstdint>
 
 enum class Command : uint8_t {
-    kIdentify = 1,          // reply: version major, minor [, a byte: sequenced form accepted]
-    kEraseApplication = 2,  // reply: ack
-    kProgramRecords = 3,    // payload: whole HEX records back to back; reply byte 1: 1 = stored
-    kClose = 4,             // the update's last command; no reply awaited
-    kEraseImage = 5,        // reply: ack
-    kProgramChunk = 6,      // payload: a chunk block (below); reply byte 1: 1 = stored
-    kEndImage = 7,          // reply: ack
-    kWriteVersion = 8,      // payload: minor, 0, major, 0 (two 16-bit numbers, LSB first); ack
+    kIdentify = 1,            // reply: version major, minor [, a byte: sequenced form accepted]
+    kEraseApplication = 2,    // reply: ack
+    kProgramRecords = 3,      // payload: whole HEX records back to back; reply byte 1: 1 = stored
+    kClose = 4,               // the update's last command; no reply awaited
+    kEraseImage = 5,          // reply: ack
+    kProgramChunk = 6,        // payload: a chunk block (below); reply byte 1: 1 = stored
+    kEndImage = 7,            // reply: ack
+    kWriteVersion = 8,        // payload: minor, 0, major, 0 (two 16-bit numbers, LSB first); ack
     kApplicationVersion = 9,  // reply: minor, major as 16-bit numbers, LSB first
-    kSetName = 10,          // payload: a NUL-terminated text; not sent by the updater
-    kLeave = 11,            // leave bootload mode; no reply awaited
-    kFactoryDefaults = 12,  // reply: ack
-    kIdentifyText = 13,     // reply: text lines separated by CR LF
+    kSetName = 10,            // payload: a NUL-terminated text; not sent by the updater
+    kLeave = 11,              // leave bootload mode; no reply awaited
+    kFactoryDefaults = 12,    // reply: ack
+    kIdentifyText = 13,       // reply: text lines separated by CR LF
 };
 
 constexpr uint8_t kSequencedBit = 0x80;

@@ -210,8 +210,8 @@ uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window
 }
 
 void bootload_thread(BootloadRequest* request) {
-    UpdateJob job{bootloaderEngine, applicationImage, flashImage, updateOptions, request->window,
-                  unitProperties.getOrEmpty(L"server-fw-version")};
+    UpdateJob job{bootloaderEngine, applicationImage, flashImage,
+                  updateOptions,    request->window,  unitProperties.getOrEmpty(L"server-fw-version")};
     runUpdate(job, std::move(request->transport));
     platform::sleepMs(kEndOfRunPauseMs);
 }

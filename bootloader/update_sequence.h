@@ -56,8 +56,7 @@ struct UpdateJob {
 // Runs a whole update; the engine takes the transport. Returns the terminal message posted.
 uint32_t runUpdate(UpdateJob& job, std::unique_ptr<Transport> transport);
 // Identifies the bootloader and tells it to leave bootload mode. Returns the terminal message.
-uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window,
-                         std::unique_ptr<Transport> transport);
+uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window, std::unique_ptr<Transport> transport);
 
 // Thread entries for the window's runs, on the process-wide engine, images and options.
 // Each ends about 500 ms after its terminal message.

@@ -7,9 +7,9 @@
 namespace {
 
 struct OptionEntry {
-    std::string name;   // "--hex"
+    std::string name;  // "--hex"
     bool takesValue = false;
-    std::string valueKind;   // "FILE", "PORT", ...
+    std::string valueKind;  // "FILE", "PORT", ...
 };
 
 std::vector<OptionEntry> optionsOf(const CLI::App& app) {
@@ -91,13 +91,15 @@ std::string bashScript(const CLI::App& app) {
 }
 
 std::string zshScript(const CLI::App& app) {
-    std::string text = "#compdef ztupdate\n# zsh completion for ztupdate, written by `ztupdate completion zsh` from its option table.\n";
+    std::string text =
+        "#compdef ztupdate\n# zsh completion for ztupdate, written by `ztupdate completion zsh` from its option "
+        "table.\n";
     text += "_ztupdate() {\n    local -a commands globals\n    commands=(\n";
     for (const CLI::App* command : commandsOf(app)) {
         text += "        '" + command->get_name() + ":" + command->get_description() + "'\n";
     }
     text += "    )\n    globals=(" + joined(optionNames(optionsOf(app))) + ")\n";
-    text += "    local command=${words[(r)(" ;
+    text += "    local command=${words[(r)(";
     std::vector<std::string> names;
     for (const CLI::App* command : commandsOf(app)) names.push_back(command->get_name());
     std::string pattern;

@@ -40,7 +40,8 @@ nlohmann::json unitOf(const platform::WindowMessage& m) {
 }
 
 void printUnit(const nlohmann::json& unit) {
-    const std::string where = unit.contains("port") ? unit["port"].get<std::string>() : unit["address"].get<std::string>();
+    const std::string where =
+        unit.contains("port") ? unit["port"].get<std::string>() : unit["address"].get<std::string>();
     std::printf("%-18s %s%s%s\n", where.c_str(), unit["bootload"].get<bool>() ? "bootload mode" : "application",
                 unit["other_subnet"].get<bool>() ? ", on no local subnet" : "",
                 unit["link_local"].get<bool>() ? ", link-local address" : "");

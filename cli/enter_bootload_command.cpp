@@ -22,13 +22,16 @@ constexpr uint32_t kRestartWaitMs = 5000;
 RunOutcome enterOutcome(const UnitRun& run) {
     switch (static_cast<EnterBootloadResult>(run.terminal)) {
         case EnterBootloadResult::kEnabled:
-            return {run.target.label, "enabled", platform::toUtf8(uiString(kBootloadModeEnabled)), run.seconds(), kExitSuccess, {}};
+            return {run.target.label, "enabled",    platform::toUtf8(uiString(kBootloadModeEnabled)),
+                    run.seconds(),    kExitSuccess, {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused", platform::toUtf8(uiString(kUnableToEnterBootloadMode)), run.seconds(), kExitFailed, {}};
+            return {run.target.label, "refused",   platform::toUtf8(uiString(kUnableToEnterBootloadMode)),
+                    run.seconds(),    kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
-    return {run.target.label, "no_response", platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
-            run.seconds(), kExitNoResponse, {}};
+    return {
+        run.target.label, "no_response",   platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
+        run.seconds(),    kExitNoResponse, {}};
 }
 
 }  // namespace

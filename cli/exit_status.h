@@ -5,9 +5,9 @@
 
 enum ExitStatus : int {
     kExitSuccess = 0,
-    kExitFailed = 1,       // a stage failed, the unit's answer was wrong, the PIN was refused
-    kExitUsage = 2,        // a usage error or a bad input file
-    kExitNoResponse = 3,   // a unit did not answer
+    kExitFailed = 1,      // a stage failed, the unit's answer was wrong, the PIN was refused
+    kExitUsage = 2,       // a usage error or a bad input file
+    kExitNoResponse = 3,  // a unit did not answer
     // Ended by a signal: 128 + its number (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP).
     kExitInterrupted = 128,
 };

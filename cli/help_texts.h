@@ -7,13 +7,13 @@ struct HelpText {
     const char* footer;
 };
 
-#define ZT_EXIT_STATUSES                                                                        \
-    "\nExit status:\n"                                                                          \
-    "  0  success\n"                                                                            \
+#define ZT_EXIT_STATUSES                                                                            \
+    "\nExit status:\n"                                                                              \
+    "  0  success\n"                                                                                \
     "  1  the operation failed: a stage failed, the unit's answer was wrong, the PIN was refused\n" \
-    "  2  usage error, or a bad input file (nothing was sent)\n"                                \
-    "  3  no response from a unit\n"                                                            \
-    "  130, 143, 129  stopped by Ctrl-C, SIGTERM or SIGHUP (128 + the signal's number)\n"       \
+    "  2  usage error, or a bad input file (nothing was sent)\n"                                    \
+    "  3  no response from a unit\n"                                                                \
+    "  130, 143, 129  stopped by Ctrl-C, SIGTERM or SIGHUP (128 + the signal's number)\n"           \
     "With several units (--ip and --serial may be repeated) the worst status wins.\n"
 
 inline constexpr HelpText kMainHelp{

@@ -7,7 +7,6 @@
 
 namespace {
 
-
 std::string located(const std::string& file, uint32_t line, const char* reason) {
     return line ? file + ":" + std::to_string(line) + ": " + reason : file + ": " + reason;
 }

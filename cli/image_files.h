@@ -12,8 +12,8 @@
 #include "content/hex_manager.h"
 
 struct ImageChoice {
-    std::string hexFile;     // empty: the embedded application image
-    std::string flashFile;   // empty: the embedded flash image
+    std::string hexFile;    // empty: the embedded application image
+    std::string flashFile;  // empty: the embedded flash image
 };
 
 // One image's bytes: a file's, owned, or the embedded item's, borrowed for the process's life.

@@ -16,9 +16,8 @@ namespace {
 constexpr uint32_t kRecordsPerRequest = 8;
 constexpr uint32_t kFlashChunkBytes = 64;
 
-constexpr const wchar_t* kComponentKeys[] = {L"core-hw-version", L"core-fw-version",
-                                             L"server-hw-version", L"server-ui-version",
-                                             L"server-fw-version"};
+constexpr const wchar_t* kComponentKeys[] = {L"core-hw-version", L"core-fw-version", L"server-hw-version",
+                                             L"server-ui-version", L"server-fw-version"};
 
 uint32_t roundUpDivide(uint32_t value, uint32_t divisor) { return (value + divisor - 1) / divisor; }
 
@@ -66,12 +65,10 @@ void printText() {
         const wchar_t* value = unitProperties.get(key);
         if (value) std::printf("  %-18s %s\n", platform::toUtf8(key).c_str(), platform::toUtf8(value).c_str());
     }
-    std::printf("Application image:   %u records, %zu bytes, %u program requests\n",
-                applicationImage.recordCount(), applicationImage.recordBytes(),
-                roundUpDivide(applicationImage.recordCount(), kRecordsPerRequest));
+    std::printf("Application image:   %u records, %zu bytes, %u program requests\n", applicationImage.recordCount(),
+                applicationImage.recordBytes(), roundUpDivide(applicationImage.recordCount(), kRecordsPerRequest));
     std::printf("Flash image:         %u bytes, %u chunks of %u from 0x%X\n", flashImage.imageSize(),
-                roundUpDivide(flashImage.imageSize(), kFlashChunkBytes), kFlashChunkBytes,
-                flashImage.imageOrigin());
+                roundUpDivide(flashImage.imageSize(), kFlashChunkBytes), kFlashChunkBytes, flashImage.imageOrigin());
     std::string notes = releaseNotes();
     if (!notes.empty()) std::printf("\nRelease notes:\n%s", notes.c_str());
 }
@@ -88,8 +85,7 @@ std::string versionText() {
 
 int runInfoCommand(const GlobalOptions& options) {
     if (options.json) {
-        std::printf("%s\n",
-                    infoDocument().dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        std::printf("%s\n", infoDocument().dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
         printText();
     }

@@ -87,7 +87,11 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, b
                                               {"program_requests", plan.programRequests}};
         if (ranges) applicationDocument["ranges"] = rangesJson(check);
         printJsonDocument({{"application", applicationDocument},
-                           {"flash", {{"source", flashName}, {"bytes", flashBytes.size()}, {"chunks", plan.flashChunks}, {"origin", kFlashImageOrigin}}},
+                           {"flash",
+                            {{"source", flashName},
+                             {"bytes", flashBytes.size()},
+                             {"chunks", plan.flashChunks},
+                             {"origin", kFlashImageOrigin}}},
                            {"exchanges", plan.exchanges},
                            {"estimated_seconds", {{"udp", udpSeconds(plan)}, {"serial_115200", serialSeconds(plan)}}}});
         return kExitSuccess;

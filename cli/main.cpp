@@ -23,7 +23,8 @@
 namespace {
 
 // Options that take a value, so the command word is never mistaken for one.
-constexpr const char* kGlobalValueOptions[] = {"--ip", "--serial", "--units", "--units-from", "--jobs", "--parser-port", "--log"};
+constexpr const char* kGlobalValueOptions[] = {"--ip",   "--serial",      "--units", "--units-from",
+                                               "--jobs", "--parser-port", "--log"};
 
 // The global options as each command's help lists them, from the option table.
 std::string globalOptionsText(const CLI::App& app) {
@@ -32,7 +33,8 @@ std::string globalOptionsText(const CLI::App& app) {
         std::string names = option->get_name(false, true);
         if (names == "-h,--help") continue;
         // The type name alone: CLI11 appends a check's description ("N:INT in [...]").
-        if (option->get_expected_min() > 0) names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
+        if (option->get_expected_min() > 0)
+            names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
         char line[256];
         std::snprintf(line, sizeof line, "  %-22s %s\n", names.c_str(), option->get_description().c_str());
         text += line;
@@ -117,7 +119,9 @@ bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     GlobalOptions options;
-    CLI::App app{"ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater window)"};
+    CLI::App app{
+        "ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater "
+        "window)"};
     app.footer(kMainHelp.footer);
     addGlobalOptions(app, options);
     bool showVersion = false;
@@ -159,12 +163,14 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     upgrade->add_flag("--stay-in-bootload", upgradeOptions.stayInBootload,
                       "leave each unit in bootload mode after its update");
-    upgrade->add_option("--retry", upgradeOptions.retries,
-                        "try a failed unit again up to N times, after the others had their turn (default 0)")
+    upgrade
+        ->add_option("--retry", upgradeOptions.retries,
+                     "try a failed unit again up to N times, after the others had their turn (default 0)")
         ->check(CLI::Range(0, 10))
         ->type_name("N");
-    upgrade->add_option("--restart-seconds", upgradeOptions.restartSeconds,
-                        "how long a unit may take to restart into its bootloader or its application (default 60)")
+    upgrade
+        ->add_option("--restart-seconds", upgradeOptions.restartSeconds,
+                     "how long a unit may take to restart into its bootloader or its application (default 60)")
         ->check(CLI::Range(1, 600))
         ->type_name("N");
     upgrade->add_option("--report", upgradeOptions.reportFile, "also write the JSON result to FILE")->type_name("FILE");
@@ -173,7 +179,9 @@ int main(int argc, char** argv) {
 
     std::string shell;
     CLI::App* completion = addCommand(app, "completion", kCompletionHelp);
-    completion->add_option("SHELL", shell, "bash, zsh or fish")->required()->check(CLI::IsMember({"bash", "zsh", "fish"}));
+    completion->add_option("SHELL", shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 
     try {
         app.parse(argc, argv);
@@ -220,6 +228,7 @@ int main(int argc, char** argv) {
     if (upgrade->parsed()) result = runUpgradeCommand(options, upgradeOptions);
     if (exitBootload->parsed()) result = runExitBootloadCommand(options);
     platform::stopNetworking();
-    if (platform::interruptSignal() != 0 && result < kExitInterrupted) result = kExitInterrupted + platform::interruptSignal();
+    if (platform::interruptSignal() != 0 && result < kExitInterrupted)
+        result = kExitInterrupted + platform::interruptSignal();
     return result;
 }

@@ -16,8 +16,8 @@ std::string formatDuration(double seconds);
 
 // What a unit's run will send, so the time left counts requests rather than bytes.
 struct UnitPlan {
-    uint32_t programRequests = 0;   // application stage (0: not run)
-    uint32_t flashChunks = 0;       // flash stage (0: not run)
+    uint32_t programRequests = 0;  // application stage (0: not run)
+    uint32_t flashChunks = 0;      // flash stage (0: not run)
     // Bytes a program request and a chunk request put on the line: on a serial line a request
     // costs about its bytes, over UDP about one turnaround whatever its size.
     double programRequestBytes = 0;

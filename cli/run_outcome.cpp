@@ -36,8 +36,12 @@ std::string indentedLines(const std::string& text) {
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
     RunOutcome outcome{target, "failed", uiText(kUpdateCouldNotComplete), seconds, kExitFailed, {}};
     switch (terminal) {
-        case WMU_UPDATE_DONE: outcome = {target, "updated", uiText(kUpdatedSuccessfully), seconds, kExitSuccess, {}}; break;
-        case WMU_BOOTLOAD_EXITED: outcome = {target, "exited", uiText(kBootloadModeExited), seconds, kExitSuccess, {}}; break;
+        case WMU_UPDATE_DONE:
+            outcome = {target, "updated", uiText(kUpdatedSuccessfully), seconds, kExitSuccess, {}};
+            break;
+        case WMU_BOOTLOAD_EXITED:
+            outcome = {target, "exited", uiText(kBootloadModeExited), seconds, kExitSuccess, {}};
+            break;
         case WMU_WRONG_RESPONSE:
             outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed, {}};
             break;
@@ -50,8 +54,9 @@ RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double second
 }
 
 RunOutcome notStartedOutcome(const std::string& target) {
-    return {target, "not_started", "not started: the run was interrupted before this unit's turn; the unit was not changed",
-            0, kExitFailed, {}};
+    return {
+        target, "not_started", "not started: the run was interrupted before this unit's turn; the unit was not changed",
+        0,      kExitFailed,   {}};
 }
 
 nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {

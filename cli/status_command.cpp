@@ -16,9 +16,7 @@ nlohmann::json orNull(const std::optional<std::string>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-std::string versionText(uint32_t major, uint32_t minor) {
-    return std::to_string(major) + "." + std::to_string(minor);
-}
+std::string versionText(uint32_t major, uint32_t minor) { return std::to_string(major) + "." + std::to_string(minor); }
 
 constexpr uint32_t kFirstSupportedBootloader = 0x0300;
 constexpr uint32_t kLastSupportedBootloader = 0x0302;
@@ -59,12 +57,14 @@ UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messag
             case WMU_BOOTLOADER_FOUND: {
                 const uint32_t version = static_cast<uint32_t>(m.wParam & 0xFFFF);
                 status.bootloader = versionText(version >> 8, version & 0xFF);
-                status.bootloaderSupported = version >= kFirstSupportedBootloader && version <= kLastSupportedBootloader;
+                status.bootloaderSupported =
+                    version >= kFirstSupportedBootloader && version <= kLastSupportedBootloader;
                 break;
             }
             case WMU_APP_VERSION: {
                 const uint32_t value = static_cast<uint32_t>(m.lParam);
-                if (value != 0 && value != APP_VERSION_NONE) status.application = versionText(value >> 16, value & 0xFFFF);
+                if (value != 0 && value != APP_VERSION_NONE)
+                    status.application = versionText(value >> 16, value & 0xFFFF);
                 break;
             }
             case WMU_ENTER_BOOTLOAD_ALLOWED: enterAllowed = m.wParam != 0; break;

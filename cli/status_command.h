@@ -10,9 +10,9 @@
 #include "platform/window_messages.h"
 
 struct UnitStatus {
-    std::optional<std::string> bootloader;     // "3.1"
-    std::optional<std::string> application;    // "1.12"
-    std::optional<std::string> bootloadMode;   // "enabled" or "disabled"
+    std::optional<std::string> bootloader;    // "3.1"
+    std::optional<std::string> application;   // "1.12"
+    std::optional<std::string> bootloadMode;  // "enabled" or "disabled"
     // Versions 3.0 to 3.2 are the ones an update can program; others are shown as unsupported.
     bool bootloaderSupported = false;
 };

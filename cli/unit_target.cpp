@@ -94,8 +94,7 @@ bool addUnitsFile(const std::string& path, std::vector<UnitTarget>& targets, std
     return true;
 }
 
-bool addReportUnits(const std::string& path, bool failedOnly, std::vector<UnitTarget>& targets,
-                    std::string& error) {
+bool addReportUnits(const std::string& path, bool failedOnly, std::vector<UnitTarget>& targets, std::string& error) {
     std::string text;
     if (!readText(path, "--units-from", text, error)) return false;
     const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);

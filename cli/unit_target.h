@@ -13,8 +13,8 @@ struct UnitTarget {
     // As the user typed it; the unit's name in every report.
     std::string label;
     bool serial = false;
-    std::wstring portName;   // serial: the device to open, links resolved
-    uint32_t address = 0;    // network: IPv4 in network byte order
+    std::wstring portName;  // serial: the device to open, links resolved
+    uint32_t address = 0;   // network: IPv4 in network byte order
     // Where it was named, for messages: "--ip", "--serial", "units.txt:4", "old.json".
     std::string origin;
 };

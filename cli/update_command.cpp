@@ -94,7 +94,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {
         outcomes.push_back(updateOutcome(*runs[i], display, i));
-        if (outcomes.back().counts) log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
+        if (outcomes.back().counts)
+            log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }
     if (options.json) {
         printJsonDocument(outcomesDocument(outcomes));

@@ -29,7 +29,8 @@ constexpr double kManyResendsShare = 0.02;
 UnitPlan planOf(const UpdateCommandOptions& update, const CheckedImages& images) {
     CHexManager application;
     if (!update.noFirmware) loadApplicationCopy(images.application, application);
-    const TransferPlan transfer = planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
+    const TransferPlan transfer =
+        planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
     UnitPlan plan;
     plan.programRequests = transfer.programRequests;
     plan.flashChunks = transfer.flashChunks;
@@ -95,7 +96,7 @@ int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
 ProgressDisplay::Mode displayMode(const GlobalOptions& options) {
     if (options.json || options.quiet) return ProgressDisplay::Mode::kSilent;
     return platform::isTerminal(platform::ConsoleStream::kOutput) ? ProgressDisplay::Mode::kBars
-                                                                 : ProgressDisplay::Mode::kLines;
+                                                                  : ProgressDisplay::Mode::kLines;
 }
 
 void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
@@ -198,7 +199,8 @@ void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend)
         resends += o.counts->resends;
     }
     if (resends < kManyResends || resends < kManyResendsShare * requests) return;
-    std::printf("\n%u of %u requests were sent again: on a lossy link, --fast-resend shortens each wait for a lost\n"
-                "reply (sequenced bootloaders only; a unit that does not answer still fails as late).\n",
-                resends, requests);
+    std::printf(
+        "\n%u of %u requests were sent again: on a lossy link, --fast-resend shortens each wait for a lost\n"
+        "reply (sequenced bootloaders only; a unit that does not answer still fails as late).\n",
+        resends, requests);
 }

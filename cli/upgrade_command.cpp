@@ -66,7 +66,8 @@ bool awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
     engine.setTransport(bootloaderTransport(target));
     const uint32_t start = platform::tickCount();
     bool answered = false;
-    while (!answered && !stopping(context) && platform::ticksBetween(start, platform::tickCount()) < context.restartMs) {
+    while (!answered && !stopping(context) &&
+           platform::ticksBetween(start, platform::tickCount()) < context.restartMs) {
         if (!engine.openTransport()) {
             platform::sleepMs(kProbePauseMs);
             continue;
@@ -110,7 +111,8 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
             return fail(record, "enter_bootload", "pin_refused",
-                        platform::toUtf8(uiString(kUnableToEnterBootloadMode)) + " The unit refused the Installer PIN or broke off the unlock.",
+                        platform::toUtf8(uiString(kUnableToEnterBootloadMode)) +
+                            " The unit refused the Installer PIN or broke off the unlock.",
                         kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
             return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
@@ -255,7 +257,7 @@ nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const st
     for (size_t i = 0; i < records.size(); ++i) {
         nlohmann::json& unit = document["units"][i];
         unit["step"] = records[i].result == "upgraded" || runs[i]->attempts == 0 ? nlohmann::json(nullptr)
-                                                                                : nlohmann::json(records[i].step);
+                                                                                 : nlohmann::json(records[i].step);
         unit["bootloader"] = orNull(records[i].bootloader);
         unit["version_before"] = orNull(records[i].versionBefore);
         unit["version_after"] = orNull(records[i].versionAfter);
@@ -270,7 +272,8 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const RunOutcome& o = outcomes[i];
         const UpgradeRecord& r = records[i];
-        const std::string versions = "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
+        const std::string versions =
+            "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
         if (o.result == "not_started") {
             std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
         } else if (o.result == "upgraded") {
@@ -298,12 +301,14 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     CheckedImages images;
     RunLog log;
     if (!prepareTargets(options, targets, error) || !readImages(upgrade.update, options, images, error) ||
-        !reportWritable(upgrade.reportFile, error) || !log.open(options.verbose && !options.json, options.logFile, error)) {
+        !reportWritable(upgrade.reportFile, error) ||
+        !log.open(options.verbose && !options.json, options.logFile, error)) {
         std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
         return kExitUsage;
     }
     parserPort = options.parserPort;
-    if (const int confirmed = confirmUpdate(upgrade.update, targets.size()); confirmed != kExitSuccess) return confirmed;
+    if (const int confirmed = confirmUpdate(upgrade.update, targets.size()); confirmed != kExitSuccess)
+        return confirmed;
     SharedUpdate shared(upgrade.update, images, log);
     UpgradeContext context{upgrade, shared, std::nullopt, expectedVersion(shared.firmwareVersion),
                            upgrade.restartSeconds * 1000};
@@ -335,12 +340,14 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     };
     hooks.onFinished = [&](size_t unit) {
         const UpgradeRecord& record = records[unit];
-        log.line(labels[unit], record.result + (record.result == "upgraded" ? "" : " at " + record.step + ": " + record.message));
+        log.line(labels[unit],
+                 record.result + (record.result == "upgraded" ? "" : " at " + record.step + ": " + record.message));
         display.onFinished(unit, record.result);
     };
     hooks.again = [&](size_t unit) {
         if (runs[unit]->attempts > upgrade.retries || !worthRetrying(records[unit])) return false;
-        log.line(labels[unit], "tried again after the others (attempt " + std::to_string(runs[unit]->attempts + 1) + ")");
+        log.line(labels[unit],
+                 "tried again after the others (attempt " + std::to_string(runs[unit]->attempts + 1) + ")");
         display.onRetry(unit);
         return true;
     };

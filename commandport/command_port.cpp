@@ -45,9 +45,7 @@ bool isValidParserPort(long long port) { return port >= 1024 && port <= 65535; }
 
 bool isQueryReply(const char* reply) { return std::strncmp(reply, kQueryPrefix, kQueryPrefixLength) == 0; }
 
-char bootloadStateOf(const char* reply) {
-    return std::strlen(reply) > kStateOffset ? reply[kStateOffset] : '\0';
-}
+char bootloadStateOf(const char* reply) { return std::strlen(reply) > kStateOffset ? reply[kStateOffset] : '\0'; }
 
 bool queryCommandPort(Transport& transport, char (&reply)[kQueryReplyBytes], uint32_t timeoutMs) {
     return transport.exchangeText("<SY,BQ/>", reply, sizeof reply, timeoutMs) && isQueryReply(reply);

@@ -38,9 +38,9 @@ using CommandPortFound = std::function<void(Transport& transport, const char* re
 bool probeCommandPort(Transport& connection, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
 
 enum class EnterBootloadResult {
-    kUnitNotFound,   // no query reply anywhere: the dialog stays open
-    kEnabled,        // the unlock sequence succeeded
-    kUnlockFailed,   // the unit answered the query but refused or broke off the unlock
+    kUnitNotFound,  // no query reply anywhere: the dialog stays open
+    kEnabled,       // the unlock sequence succeeded
+    kUnlockFailed,  // the unit answered the query but refused or broke off the unlock
 };
 
 // What the Enter Bootload dialog and `ztupdate enter-bootload` run; the message boxes and the

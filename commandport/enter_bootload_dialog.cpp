@@ -72,13 +72,15 @@ void onExchangesFinished(HWND dialog, EnterBootloadResult result) {
     switch (result) {
         case EnterBootloadResult::kEnabled:
             EnableWindow(dialog, TRUE);
-            MessageBoxW(dialog, uiString(kBootloadModeEnabled), uiString(kBootloadModeTitle), MB_OK | MB_ICONINFORMATION);
+            MessageBoxW(dialog, uiString(kBootloadModeEnabled), uiString(kBootloadModeTitle),
+                        MB_OK | MB_ICONINFORMATION);
             EnableWindow(dialog, FALSE);
             SetTimer(dialog, kSettleTimer, kSettleMs, nullptr);
             break;
         case EnterBootloadResult::kUnlockFailed:
             EnableWindow(dialog, TRUE);
-            MessageBoxW(dialog, uiString(kUnableToEnterBootloadMode), uiString(kBootloadModeTitle), MB_OK | MB_ICONERROR);
+            MessageBoxW(dialog, uiString(kUnableToEnterBootloadMode), uiString(kBootloadModeTitle),
+                        MB_OK | MB_ICONERROR);
             EndDialog(dialog, kEnterBootloadFailed);
             break;
         case EnterBootloadResult::kUnitNotFound:
@@ -100,14 +102,11 @@ void onCommand(HWND dialog, WORD id, WORD notification) {
                 EnableWindow(GetDlgItem(dialog, IDOK), pinTextAcceptable(GetDlgItem(dialog, IDC_PIN)));
             }
             break;
-        case IDOK:
-            onOk(dialog);
-            break;
+        case IDOK: onOk(dialog); break;
         case IDCANCEL:
             if (!state.busy) EndDialog(dialog, kEnterBootloadCancelled);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -119,9 +118,7 @@ INT_PTR CALLBACK enterBootloadDialogProc(HWND dialog, UINT message, WPARAM wPara
             state.dialog = dialog;
             EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
             return TRUE;
-        case WM_COMMAND:
-            onCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
+        case WM_COMMAND: onCommand(dialog, LOWORD(wParam), HIWORD(wParam)); return TRUE;
         case WMU_ENTER_BOOTLOAD_FINISHED:
             onExchangesFinished(dialog, static_cast<EnterBootloadResult>(wParam));
             return TRUE;
@@ -132,8 +129,7 @@ INT_PTR CALLBACK enterBootloadDialogProc(HWND dialog, UINT message, WPARAM wPara
             joinExchangeThread();
             state.connection = nullptr;
             return TRUE;
-        default:
-            return FALSE;
+        default: return FALSE;
     }
 }
 

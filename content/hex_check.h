@@ -8,17 +8,17 @@
 
 enum class HexProblem {
     kNone,
-    kSyntax,        // no leading ':', an odd number of digits, a non-hex character
-    kByteCount,     // the count byte disagrees with the line, or the type needs another count
+    kSyntax,     // no leading ':', an odd number of digits, a non-hex character
+    kByteCount,  // the count byte disagrees with the line, or the type needs another count
     kChecksum,
-    kRecordType,    // not 00 to 05
-    kTooLong,       // more bytes than the updater can hold for one record
+    kRecordType,  // not 00 to 05
+    kTooLong,     // more bytes than the updater can hold for one record
     kNoEndRecord,
     kDataAfterEnd,
     kEmptyImage,
-    kNoDataRecords,      // not one data byte: the update would erase the unit and write nothing
-    kBeyondAddresses,    // a flash image whose chunks would run past the last 32-bit address
-    kHexTextAsFlash,     // Intel HEX text given as the flash image
+    kNoDataRecords,    // not one data byte: the update would erase the unit and write nothing
+    kBeyondAddresses,  // a flash image whose chunks would run past the last 32-bit address
+    kHexTextAsFlash,   // Intel HEX text given as the flash image
 };
 
 // One run of consecutive data bytes in the unit's address space.

@@ -24,8 +24,7 @@ constexpr std::array<int8_t, 128> makeHexTable() {
 constexpr std::array<int8_t, 128> kHexValue = makeHexTable();
 
 inline int hexValue(wchar_t c) {
-    return static_cast<unsigned long>(c) < kHexValue.size() ? kHexValue[static_cast<size_t>(c)]
-                                                            : kNotHex;
+    return static_cast<unsigned long>(c) < kHexValue.size() ? kHexValue[static_cast<size_t>(c)] : kNotHex;
 }
 
 // Grows by a quarter rather than doubling, so the image costs little more than its bytes.

@@ -15,13 +15,9 @@ inline bool isLineEnd(unsigned char byte) { return byte == '\n' || byte == '\r';
 
 int LoadableText::reset() { return 1; }
 
-int LoadableText::loadFromBytes(const unsigned char* data, size_t size) {
-    return walkLines(data, size, false);
-}
+int LoadableText::loadFromBytes(const unsigned char* data, size_t size) { return walkLines(data, size, false); }
 
-int LoadableText::loadFromFileBytes(const unsigned char* data, size_t size) {
-    return walkLines(data, size, true);
-}
+int LoadableText::loadFromFileBytes(const unsigned char* data, size_t size) { return walkLines(data, size, true); }
 
 int LoadableText::loadFromResource(const wchar_t* name, const wchar_t* type) {
     platform::ResourceBytes bytes;

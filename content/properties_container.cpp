@@ -45,17 +45,14 @@ int PropertiesContainer::parseLine(const wchar_t* line) {
     text = text.substr(0, text.find_first_of(L"\r\n"));
     size_t equals = text.find(L'=');
     std::wstring_view key = trimBlanks(text.substr(0, equals));
-    std::wstring_view rawValue =
-        equals == std::wstring_view::npos ? std::wstring_view{} : text.substr(equals + 1);
+    std::wstring_view rawValue = equals == std::wstring_view::npos ? std::wstring_view{} : text.substr(equals + 1);
     std::wstring value(trimBlanks(unescapeValue(rawValue)));
     if (key.size() > kMaxFieldChars || value.size() > kMaxFieldChars) return 1;
     add(std::wstring(key).c_str(), value.c_str());
     return 1;
 }
 
-int PropertiesContainer::loadProperties(const wchar_t* name) {
-    return loadFromResource(name, L"PROPERTIES");
-}
+int PropertiesContainer::loadProperties(const wchar_t* name) { return loadFromResource(name, L"PROPERTIES"); }
 
 void PropertiesContainer::add(const wchar_t* key, const wchar_t* value) {
     if (find(key)) return;

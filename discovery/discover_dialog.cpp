@@ -192,14 +192,15 @@ void onNetworkUnitFound(HWND dialog, WPARAM flags, LPARAM address) {
     entry->linkLocal = (flags & UNIT_FLAG_LINK_LOCAL) ? 1 : 0;
     entry->otherSubnet = (flags & UNIT_FLAG_OTHER_SUBNET) ? 1 : 0;
     const auto* octets = reinterpret_cast<const unsigned char*>(&ipAddress);
-    std::swprintf(entry->displayText, std::size(entry->displayText), L"%u.%u.%u.%u", octets[0], octets[1],
-                  octets[2], octets[3]);
+    std::swprintf(entry->displayText, std::size(entry->displayText), L"%u.%u.%u.%u", octets[0], octets[1], octets[2],
+                  octets[3]);
     addEntry(dialog, std::move(entry));
 }
 
 void onSerialUnitFound(HWND dialog, WPARAM mode, LPARAM port) {
     auto portIndex = static_cast<uint32_t>(port);
-    if (alreadyListed(dialog, [&](const UnitEntry& entry) { return entry.ipAddress == 0 && entry.portIndex == portIndex; })) {
+    if (alreadyListed(dialog,
+                      [&](const UnitEntry& entry) { return entry.ipAddress == 0 && entry.portIndex == portIndex; })) {
         return;
     }
     auto entry = std::make_unique<UnitEntry>();
@@ -274,7 +275,9 @@ void onChoose(HWND dialog) {
         EndDialog(dialog, IDCANCEL);
         return;
     }
-    if (!entry->bootload) MessageBoxW(dialog, uiString(kPlaceUnitInBootloadMode), uiString(kBootloadModeTitle), MB_OK | MB_ICONINFORMATION);
+    if (!entry->bootload)
+        MessageBoxW(dialog, uiString(kPlaceUnitInBootloadMode), uiString(kBootloadModeTitle),
+                    MB_OK | MB_ICONINFORMATION);
     EndDialog(dialog, static_cast<INT_PTR>(discoverResultOf(*entry)));
 }
 
@@ -300,26 +303,17 @@ void onDestroy(HWND dialog) {
 
 bool onWorkerMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WMU_NETWORK_UNIT_FOUND:
-            onNetworkUnitFound(dialog, wParam, lParam);
-            return true;
-        case WMU_SERIAL_UNIT_FOUND:
-            onSerialUnitFound(dialog, wParam, lParam);
-            return true;
+        case WMU_NETWORK_UNIT_FOUND: onNetworkUnitFound(dialog, wParam, lParam); return true;
+        case WMU_SERIAL_UNIT_FOUND: onSerialUnitFound(dialog, wParam, lParam); return true;
         case WMU_BOOTLOADER_FOUND:
             showVersion(dialog, IDC_BOOTLOADER_VERSION, (wParam >> 8) & 0xFF, wParam & 0xFF);
             return true;
-        case WMU_NO_BOOTLOADER:
-            SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, uiString(kNotFound));
-            return true;
-        case WMU_APP_VERSION:
-            onApplicationVersion(dialog, lParam);
-            return true;
+        case WMU_NO_BOOTLOADER: SetDlgItemTextW(dialog, IDC_BOOTLOADER_VERSION, uiString(kNotFound)); return true;
+        case WMU_APP_VERSION: onApplicationVersion(dialog, lParam); return true;
         case WMU_QUERY_DONE:
             if (!state.networkMode) startDiscovery(false);
             return true;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -329,25 +323,16 @@ void onCommand(HWND dialog, WORD id, WORD notification) {
             if (notification == LBN_SELCHANGE) onSelectionChanged(dialog);
             if (notification == LBN_DBLCLK) onChoose(dialog);
             break;
-        case IDOK:
-            onChoose(dialog);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, IDCANCEL);
-            break;
-        default:
-            break;
+        case IDOK: onChoose(dialog); break;
+        case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
+        default: break;
     }
 }
 
 INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_MEASUREITEM:
-            onMeasureItem(dialog, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
-            return TRUE;
-        case WM_INITDIALOG:
-            onInitDialog(dialog, lParam != 0);
-            return TRUE;
+        case WM_MEASUREITEM: onMeasureItem(dialog, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)); return TRUE;
+        case WM_INITDIALOG: onInitDialog(dialog, lParam != 0); return TRUE;
         case WM_COMPAREITEM:
             // One of the few messages whose result is the procedure's own return value.
             return compareEntries(*reinterpret_cast<COMPAREITEMSTRUCT*>(lParam));
@@ -357,14 +342,9 @@ INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             drawEntry(*draw);
             return TRUE;
         }
-        case WM_COMMAND:
-            onCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-            return TRUE;
-        case WM_DESTROY:
-            onDestroy(dialog);
-            return TRUE;
-        default:
-            return onWorkerMessage(dialog, message, wParam, lParam) ? TRUE : FALSE;
+        case WM_COMMAND: onCommand(dialog, LOWORD(wParam), HIWORD(wParam)); return TRUE;
+        case WM_DESTROY: onDestroy(dialog); return TRUE;
+        default: return onWorkerMessage(dialog, message, wParam, lParam) ? TRUE : FALSE;
     }
 }
 

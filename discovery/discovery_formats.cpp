@@ -18,7 +18,8 @@ uint32_t loopbackAddress() { return platform::ipv4Address(127, 0, 0, 1); }
 
 // True when `text` appears whole at `offset`; a reply that ends inside it does not match.
 bool matchesAt(const uint8_t* data, size_t length, size_t offset, std::string_view text) {
-    return offset <= length && length - offset >= text.size() && std::memcmp(data + offset, text.data(), text.size()) == 0;
+    return offset <= length && length - offset >= text.size() &&
+           std::memcmp(data + offset, text.data(), text.size()) == 0;
 }
 
 // Offset of line 3, or past `length` when the reply has fewer than three lines. Only CR LF

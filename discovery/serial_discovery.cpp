@@ -14,7 +14,6 @@
 
 namespace {
 
-
 struct SerialProbe {
     platform::WindowHandle window;
     const SerialDiscoverySettings& settings;

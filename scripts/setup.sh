@@ -6,7 +6,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-utils imagemagick
     socat srecord python3-intelhex python3-crcmod iproute2 util-linux
-    libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev
+    libcli11-dev nlohmann-json3-dev clang clang-format clang-tidy libclang-rt-14-dev
     nsis zip unzip man-db dpkg-dev
 )
 missing=()

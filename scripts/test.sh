@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Every test: the native build under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
-# tests under ThreadSanitizer, each fuzz target for a few seconds, then the
-# Windows build's tests under Wine. Installs what it needs first.
+# Every check: the written format, the native build under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, each fuzz target for a few
+# seconds, then the Windows build's tests under Wine. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check_format.sh
 
 cmake --preset native
 cmake --build --preset native

@@ -64,14 +64,11 @@ void endAbout(HWND dialog, INT_PTR result) {
 
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG:
-            placeTitle(dialog);
-            return TRUE;
+        case WM_INITDIALOG: placeTitle(dialog); return TRUE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) endAbout(dialog, LOWORD(wParam));
             return TRUE;
-        default:
-            return FALSE;
+        default: return FALSE;
     }
 }
 

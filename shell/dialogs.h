@@ -21,6 +21,5 @@ INT_PTR showEnterBootloadDialog(HINSTANCE instance, HWND owner, Transport& conne
 
 void showAboutDialog(HINSTANCE instance, HWND owner);
 // Pages keyPrefix.1, keyPrefix.2, ... of `properties`, up to the first missing one.
-void showHelpPages(HINSTANCE instance, HWND owner, const PropertiesContainer& properties,
-                   const wchar_t* keyPrefix);
+void showHelpPages(HINSTANCE instance, HWND owner, const PropertiesContainer& properties, const wchar_t* keyPrefix);
 void showVersionInformation(HINSTANCE instance, HWND owner);

@@ -65,8 +65,7 @@ bool firewallEnabledInCurrentProfile(INetFwPolicy2* policy) {
 }
 
 bool fillRule(INetFwRule* rule) {
-    Bstr name(kRuleName), description(kRuleName), ports(kDiscoveryRemotePort), types(L"ALL"),
-        grouping(kRuleGrouping);
+    Bstr name(kRuleName), description(kRuleName), ports(kDiscoveryRemotePort), types(L"ALL"), grouping(kRuleGrouping);
     return SUCCEEDED(rule->put_Name(name.get())) && SUCCEEDED(rule->put_Description(description.get())) &&
            SUCCEEDED(rule->put_Direction(NET_FW_RULE_DIR_IN)) && SUCCEEDED(rule->put_Protocol(kProtocolUdp)) &&
            SUCCEEDED(rule->put_RemotePorts(ports.get())) && SUCCEEDED(rule->put_InterfaceTypes(types.get())) &&
@@ -86,16 +85,15 @@ bool ruleAlreadyThere(INetFwRules* rules) {
 
 void addRuleWithPolicy(HWND mainWindow) {
     ComRef<INetFwPolicy2> policy;
-    if (FAILED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
-                                policy.outVoid()))) {
+    if (FAILED(
+            CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2, policy.outVoid()))) {
         return;
     }
     if (!firewallEnabledInCurrentProfile(policy.get())) return;
     ComRef<INetFwRules> rules;
     if (FAILED(policy->get_Rules(rules.out()))) return;
     ComRef<INetFwRule> rule;
-    if (FAILED(CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwRule,
-                                rule.outVoid()))) {
+    if (FAILED(CoCreateInstance(CLSID_NetFwRule, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwRule, rule.outVoid()))) {
         return;
     }
     if (!fillRule(rule.get()) || ruleAlreadyThere(rules.get())) return;

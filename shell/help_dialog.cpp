@@ -90,11 +90,8 @@ void onCommand(HWND dialog, HelpState& help, WORD id) {
             help.current = help.current->next;
             showPage(dialog, help);
             break;
-        case IDCANCEL:
-            EndDialog(dialog, 1);
-            break;
-        default:
-            break;
+        case IDCANCEL: EndDialog(dialog, 1); break;
+        default: break;
     }
 }
 
@@ -105,14 +102,14 @@ INT_PTR CALLBACK helpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             help = reinterpret_cast<HelpState*>(lParam);
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             help->font = createTextFont(dialog);
-            if (help->font) SendDlgItemMessageW(dialog, IDC_HELP_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(help->font), FALSE);
+            if (help->font)
+                SendDlgItemMessageW(dialog, IDC_HELP_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(help->font), FALSE);
             showPage(dialog, *help);
             return TRUE;
         case WM_COMMAND:
             if (help) onCommand(dialog, *help, LOWORD(wParam));
             return TRUE;
-        default:
-            return FALSE;
+        default: return FALSE;
     }
 }
 

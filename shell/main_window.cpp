@@ -69,27 +69,15 @@ void initMainWindow(HWND window) {
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            initMainWindow(window);
-            return FALSE;  // the focus is set
-        case WM_COMMAND:
-            onCommand(window, LOWORD(wParam), HIWORD(wParam));
-            return 0;
-        case WM_CLOSE:
-            onClose(window);
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        case WM_MOUSEMOVE:
-            onMouseMove();
-            return 0;
+        case WM_INITDIALOG: initMainWindow(window); return FALSE;  // the focus is set
+        case WM_COMMAND: onCommand(window, LOWORD(wParam), HIWORD(wParam)); return 0;
+        case WM_CLOSE: onClose(window); return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        case WM_MOUSEMOVE: onMouseMove(); return 0;
         case WM_SETCURSOR:
             if (onSetCursor()) return TRUE;
             return DefWindowProcW(window, message, wParam, lParam);
-        case WM_DEVICECHANGE:
-            onDeviceChange(window, wParam);
-            return TRUE;
+        case WM_DEVICECHANGE: onDeviceChange(window, wParam); return TRUE;
         default:
             if (onWorkerMessage(window, message, wParam, lParam)) return 0;
             return DefWindowProcW(window, message, wParam, lParam);

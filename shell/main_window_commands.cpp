@@ -187,42 +187,24 @@ void onCommand(HWND window, WORD id, WORD notification) {
         case IDC_IP_ADDRESS:
             if (notification == EN_CHANGE) onIpAddressChanged(window);
             break;
-        case IDC_DISCOVER:
-            onDiscover(window);
-            break;
+        case IDC_DISCOVER: onDiscover(window); break;
         case IDC_UPDATE:
-        case IDM_UPDATE:
-            onUpdate(window);
-            break;
+        case IDM_UPDATE: onUpdate(window); break;
         case IDC_FACTORY_DEFAULTS:
         case IDC_SERVER_FIRMWARE:
-        case IDC_SERVER_UI:
-            onOverwriteCheck(window, id);
-            break;
+        case IDC_SERVER_UI: onOverwriteCheck(window, id); break;
         case IDC_PARSER_PORT:
             if (notification == EN_KILLFOCUS) onParserPortEdited(window);
             break;
-        case IDC_MORE:
-            showVersionInformation(mainWindowState.instance, window);
-            break;
-        case IDC_EXIT_BOOTLOAD:
-            onExitBootload(window);
-            break;
-        case IDC_ENTER_BOOTLOAD:
-            onEnterBootload(window);
-            break;
-        case IDC_IP_RADIO:
-            onIpRadio(window);
-            break;
-        case IDC_COM_RADIO:
-            onComRadio(window);
-            break;
+        case IDC_MORE: showVersionInformation(mainWindowState.instance, window); break;
+        case IDC_EXIT_BOOTLOAD: onExitBootload(window); break;
+        case IDC_ENTER_BOOTLOAD: onEnterBootload(window); break;
+        case IDC_IP_RADIO: onIpRadio(window); break;
+        case IDC_COM_RADIO: onComRadio(window); break;
         case IDC_COM_LIST:
             if (notification == CBN_SELCHANGE) onComSelection(window);
             break;
-        case IDM_ABOUT:
-            showAboutDialog(mainWindowState.instance, window);
-            break;
+        case IDM_ABOUT: showAboutDialog(mainWindowState.instance, window); break;
         case IDM_UNIT_PREPARATIONS:
             showHelpPages(mainWindowState.instance, window, unitProperties, L"help-message.Unit Preparation");
             break;
@@ -230,10 +212,7 @@ void onCommand(HWND window, WORD id, WORD notification) {
             showHelpPages(mainWindowState.instance, window, updaterProperties, L"help-message.Updater Instructions");
             break;
         case IDM_EXIT:
-        case IDCANCEL:
-            SendMessageW(window, WM_CLOSE, 0, 0);
-            break;
-        default:
-            break;
+        case IDCANCEL: SendMessageW(window, WM_CLOSE, 0, 0); break;
+        default: break;
     }
 }

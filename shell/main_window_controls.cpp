@@ -23,9 +23,7 @@ void enableMenuItem(HWND window, UINT id, bool on) {
     EnableMenuItem(GetMenu(window), id, MF_BYCOMMAND | (on ? MF_ENABLED : MF_DISABLED | MF_GRAYED));
 }
 
-bool comListHasEntries(HWND window) {
-    return SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCOUNT, 0, 0) > 0;
-}
+bool comListHasEntries(HWND window) { return SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCOUNT, 0, 0) > 0; }
 
 int comSelection(HWND window) {
     return static_cast<int>(SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCURSEL, 0, 0));

@@ -88,9 +88,7 @@ bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WMU_UPDATE_FAILED:
             finishOperation(window, uiString(kUpdateCouldNotComplete), uiString(kErrorTitle), MB_ICONERROR);
             return true;
-        case WMU_STATUS_TEXT:
-            onStatusText(window, lParam);
-            return true;
+        case WMU_STATUS_TEXT: onStatusText(window, lParam); return true;
         case WMU_WRONG_RESPONSE:
             finishOperation(window, updaterProperties.getOrEmpty(L"error-message.WrongResponse"), uiString(kErrorTitle),
                             MB_ICONERROR);
@@ -99,34 +97,18 @@ bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             finishOperation(window, updaterProperties.getOrEmpty(L"error-message.NoResponse"), uiString(kErrorTitle),
                             MB_ICONERROR);
             return true;
-        case WMU_BOOTLOAD_EXITED:
-            onBootloadExited(window);
-            return true;
-        case WMU_BOOTLOADER_FOUND:
-            onBootloaderFound(window);
-            return true;
-        case WMU_NO_BOOTLOADER:
-            onNoBootloader(window);
-            return true;
-        case WMU_APP_VERSION:
-            onAppVersion(window, lParam);
-            return true;
-        case WMU_ENTER_BOOTLOAD_ALLOWED:
-            answerEnterBootload(window, wParam != 0);
-            return true;
-        case WMU_EXIT_BOOTLOAD_ALLOWED:
-            answerExitBootload(window, wParam != 0);
-            return true;
+        case WMU_BOOTLOAD_EXITED: onBootloadExited(window); return true;
+        case WMU_BOOTLOADER_FOUND: onBootloaderFound(window); return true;
+        case WMU_NO_BOOTLOADER: onNoBootloader(window); return true;
+        case WMU_APP_VERSION: onAppVersion(window, lParam); return true;
+        case WMU_ENTER_BOOTLOAD_ALLOWED: answerEnterBootload(window, wParam != 0); return true;
+        case WMU_EXIT_BOOTLOAD_ALLOWED: answerExitBootload(window, wParam != 0); return true;
         case WMU_PROGRESS_RANGE:
             setProgressRange(window, static_cast<int>(wParam), static_cast<int>(lParam));
             return true;
-        case WMU_PROGRESS_POS:
-            setProgressPosition(window, static_cast<int>(wParam));
-            return true;
-        case WMU_QUERY_DONE:
-            return true;
-        default:
-            return false;
+        case WMU_PROGRESS_POS: setProgressPosition(window, static_cast<int>(wParam)); return true;
+        case WMU_QUERY_DONE: return true;
+        default: return false;
     }
 }
 

@@ -77,8 +77,7 @@ INT_PTR CALLBACK notesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             DeleteObject(notesFont);
             notesFont = nullptr;
             return TRUE;
-        default:
-            return FALSE;
+        default: return FALSE;
     }
 }
 

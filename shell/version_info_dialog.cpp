@@ -22,12 +22,9 @@ struct VersionRow {
 };
 
 constexpr VersionRow kRows[kRowSlots] = {
-    {119, L"build-version", L"BUILD_NOTES"},
-    {120, L"core-hw-version", L"CORE_HW_NOTES"},
-    {121, L"core-fw-version", L"CORE_FW_NOTES"},
-    {122, L"server-fw-version", L"SERVER_FW_NOTES"},
-    {123, L"server-hw-version", L"SERVER_HW_NOTES"},
-    {124, L"server-ui-version", L"SERVER_UI_NOTES"},
+    {119, L"build-version", L"BUILD_NOTES"},         {120, L"core-hw-version", L"CORE_HW_NOTES"},
+    {121, L"core-fw-version", L"CORE_FW_NOTES"},     {122, L"server-fw-version", L"SERVER_FW_NOTES"},
+    {123, L"server-hw-version", L"SERVER_HW_NOTES"}, {124, L"server-ui-version", L"SERVER_UI_NOTES"},
 };
 
 constexpr int kLabelIds[kRowSlots] = {IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL,
@@ -58,7 +55,8 @@ LRESULT CALLBACK linkProc(HWND control, UINT message, WPARAM wParam, LPARAM lPar
 HFONT derivedFont(HWND control, bool underline, LONG weight) {
     auto base = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     LOGFONTW font{};
-    if (!base || !GetObjectW(base, sizeof font, &font)) GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    if (!base || !GetObjectW(base, sizeof font, &font))
+        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
     font.lfUnderline = underline ? TRUE : FALSE;
     if (weight) font.lfWeight = weight;
     return CreateFontIndirectW(&font);
@@ -144,19 +142,11 @@ void releaseState(HWND dialog, VersionState* version) {
 INT_PTR CALLBACK versionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* version = reinterpret_cast<VersionState*>(GetWindowLongPtrW(dialog, DWLP_USER));
     switch (message) {
-        case WM_INITDIALOG:
-            initVersionInformation(dialog, reinterpret_cast<HINSTANCE>(lParam));
-            return TRUE;
-        case WM_CTLCOLORSTATIC:
-            return linkColours(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
-        case WM_COMMAND:
-            onCommand(dialog, version, LOWORD(wParam));
-            return TRUE;
-        case WM_DESTROY:
-            releaseState(dialog, version);
-            return TRUE;
-        default:
-            return FALSE;
+        case WM_INITDIALOG: initVersionInformation(dialog, reinterpret_cast<HINSTANCE>(lParam)); return TRUE;
+        case WM_CTLCOLORSTATIC: return linkColours(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
+        case WM_COMMAND: onCommand(dialog, version, LOWORD(wParam)); return TRUE;
+        case WM_DESTROY: releaseState(dialog, version); return TRUE;
+        default: return FALSE;
     }
 }
 

@@ -14,11 +14,20 @@ constexpr uint8_t kStatusOk = 1;
 constexpr uint8_t kStatusFailed = 0;
 
 const char* commandName(uint8_t code) {
-    static const char* const kNames[] = {
-        "",          "version",          "application_erase", "record_program",
-        "close",     "image_erase",      "chunk_program",     "image_end",
-        "version_write", "application_version", "text_write", "leave_bootload",
-        "factory_defaults", "identification"};
+    static const char* const kNames[] = {"",
+                                         "version",
+                                         "application_erase",
+                                         "record_program",
+                                         "close",
+                                         "image_erase",
+                                         "chunk_program",
+                                         "image_end",
+                                         "version_write",
+                                         "application_version",
+                                         "text_write",
+                                         "leave_bootload",
+                                         "factory_defaults",
+                                         "identification"};
     return code >= kFirstCommandCode && code <= kLastCommandCode ? kNames[code] : "";
 }
 
@@ -39,10 +48,7 @@ BootloaderOutcome statusReply(uint8_t status, uint32_t processingMs = 0) {
 }  // namespace
 
 BootloaderUnit::BootloaderUnit(const UnitConfig& config)
-    : config_(config),
-      records_(application_),
-      minor_(config.applicationMinor),
-      major_(config.applicationMajor) {}
+    : config_(config), records_(application_), minor_(config.applicationMinor), major_(config.applicationMajor) {}
 
 void BootloaderUnit::noteAnomaly(const std::string& text) {
     ++stats_.anomalyCount;
@@ -81,9 +87,10 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
 
     size_t header = sequenced ? kSequencedHeader : 1;
     BootloaderOutcome outcome = code == codeOf(Command::kProgramRecords)
-        ? BootloaderOutcome{}
-        : execute(code, message + header, length - header);
-    if (code == codeOf(Command::kProgramRecords)) programRecords(message, length, message + header, length - header, outcome);
+                                    ? BootloaderOutcome{}
+                                    : execute(code, message + header, length - header);
+    if (code == codeOf(Command::kProgramRecords))
+        programRecords(message, length, message + header, length - header, outcome);
     if (outcome.reply) outcome.message.insert(outcome.message.begin(), message, message + header);
 
     if (code == codeOf(Command::kIdentify)) {
@@ -103,11 +110,11 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
 void BootloaderUnit::checkSequence(uint32_t sequence, const std::vector<uint8_t>& message) {
     bool reused = haveLastSequenced_ && get32MsbFirst(lastSequenced_.data() + 1) == sequence;
     if (reused) {
-        noteAnomaly("sequence " + std::to_string(sequence) + " reused with other content (" +
-                    hexByte(message[0]) + ")");
+        noteAnomaly("sequence " + std::to_string(sequence) + " reused with other content (" + hexByte(message[0]) +
+                    ")");
     } else if (sequenceKnown_ && sequence != expectedSequence_) {
-        noteAnomaly("sequence " + std::to_string(sequence) + " where " +
-                    std::to_string(expectedSequence_) + " was expected");
+        noteAnomaly("sequence " + std::to_string(sequence) + " where " + std::to_string(expectedSequence_) +
+                    " was expected");
     }
     expectedSequence_ = sequence + 1 == 0 ? 1 : sequence + 1;
     sequenceKnown_ = true;
@@ -160,8 +167,7 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             return outcome;
         }
         case Command::kSetName:
-        case Command::kFactoryDefaults:
-            return statusReply(kStatusOk);
+        case Command::kFactoryDefaults: return statusReply(kStatusOk);
         case Command::kLeave: {
             stats_.leaveReceived = true;
             BootloaderOutcome outcome;
@@ -169,21 +175,19 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             return outcome;
         }
         case Command::kIdentifyText: {
-            std::string text = config_.unitName + "\r\n" + config_.macAddress + "\r\nTavin " +
-                               config_.model + " - Bootload\r\n";
+            std::string text =
+                config_.unitName + "\r\n" + config_.macAddress + "\r\nTavin " + config_.model + " - Bootload\r\n";
             BootloaderOutcome outcome;
             outcome.reply = true;
             outcome.message.assign(text.begin(), text.end());
             return outcome;
         }
-        case Command::kProgramRecords:
-            break;
+        case Command::kProgramRecords: break;
     }
     return {};
 }
 
-void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength,
-                                    const uint8_t* payload, size_t length,
+void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength, const uint8_t* payload, size_t length,
                                     BootloaderOutcome& outcome) {
     std::vector<uint8_t> request(message, message + messageLength);
     if (!lastRecordRequest_.empty() && request == lastRecordRequest_) {
@@ -207,8 +211,7 @@ void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength
         size_t used = 0;
         RecordResult result = records_.apply(payload + offset, length - offset, used);
         if (result != RecordResult::Ok) {
-            noteAnomaly(std::string(recordResultName(result)) + " at request offset " +
-                        std::to_string(offset));
+            noteAnomaly(std::string(recordResultName(result)) + " at request offset " + std::to_string(offset));
             status = kStatusFailed;
             break;
         }
@@ -221,8 +224,7 @@ void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength
     outcome = statusReply(status, config_.faults.programDelayMs);
 }
 
-void BootloaderUnit::programChunk(const uint8_t* payload, size_t length,
-                                  BootloaderOutcome& outcome) {
+void BootloaderUnit::programChunk(const uint8_t* payload, size_t length, BootloaderOutcome& outcome) {
     if (length != kChunkBlockBytes) {
         noteAnomaly("chunk request of " + std::to_string(length) + " bytes");
         outcome = statusReply(kStatusFailed);

@@ -53,8 +53,8 @@ public:
 
 private:
     BootloaderOutcome execute(uint8_t code, const uint8_t* payload, size_t length);
-    void programRecords(const uint8_t* message, size_t messageLength, const uint8_t* payload,
-                        size_t length, BootloaderOutcome& outcome);
+    void programRecords(const uint8_t* message, size_t messageLength, const uint8_t* payload, size_t length,
+                        BootloaderOutcome& outcome);
     void programChunk(const uint8_t* payload, size_t length, BootloaderOutcome& outcome);
     void checkSequence(uint32_t sequence, const std::vector<uint8_t>& message);
 

@@ -8,16 +8,14 @@ constexpr size_t kLongestCommand = 64;  // anything longer is noise, not a comma
 
 }  // namespace
 
-CommandPort::CommandPort(const UnitConfig& config)
-    : config_(config), enabled_(config.bootloadEnabled) {}
+CommandPort::CommandPort(const UnitConfig& config) : config_(config), enabled_(config.bootloadEnabled) {}
 
 void CommandPort::restart() {
     unlocked_ = false;
     stats_.restartRequested = false;
 }
 
-std::vector<std::string> CommandPort::feed(std::string& pending, const uint8_t* bytes,
-                                           size_t count) {
+std::vector<std::string> CommandPort::feed(std::string& pending, const uint8_t* bytes, size_t count) {
     std::vector<std::string> replies;
     for (size_t i = 0; i < count && !stats_.restartRequested; ++i) {
         char c = static_cast<char>(bytes[i]);

@@ -3,8 +3,7 @@
 
 #include <cstring>
 
-std::string discoveryReply(const UnitConfig& config, bool bootloadMode, const uint8_t* request,
-                           size_t length) {
+std::string discoveryReply(const UnitConfig& config, bool bootloadMode, const uint8_t* request, size_t length) {
     size_t expected = sizeof kDiscoveryRequest - 1;
     if (length != expected || std::memcmp(request, kDiscoveryRequest, expected) != 0) return {};
     return config.unitName + "\r\n" + config.macAddress + "\r\nTavin " + config.model +

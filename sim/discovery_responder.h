@@ -10,5 +10,4 @@
 constexpr char kDiscoveryRequest[] = "Discovery: Who is out there ?";
 
 // Returns the reply datagram for `request`, or an empty text when it is not the exact request.
-std::string discoveryReply(const UnitConfig& config, bool bootloadMode, const uint8_t* request,
-                           size_t length);
+std::string discoveryReply(const UnitConfig& config, bool bootloadMode, const uint8_t* request, size_t length);

@@ -36,8 +36,7 @@ void installSignalHandlers() {
 
 uint64_t nowUs() {
     using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 struct Datagram {
@@ -216,9 +215,8 @@ void readSerial(UnitHost& host, uint64_t now) {
 
 void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& options) {
     uint64_t start = nowUs();
-    uint64_t stopAt = options.runSeconds > 0
-                          ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
-                          : std::numeric_limits<uint64_t>::max();
+    uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
+                                             : std::numeric_limits<uint64_t>::max();
     while (!stopRequested) {
         uint64_t now = nowUs();
         uint64_t deadline = stopAt;
@@ -239,8 +237,7 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
             fds.push_back({fd, POLLIN, 0});
             owners.emplace_back(host, role);
         };
-        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4,
-                      kDiscoveryBroadcast = -5;
+        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4, kDiscoveryBroadcast = -5;
         for (auto& host : hosts) {
             std::erase_if(host->connections, [](const Connection& c) { return !c.socket; });
             if (host->endpoints.udp && !host->unit->busy(now / 1000)) {
@@ -266,10 +263,14 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
             auto [host, role] = owners[i];
-            if (role == kBootloader) readBootloader(*host, now);
-            else if (role == kDiscovery) readDiscovery(*host, host->discovery);
-            else if (role == kDiscoveryBroadcast) readDiscovery(*host, host->discoveryBroadcast);
-            else if (role == kSerial) readSerial(*host, now);
+            if (role == kBootloader)
+                readBootloader(*host, now);
+            else if (role == kDiscovery)
+                readDiscovery(*host, host->discovery);
+            else if (role == kDiscoveryBroadcast)
+                readDiscovery(*host, host->discoveryBroadcast);
+            else if (role == kSerial)
+                readSerial(*host, now);
             else if (role == kListener) {
                 int fd = host->commandPort.accept();
                 if (fd >= 0) host->connections.push_back({std::make_unique<TcpConnection>(fd), {}});

@@ -30,10 +30,8 @@ void appendHexByte(std::string& text, uint8_t b) {
     text += kDigits[b & 0x0F];
 }
 
-void appendRecord(std::string& text, uint8_t type, uint16_t address,
-                  const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> body = {static_cast<uint8_t>(data.size()),
-                                 static_cast<uint8_t>(address >> 8),
+void appendRecord(std::string& text, uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> body = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
                                  static_cast<uint8_t>(address & 0xFF), type};
     body.insert(body.end(), data.begin(), data.end());
     uint8_t sum = 0;
@@ -82,9 +80,7 @@ RecordResult HexRecordWriter::apply(const uint8_t* bytes, size_t available, size
                 if (!memory_.write(address, data[i])) ++conflicts_;
             }
             return RecordResult::Ok;
-        case kHexEndOfFile:
-            endSeen_ = true;
-            return RecordResult::Ok;
+        case kHexEndOfFile: endSeen_ = true; return RecordResult::Ok;
         case kHexExtendedSegment:
             if (count != 2) return RecordResult::BadLength;
             base_ = static_cast<uint32_t>((data[0] << 8) | data[1]) << 4;
@@ -94,10 +90,8 @@ RecordResult HexRecordWriter::apply(const uint8_t* bytes, size_t available, size
             base_ = static_cast<uint32_t>((data[0] << 8) | data[1]) << 16;
             return RecordResult::Ok;
         case kHexStartSegment:
-        case kHexStartLinear:
-            return count == 4 ? RecordResult::Ok : RecordResult::BadLength;
-        default:
-            return RecordResult::UnknownType;
+        case kHexStartLinear: return count == 4 ? RecordResult::Ok : RecordResult::BadLength;
+        default: return RecordResult::UnknownType;
     }
 }
 
@@ -144,8 +138,8 @@ std::string formatHexText(const SparseMemory& memory) {
         pending.clear();
     };
     memory.forEach([&](uint32_t address, uint8_t value) {
-        bool continues = !pending.empty() && address == pendingStart + pending.size() &&
-                         pending.size() < 16 && (address >> 16) == (pendingStart >> 16);
+        bool continues = !pending.empty() && address == pendingStart + pending.size() && pending.size() < 16 &&
+                         (address >> 16) == (pendingStart >> 16);
         if (!continues) {
             flush();
             pendingStart = address;

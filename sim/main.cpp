@@ -67,36 +67,32 @@ void defineOptions(CLI::App& app, Arguments& a) {
     FaultConfig& f = u.faults;
     app.add_option("--bind", a.bind, "IPv4 address to listen on")->capture_default_str();
     app.add_option("--udp-port", a.endpoints.udpPort, "bootloader UDP port")->capture_default_str();
-    app.add_option("--discovery-port", a.endpoints.discoveryPort, "discovery UDP port")
-        ->capture_default_str();
+    app.add_option("--discovery-port", a.endpoints.discoveryPort, "discovery UDP port")->capture_default_str();
     app.add_option("--tcp-port", a.endpoints.tcpPort, "command-port TCP port")->capture_default_str();
     app.add_flag("--no-udp", a.noUdp, "no bootloader over UDP");
     app.add_flag("--no-discovery", a.noDiscovery, "no discovery responder");
     app.add_flag("--no-tcp", a.noTcp, "no command port over TCP");
     app.add_flag("--no-serial", a.noSerial, "no pseudo-terminal");
-    app.add_option("--serial-link", a.endpoints.serialLink,
-                   "also make PATH a symbolic link to the pseudo-terminal");
-    app.add_flag("--pace-serial", a.host.paceSerial,
-                 "carry serial bytes at 115200 baud, 10 bits a byte, both ways");
-    app.add_option("--units", a.units, "number of units")->check(CLI::Range(1u, 254u))
-        ->capture_default_str();
+    app.add_option("--serial-link", a.endpoints.serialLink, "also make PATH a symbolic link to the pseudo-terminal");
+    app.add_flag("--pace-serial", a.host.paceSerial, "carry serial bytes at 115200 baud, 10 bits a byte, both ways");
+    app.add_option("--units", a.units, "number of units")->check(CLI::Range(1u, 254u))->capture_default_str();
     app.add_option("--fleet-layout", a.fleetLayout, "addresses or ports (see above)")
-        ->check(CLI::IsMember({"addresses", "ports"}))->capture_default_str();
+        ->check(CLI::IsMember({"addresses", "ports"}))
+        ->capture_default_str();
     app.add_option("--start-mode", a.startMode, "application or bootload")
-        ->check(CLI::IsMember({"application", "bootload"}))->capture_default_str();
+        ->check(CLI::IsMember({"application", "bootload"}))
+        ->capture_default_str();
     app.add_option("--bootloader-version", a.bootloaderVersion, "MAJOR.MINOR (default 3.1)");
     app.add_flag("--legacy-bootloader", a.legacyBootloader,
                  "3.0-style bootloader: no third version byte, no sequenced commands");
     app.add_flag("--wrong-version", a.wrongVersion, "report bootloader version 2.9");
-    app.add_option("--app-version", a.applicationVersion, "stored application MAJOR.MINOR")
-        ->capture_default_str();
+    app.add_option("--app-version", a.applicationVersion, "stored application MAJOR.MINOR")->capture_default_str();
     app.add_option("--model", u.model, "announced model")->capture_default_str();
     app.add_option("--unit-name", u.unitName, "first line of announcements")->capture_default_str();
     app.add_option("--mac", u.macAddress, "second line of announcements")->capture_default_str();
     app.add_option("--pin", u.pin, "Installer PIN")->capture_default_str();
     app.add_flag("--bootload-enabled", u.bootloadEnabled, "bootload mode starts enabled");
-    app.add_option("--restart-ms", u.restartDelayMs, "restart time after <SY,BR/> or leave")
-        ->capture_default_str();
+    app.add_option("--restart-ms", u.restartDelayMs, "restart time after <SY,BR/> or leave")->capture_default_str();
     app.add_flag("--careless-replay", u.carelessReplay,
                  "run a repeated record request from the current extended address");
     app.add_option("--seed", f.seed, "seed of the fault generator")->capture_default_str();
@@ -113,18 +109,15 @@ void defineOptions(CLI::App& app, Arguments& a) {
     app.add_option("--slow-program-ms", f.slowProgramMs, "extra time a slow write takes");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
-    app.add_option("--vanish-after", f.vanishAfterCommands,
-                   "go silent after N bootloader commands");
+    app.add_option("--vanish-after", f.vanishAfterCommands, "go silent after N bootloader commands");
     app.add_option("--report", a.report, "write a JSON report at exit");
     app.add_option("--dump-hex", a.dumpHex, "write the application memory as Intel HEX at exit");
     app.add_option("--check-hex", a.checkHex, "compare the application memory with this HEX file")
         ->check(CLI::ExistingFile);
-    app.add_option("--check-flash", a.checkFlash,
-                   "compare the flash with this image, placed at 0x40000")->check(CLI::ExistingFile);
-    app.add_flag("--exit-after-close", a.host.exitAfterClose,
-                 "stop once every unit has received the closing command");
-    app.add_option("--run-seconds", a.host.runSeconds, "stop after this many seconds")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option("--check-flash", a.checkFlash, "compare the flash with this image, placed at 0x40000")
+        ->check(CLI::ExistingFile);
+    app.add_flag("--exit-after-close", a.host.exitAfterClose, "stop once every unit has received the closing command");
+    app.add_option("--run-seconds", a.host.runSeconds, "stop after this many seconds")->check(CLI::NonNegativeNumber);
 }
 
 bool buildConfig(Arguments& a, std::string& error) {
@@ -168,9 +161,7 @@ std::string nthPath(const std::string& path, size_t index) {
     return path.empty() || index == 0 ? path : path + "." + std::to_string(index);
 }
 
-uint16_t stepPort(uint16_t port, size_t index) {
-    return port == 0 ? 0 : static_cast<uint16_t>(port + index);
-}
+uint16_t stepPort(uint16_t port, size_t index) { return port == 0 ? 0 : static_cast<uint16_t>(port + index); }
 
 UnitEndpoints endpointsOf(const Arguments& a, size_t index) {
     UnitEndpoints e = a.endpoints;
@@ -235,16 +226,14 @@ bool loadExpected(const Arguments& a, Expected& expected, std::string& error) {
             error = "cannot read " + a.checkFlash;
             return false;
         }
-        expected.flashImage = flashFromImage(std::vector<uint8_t>(content.begin(), content.end()),
-                                             kFlashOrigin);
+        expected.flashImage = flashFromImage(std::vector<uint8_t>(content.begin(), content.end()), kFlashOrigin);
         expected.flash = true;
     }
     return true;
 }
 
 // Writes the dumps and the report; returns the exit status.
-int finish(const Arguments& a, const std::vector<std::unique_ptr<SimUnit>>& units,
-           const Expected& expected) {
+int finish(const Arguments& a, const std::vector<std::unique_ptr<SimUnit>>& units, const Expected& expected) {
     bool allMatch = true;
     bool written = true;
     nlohmann::json report;
@@ -256,8 +245,7 @@ int finish(const Arguments& a, const std::vector<std::unique_ptr<SimUnit>>& unit
         input.index = static_cast<int>(i);
         input.dumpHexPath = nthPath(a.dumpHex, i);
         if (expected.hex) {
-            input.applicationCheck =
-                compareMemory(unit.bootloader().applicationMemory(), expected.application);
+            input.applicationCheck = compareMemory(unit.bootloader().applicationMemory(), expected.application);
         }
         if (expected.flash) {
             input.flashCheck = compareMemory(unit.bootloader().flashMemory(), expected.flashImage);

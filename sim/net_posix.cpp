@@ -37,8 +37,7 @@ std::string describe(const char* kind, const Endpoint& endpoint) {
 }
 
 // Creates, binds and (for TCP) listens; -1 with `error` set on failure.
-int openBound(int type, const char* kind, const Endpoint& local, std::string& error,
-              bool shared = false) {
+int openBound(int type, const char* kind, const Endpoint& local, std::string& error, bool shared = false) {
     int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("cannot create a socket: ") + std::strerror(errno);
@@ -79,8 +78,7 @@ bool broadcastAddressOf(uint32_t address, uint32_t& broadcast) {
     if (getifaddrs(&list) != 0) return false;
     bool found = false;
     for (ifaddrs* entry = list; entry != nullptr && !found; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_netmask == nullptr ||
-            entry->ifa_addr->sa_family != AF_INET) {
+        if (entry->ifa_addr == nullptr || entry->ifa_netmask == nullptr || entry->ifa_addr->sa_family != AF_INET) {
             continue;
         }
         uint32_t own = ntohl(reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);

@@ -88,13 +88,10 @@ nlohmann::json unitReport(const UnitReportInput& input) {
     json["close_received"] = stats.closeReceived;
     json["leave_received"] = stats.leaveReceived;
     json["version_written"] = stats.versionWritten;
-    json["application_version"] = {{"major", bootloader.applicationMajor()},
-                                   {"minor", bootloader.applicationMinor()}};
+    json["application_version"] = {{"major", bootloader.applicationMajor()}, {"minor", bootloader.applicationMinor()}};
     json["application_bytes"] = bootloader.applicationMemory().bytesWritten();
-    json["application_hex"] = input.dumpHexPath.empty() ? nlohmann::json(nullptr)
-                                                        : nlohmann::json(input.dumpHexPath);
-    json["application_hex_sha256"] = sha256Hex(reinterpret_cast<const uint8_t*>(hexText.data()),
-                                               hexText.size());
+    json["application_hex"] = input.dumpHexPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(input.dumpHexPath);
+    json["application_hex_sha256"] = sha256Hex(reinterpret_cast<const uint8_t*>(hexText.data()), hexText.size());
     json["flash_bytes"] = flash.bytesWritten();
     json["flash_lowest"] = flash.empty() ? nlohmann::json(nullptr) : nlohmann::json(flash.lowestAddress());
     json["flash_highest"] = flash.empty() ? nlohmann::json(nullptr) : nlohmann::json(flash.highestAddress());
@@ -109,7 +106,6 @@ nlohmann::json unitReport(const UnitReportInput& input) {
     json["command_port"] = {{"commands", port.commands},
                             {"wrong_pins", port.wrongPins},
                             {"bootload_enabled", unit.commandPort().bootloadEnabled()}};
-    json["check"] = {{"application", checkJson(input.applicationCheck)},
-                     {"flash", checkJson(input.flashCheck)}};
+    json["check"] = {{"application", checkJson(input.applicationCheck)}, {"flash", checkJson(input.flashCheck)}};
     return json;
 }

@@ -17,7 +17,7 @@ struct MemoryCheck {
     uint64_t extraBytes = 0;      // written but not expected
     uint64_t differentBytes = 0;  // written with another value
     uint32_t firstDifference = 0;
-    std::string error;            // the expected file could not be read
+    std::string error;  // the expected file could not be read
 };
 
 MemoryCheck compareMemory(const SparseMemory& actual, const SparseMemory& expected);

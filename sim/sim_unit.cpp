@@ -29,8 +29,7 @@ SimUnit::SimUnit(const UnitConfig& config)
       faults_(config.faults),
       mode_(config.startInBootload ? UnitMode::Bootload : UnitMode::Application) {}
 
-std::vector<Outgoing> SimUnit::onBootloaderDatagram(const uint8_t* bytes, size_t count,
-                                                    uint64_t nowMs) {
+std::vector<Outgoing> SimUnit::onBootloaderDatagram(const uint8_t* bytes, size_t count, uint64_t nowMs) {
     // Each datagram stands alone: nothing of an earlier one carries over.
     FrameDecoder decoder;
     size_t offset = 0;
@@ -65,8 +64,8 @@ std::vector<Outgoing> SimUnit::onSerialBytes(const uint8_t* bytes, size_t count,
     return out;
 }
 
-std::vector<std::string> SimUnit::onCommandText(std::string& pending, const uint8_t* bytes,
-                                                size_t count, uint64_t nowMs) {
+std::vector<std::string> SimUnit::onCommandText(std::string& pending, const uint8_t* bytes, size_t count,
+                                                uint64_t nowMs) {
     if (!commandPortOpen()) return {};
     std::vector<std::string> replies = commandPort_.feed(pending, bytes, count);
     if (commandPort_.restartRequested()) beginRestart(UnitMode::Bootload, nowMs);
@@ -92,7 +91,8 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
     }
     BootloaderOutcome outcome = bootloader_.handleMessage(message, length);
     const uint8_t code = message[0] & ~kSequencedBit;
-    if (code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk)) outcome.processingMs += faults_.extraProgramMs();
+    if (code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk))
+        outcome.processingMs += faults_.extraProgramMs();
     ++commandsHandled_;
     uint32_t limit = config_.faults.vanishAfterCommands;
     if (limit != 0 && commandsHandled_ >= limit) vanished_ = true;
@@ -104,8 +104,7 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
     std::vector<Outgoing> out;
     if (!outcome.reply) return out;
     std::vector<uint8_t> frame(kFrameBodyLimit);
-    frame.resize(encodeFrame(outcome.message.data(), outcome.message.size(), frame.data(),
-                             frame.size()));
+    frame.resize(encodeFrame(outcome.message.data(), outcome.message.size(), frame.data(), frame.size()));
     int copies = config_.faults.replyTwice ? 2 : 1;
     for (int i = 0; i < copies; ++i) {
         if (faults_.dropOutgoing()) {

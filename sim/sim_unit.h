@@ -41,8 +41,7 @@ public:
     // Bytes from the serial line: frames in bootload mode, command text in application mode.
     std::vector<Outgoing> onSerialBytes(const uint8_t* bytes, size_t count, uint64_t nowMs);
     // Text from one TCP command-port connection; `pending` is that connection's own buffer.
-    std::vector<std::string> onCommandText(std::string& pending, const uint8_t* bytes,
-                                           size_t count, uint64_t nowMs);
+    std::vector<std::string> onCommandText(std::string& pending, const uint8_t* bytes, size_t count, uint64_t nowMs);
     // The reply datagram to a discovery request, or empty.
     std::string onDiscovery(const uint8_t* bytes, size_t count);
 

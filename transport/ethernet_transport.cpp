@@ -52,9 +52,7 @@ bool EthernetTransport::write(const uint8_t* data, uint32_t length) {
 
 // A unit on a loopback address is this host itself, whose loopback addresses some socket layers
 // (Wine's among them) do not tell apart.
-bool isFromUnit(uint32_t sender, uint32_t unit) {
-    return sender == unit || (isLoopback(sender) && isLoopback(unit));
-}
+bool isFromUnit(uint32_t sender, uint32_t unit) { return sender == unit || (isLoopback(sender) && isLoopback(unit)); }
 
 // Only the unit's own datagrams count: anything another host sends to our port is dropped, so
 // that it can neither be taken for a reply nor keep a wait going.
@@ -66,7 +64,6 @@ uint16_t EthernetTransport::read(uint8_t* buffer, uint32_t capacity) {
     }
     return 0;
 }
-
 
 bool EthernetTransport::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }
 

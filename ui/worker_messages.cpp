@@ -24,6 +24,6 @@ bool postStatus(platform::WindowHandle window, const wchar_t* text, bool post) {
 }
 
 bool isTerminalMessage(uint32_t id) {
-    return id == WMU_UPDATE_DONE || id == WMU_UPDATE_FAILED || id == WMU_WRONG_RESPONSE ||
-           id == WMU_NO_RESPONSE || id == WMU_BOOTLOAD_EXITED;
+    return id == WMU_UPDATE_DONE || id == WMU_UPDATE_FAILED || id == WMU_WRONG_RESPONSE || id == WMU_NO_RESPONSE ||
+           id == WMU_BOOTLOAD_EXITED;
 }

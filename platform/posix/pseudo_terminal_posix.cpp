@@ -75,7 +75,8 @@ void PseudoTerminal::closeFar() {
 bool PseudoTerminal::nearSettings(SerialLineSettings& line) const {
     termios settings{};
     if (near_ < 0 || tcgetattr(near_, &settings) != 0) return false;
-    line.baudRate = rateOf(cfgetospeed(&settings)) == rateOf(cfgetispeed(&settings)) ? rateOf(cfgetospeed(&settings)) : 0;
+    line.baudRate =
+        rateOf(cfgetospeed(&settings)) == rateOf(cfgetispeed(&settings)) ? rateOf(cfgetospeed(&settings)) : 0;
     line.dataBits = (settings.c_cflag & CSIZE) == CS8 ? 8 : (settings.c_cflag & CSIZE) == CS7 ? 7 : 0;
     line.parity = (settings.c_cflag & PARENB) != 0;
     line.stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;

@@ -122,8 +122,8 @@ bool Socket::connect(uint32_t address, uint16_t port, uint32_t timeoutMs) {
 int32_t Socket::sendTo(const uint8_t* data, uint32_t length, uint32_t address, uint16_t port) {
     if (!isOpen()) return -1;
     sockaddr_in where = endpoint(address, port);
-    return countOrError(::sendto(fdOf(handle_), data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&where),
-                                 sizeof where));
+    return countOrError(
+        ::sendto(fdOf(handle_), data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&where), sizeof where));
 }
 
 // MSG_NOSIGNAL: a unit that dropped the connection must not end the program with SIGPIPE.

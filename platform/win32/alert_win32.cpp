@@ -5,8 +5,6 @@
 
 namespace platform {
 
-void defaultAlert(const wchar_t* text, const wchar_t* caption) {
-    MessageBoxW(nullptr, text, caption, MB_ICONERROR);
-}
+void defaultAlert(const wchar_t* text, const wchar_t* caption) { MessageBoxW(nullptr, text, caption, MB_ICONERROR); }
 
 }  // namespace platform

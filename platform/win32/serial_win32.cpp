@@ -24,8 +24,8 @@ constexpr LONGLONG kPollPause100ns = -10000;  // 1 ms, relative
 
 // Share mode 0: Windows refuses the port while another program holds it.
 HANDLE openExclusive(const std::wstring& name) {
-    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 // Reads return at once with what is there; SerialPort::read polls them. The setting that

@@ -79,8 +79,8 @@ void Socket::close() {
 // Windows takes the receive time-out as a DWORD of milliseconds, not a timeval.
 bool Socket::setReceiveTimeout(uint32_t ms) {
     DWORD limit = ms;
-    return isOpen() &&
-           setsockopt(socketOf(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit) == 0;
+    return isOpen() && setsockopt(socketOf(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                                  sizeof limit) == 0;
 }
 
 bool Socket::setLingerOff() {

@@ -17,9 +17,7 @@ Bytes encode(const Bytes& message) {
     return Bytes(out, out + n);
 }
 
-Bytes body(const FrameDecoder& decoder) {
-    return Bytes(decoder.body(), decoder.body() + decoder.count());
-}
+Bytes body(const FrameDecoder& decoder) { return Bytes(decoder.body(), decoder.body() + decoder.count()); }
 
 }  // namespace
 

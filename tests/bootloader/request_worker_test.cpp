@@ -70,30 +70,41 @@ TEST_F(RequestWorkerTest, UnitInBootloadMode) {
     auto log = link->log;
     DeviceRequest request{&window, std::move(link)};
     answerDeviceRequest(request);
-    EXPECT_EQ(drain(window), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_BOOTLOADER_FOUND, 0x0301},
-                                       {WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1},
-                                       {WMU_APP_VERSION, 0x00020005}, {WMU_QUERY_DONE, 0}}));
+    EXPECT_EQ(drain(window), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_BOOTLOADER_FOUND, 0x0301},
+                                       {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_EXIT_BOOTLOAD_ALLOWED, 1},
+                                       {WMU_APP_VERSION, 0x00020005},
+                                       {WMU_QUERY_DONE, 0}}));
     EXPECT_TRUE(log->deleted);
 }
 
 TEST_F(RequestWorkerTest, CommandPortReportsDisabledOrEnabled) {
-    const Sequence common = {{WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_NO_BOOTLOADER, 0}, {WMU_APP_VERSION, kNone},
-                             {WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}};
+    const Sequence common = {{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                             {WMU_NO_BOOTLOADER, 0},
+                             {WMU_APP_VERSION, kNone},
+                             {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                             {WMU_EXIT_BOOTLOAD_ALLOWED, 0}};
     Sequence disabled = common;
-    disabled.insert(disabled.end(), {{WMU_ENTER_BOOTLOAD_ALLOWED, 1}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_QUERY_DONE, 0}});
+    disabled.insert(disabled.end(),
+                    {{WMU_ENTER_BOOTLOAD_ALLOWED, 1}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_QUERY_DONE, 0}});
     EXPECT_EQ(askSerialUnitWithoutBootloader(), disabled);
 
     unit.replies["<SY,BQ/>"] = "<sy,bq = ue/>";
     Sequence enabled = common;
-    enabled.insert(enabled.end(), {{WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1}, {WMU_QUERY_DONE, 0}});
+    enabled.insert(enabled.end(),
+                   {{WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1}, {WMU_QUERY_DONE, 0}});
     EXPECT_EQ(askSerialUnitWithoutBootloader(), enabled);
 }
 
 TEST_F(RequestWorkerTest, NothingAnswers) {
     commandPortAnswers = false;
-    EXPECT_EQ(askSerialUnitWithoutBootloader(),
-              (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_NO_BOOTLOADER, 0}, {WMU_APP_VERSION, kNone},
-                        {WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_QUERY_DONE, 0}}));
+    EXPECT_EQ(askSerialUnitWithoutBootloader(), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                                          {WMU_NO_BOOTLOADER, 0},
+                                                          {WMU_APP_VERSION, kNone},
+                                                          {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                                                          {WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                                          {WMU_QUERY_DONE, 0}}));
 }
 
 // A transport whose first write waits until the test lets it go, to hold the worker busy.

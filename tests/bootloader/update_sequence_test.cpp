@@ -114,7 +114,8 @@ uint32_t lastPosition(const std::vector<platform::WindowMessage>& messages) {
 
 TEST_F(UpdateTest, FullUpdateWithSequencedBootloader) {
     ASSERT_EQ(update(1, 1, 1), WMU_UPDATE_DONE);
-    const std::vector<uint8_t> expected = {0x01, 0x89, 0x82, 0x83, 0x88, 0x85, 0x86, 0x86, 0x86, 0x86, 0x87, 0x8C, 0x84};
+    const std::vector<uint8_t> expected = {0x01, 0x89, 0x82, 0x83, 0x88, 0x85, 0x86,
+                                           0x86, 0x86, 0x86, 0x87, 0x8C, 0x84};
     EXPECT_EQ(unit.commands(), expected);
     // Six records: one request of six; the version field is minor then major.
     EXPECT_EQ(unit.received[3].size(), 5u + 7 + 7 + 21 + 21 + 9 + 5);
@@ -257,7 +258,8 @@ std::string recordsImage(int records, uint8_t size, bool stuffing) {
 // nothing is refused after the erase.
 TEST_F(UpdateTest, RecordsArePackedEightAtATimeAndToFitTheirFrames) {
     const std::string shortRecords = recordsImage(16, 4, false);
-    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(shortRecords.data()), shortRecords.size()), 1);
+    ASSERT_EQ(
+        application.loadFromBytes(reinterpret_cast<const unsigned char*>(shortRecords.data()), shortRecords.size()), 1);
     ASSERT_EQ(update(1, 0, 0), WMU_UPDATE_DONE);
     std::vector<size_t> requestBytes;
     for (const Bytes& m : unit.received) {
@@ -267,7 +269,8 @@ TEST_F(UpdateTest, RecordsArePackedEightAtATimeAndToFitTheirFrames) {
 
     unit = ScriptedUnit{};
     const std::string longRecords = recordsImage(20, 251, true);
-    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(longRecords.data()), longRecords.size()), 1);
+    ASSERT_EQ(application.loadFromBytes(reinterpret_cast<const unsigned char*>(longRecords.data()), longRecords.size()),
+              1);
     ASSERT_EQ(update(1, 0, 0), WMU_UPDATE_DONE);
     size_t recordBytes = 0;
     for (const Bytes& m : unit.received) {

@@ -295,7 +295,9 @@ TEST(CliProgress, FramesFitTheTerminalAndBarsKeepTheirWidth) {
     EXPECT_NE(frame.back().find("18 more not shown; all 40 units: 30 running, 10 updated, 0 not"), std::string::npos)
         << frame.back();
     EXPECT_EQ(display.frame(0, 100, 60).size(), 40u);
-    const auto barOf = [](const std::string& line) { return line.substr(line.find('['), line.find(']') - line.find('[')); };
+    const auto barOf = [](const std::string& line) {
+        return line.substr(line.find('['), line.find(']') - line.find('['));
+    };
     EXPECT_EQ(barOf(display.barLine(0, 0, 100)).size(), barOf(display.barLine(20, 0, 100)).size());
     for (const std::string& line : frame) EXPECT_LT(line.size(), 100u);
 }

@@ -51,8 +51,8 @@ TEST(HexDecode, BadInputFailsAndLeavesImageEmpty) {
     const std::string longest = ":" + std::string(2 * CHexManager::kMaxRecordBytes, 'a') + "\n";
     const std::string tooLong = ":" + std::string(2 * CHexManager::kMaxRecordBytes + 2, 'a') + "\n";
     const std::string overlongLine = ":" + std::string(1024, '0') + "\n";
-    for (const std::string& bad : {std::string(":0g\n"), std::string(":00 0\n"), std::string(":0\xe9\n"),
-                                   tooLong, overlongLine}) {
+    for (const std::string& bad :
+         {std::string(":0g\n"), std::string(":00 0\n"), std::string(":0\xe9\n"), tooLong, overlongLine}) {
         CHexManager image;
         ASSERT_EQ(loadText(image, ":00000001FF\n"), 1);
         EXPECT_EQ(loadText(image, ":0102\n" + bad + ":0304\n"), 0) << bad.substr(0, 12);

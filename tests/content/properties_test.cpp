@@ -126,7 +126,8 @@ TEST(EmbeddedProperties, UpdaterKeys) {
                  L"rate.\n  * Check the network cable is connected correctly.");
     std::wstring noHex = updater.getOrEmpty(L"error-message.NoHexFile");
     EXPECT_EQ(noHex.rfind(L"No application specified in this build. The unit cannot be programmed."
-                          L"\n  Contact: ", 0),
+                          L"\n  Contact: ",
+                          0),
               0u);
     EXPECT_STREQ(updater.get(L"help-message.Updater Instructions.1"),
                  L"The ZT Series firmware can be updated via either the RS232 port or the Ethernet "

@@ -81,7 +81,8 @@ protected:
     static void TearDownTestSuite() { platform::stopNetworking(); }
     void SetUp() override {
         platform::setInterfaceSourceForTesting([] {
-            return std::vector<platform::InterfaceAddress>{{ipv4Address(127, 0, 0, 0), ipv4Address(255, 255, 255, 254)}};
+            return std::vector<platform::InterfaceAddress>{
+                {ipv4Address(127, 0, 0, 0), ipv4Address(255, 255, 255, 254)}};
         });
     }
     void TearDown() override { platform::setInterfaceSourceForTesting(nullptr); }

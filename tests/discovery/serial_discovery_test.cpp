@@ -51,7 +51,8 @@ protected:
             const std::string text = unit.identification;
             port->onWrite = [text](ScriptedTransport& t, const Bytes& frame) {
                 const Bytes message = messageOf(frame);
-                if (!message.empty() && message[0] == 13) t.queueRead(replyFrame(frame, Bytes(text.begin(), text.end())));
+                if (!message.empty() && message[0] == 13)
+                    t.queueRead(replyFrame(frame, Bytes(text.begin(), text.end())));
             };
         }
         if (rate == unit.textRate) {

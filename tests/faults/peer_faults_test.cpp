@@ -142,7 +142,8 @@ public:
         for (uint8_t c = 1; c <= 8; ++c) {
             for (uint8_t d = 1; d <= 25; ++d) {
                 platform::Socket sender;
-                if (sender.openUdp() && sender.bind(ipv4Address(127, 0, c, d), 0)) senders_.push_back(std::move(sender));
+                if (sender.openUdp() && sender.bind(ipv4Address(127, 0, c, d), 0))
+                    senders_.push_back(std::move(sender));
             }
         }
         thread_ = std::thread([this] { flood(); });
@@ -195,8 +196,9 @@ private:
 // The one interface entry 127.0.0.0/31 makes 127.0.0.1 the only directed broadcast, so every
 // request stays on loopback. The thread reads at most ten replies a cycle whatever arrives.
 TEST_F(PeerFaults, DiscoveryFloodIsReadTenACycleInBoundedMemory) {
-    platform::setInterfaceSourceForTesting(
-        [] { return std::vector<platform::InterfaceAddress>{{ipv4Address(127, 0, 0, 0), ipv4Address(255, 255, 255, 254)}}; });
+    platform::setInterfaceSourceForTesting([] {
+        return std::vector<platform::InterfaceAddress>{{ipv4Address(127, 0, 0, 0), ipv4Address(255, 255, 255, 254)}};
+    });
     DiscoveryFlooder flooder(10000, 15);
     ASSERT_GT(flooder.senders(), 100u);
     NetworkDiscoverySettings settings;
@@ -221,9 +223,10 @@ TEST_F(PeerFaults, DiscoveryFloodIsReadTenACycleInBoundedMemory) {
     platform::setInterfaceSourceForTesting(nullptr);
 
     const int cycles = flooder.requests();
-    std::printf("discovery flood: %lld replies sent in 3 s from %zu addresses, %d cycles, %zu reports, stop took "
-                "%lld ms, peak RSS +%ld kB\n",
-                flooder.sent(), flooder.senders(), cycles, reports, stopMs, peakResidentKb() - before);
+    std::printf(
+        "discovery flood: %lld replies sent in 3 s from %zu addresses, %d cycles, %zu reports, stop took "
+        "%lld ms, peak RSS +%ld kB\n",
+        flooder.sent(), flooder.senders(), cycles, reports, stopMs, peakResidentKb() - before);
     EXPECT_GT(flooder.sent(), 10000);
     EXPECT_GT(reports, 0u);
     EXPECT_LE(reports, 10u * static_cast<size_t>(cycles));

@@ -38,10 +38,19 @@ protected:
     }
 
     bool startSim(Link link, const std::vector<std::string>& faults) {
-        std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--no-discovery", "--no-tcp",
-                                         "--start-mode", "bootload", "--exit-after-close",
-                                         "--check-hex", scratch.file("app.hex").string(),
-                                         "--check-flash", scratch.file("web.bin").string()};
+        std::vector<std::string> args = {"--bind",
+                                         "127.0.0.1",
+                                         "--udp-port",
+                                         "0",
+                                         "--no-discovery",
+                                         "--no-tcp",
+                                         "--start-mode",
+                                         "bootload",
+                                         "--exit-after-close",
+                                         "--check-hex",
+                                         scratch.file("app.hex").string(),
+                                         "--check-flash",
+                                         scratch.file("web.bin").string()};
         if (link == Link::kUdp) args.push_back("--no-serial");
         args.insert(args.end(), faults.begin(), faults.end());
         return sim->start(args);
@@ -55,7 +64,8 @@ protected:
         platform::MessageQueue window;
         UpdateJob job{engine, application, flash, options, &window, L"V1.12"};
         std::unique_ptr<Transport> transport = bootloaderTransport(*sim, link);
-        return pumpTimed(window, [&] { runUpdate(job, std::move(transport)); }, milliseconds(120000), onMessage);
+        return pumpTimed(
+            window, [&] { runUpdate(job, std::move(transport)); }, milliseconds(120000), onMessage);
     }
 
     // Exactly one terminal message, and it is the last one.
@@ -208,8 +218,10 @@ TEST_F(UpdateFaults, Soak) {
         const std::string vanish = std::to_string(3 + run % (commands - 3));
         const SoakFault faults[] = {
             {"5% loss each way", Link::kUdp, {"--drop-in", "5", "--drop-out", "5"}, true},
-            {"replies twice, 3% loss each way", Link::kUdp,
-             {"--reply-twice", "--drop-in", "3", "--drop-out", "3"}, true},
+            {"replies twice, 3% loss each way",
+             Link::kUdp,
+             {"--reply-twice", "--drop-in", "3", "--drop-out", "3"},
+             true},
             {"10% corrupted replies", Link::kUdp, {"--corrupt", "10"}, true},
             {"10% corrupted replies", Link::kSerial, {"--corrupt", "10"}, true},
             {"replies twice", Link::kSerial, {"--reply-twice"}, true},
@@ -234,7 +246,8 @@ TEST_F(UpdateFaults, Soak) {
         } else {
             ++other;
         }
-        std::printf("run %3d  %-6s %-32s %s\n", run + 1, fault.link == Link::kUdp ? "UDP" : "serial", fault.name, outcome);
+        std::printf("run %3d  %-6s %-32s %s\n", run + 1, fault.link == Link::kUdp ? "UDP" : "serial", fault.name,
+                    outcome);
         sim->terminate();
     }
     std::printf("soak: %d updates: %d identical memories, %d failed with the failure message, %d other\n", runs,

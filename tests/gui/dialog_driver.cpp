@@ -119,8 +119,8 @@ private:
 
 Pixels grab(const RECT& area) {
     Canvas canvas(area.right - area.left, area.bottom - area.top);
-    BitBlt(canvas.context(), 0, 0, area.right - area.left, area.bottom - area.top, canvas.screen(), area.left,
-           area.top, SRCCOPY);
+    BitBlt(canvas.context(), 0, 0, area.right - area.left, area.bottom - area.top, canvas.screen(), area.left, area.top,
+           SRCCOPY);
     return canvas.pixels();
 }
 
@@ -136,7 +136,8 @@ int countColour(const Pixels& pixels, uint32_t rgb) {
 long distanceOf(const Pixels& a, const Pixels& b) {
     long distance = 0;
     for (size_t k = 0; k < a.rgb.size() && k < b.rgb.size(); ++k) {
-        for (int shift : {0, 8, 16}) distance += std::abs(int((a.rgb[k] >> shift) & 0xFF) - int((b.rgb[k] >> shift) & 0xFF));
+        for (int shift : {0, 8, 16})
+            distance += std::abs(int((a.rgb[k] >> shift) & 0xFF) - int((b.rgb[k] >> shift) & 0xFF));
     }
     return distance;
 }
@@ -278,9 +279,12 @@ void selectUnit(HWND dialog, int index) {
 }
 
 bool versionsShow(HWND dialog, const wchar_t* bootloader, const wchar_t* application) {
-    return waitFor([&] {
-        return itemText(dialog, IDC_BOOTLOADER_VERSION) == bootloader && itemText(dialog, IDC_APP_VERSION) == application;
-    }, 15000);
+    return waitFor(
+        [&] {
+            return itemText(dialog, IDC_BOOTLOADER_VERSION) == bootloader &&
+                   itemText(dialog, IDC_APP_VERSION) == application;
+        },
+        15000);
 }
 
 // Opened in network mode: the application-mode units, the one on another subnet and the
@@ -304,7 +308,12 @@ int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, co
     HWND dialog = waitDialog(L"Discover", 5000);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, bootloadUnit) >= 0; }, 30000),
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return indexOf(units, bootloadUnit) >= 0;
+              },
+              30000),
           "the bootload-mode unit reported later is listed");
     Sleep(500);
     units = listedUnits(dialog);
@@ -342,8 +351,10 @@ int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, co
     check(!enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && itemText(dialog, IDC_BOOTLOADER_VERSION).empty(),
           "an application-mode unit: no versions asked for");
     selectUnit(dialog, bootload);
-    check(waitFor([&] { return enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && enabled(dialog, IDC_APP_VERSION_LABEL); }, 3000),
-          "a bootload-mode unit: version labels enabled");
+    check(
+        waitFor([&] { return enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && enabled(dialog, IDC_APP_VERSION_LABEL); },
+                3000),
+        "a bootload-mode unit: version labels enabled");
     check(versionsShow(dialog, L"3.1", L"1.0"), "its versions: bootloader 3.1, application 1.0");
     screenshot("discover-versions");
     command(dialog, IDOK);
@@ -387,7 +398,13 @@ int discoverApplicationUnit(const wchar_t* address) {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, address) >= 0; }, 30000), "the unit is listed");
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return indexOf(units, address) >= 0;
+              },
+              30000),
+          "the unit is listed");
     int index = indexOf(units, address);
     if (index < 0) return failures;
     selectUnit(dialog, index);
@@ -402,7 +419,13 @@ int discoverSerial(const wchar_t* port) {
     HWND dialog = openDiscover(false);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, port) >= 0; }, 60000), "the serial unit is listed");
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return indexOf(units, port) >= 0;
+              },
+              60000),
+          "the serial unit is listed");
     printUnits(units);
     int index = indexOf(units, port);
     if (index < 0) return failures;
@@ -438,8 +461,13 @@ int discoverOrderOpen(const wchar_t* bootloadUnit) {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); int k = indexOf(units, bootloadUnit);
-                        return k >= 0 && units[k].bootload == 1; }, 30000),
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  int k = indexOf(units, bootloadUnit);
+                  return k >= 0 && units[k].bootload == 1;
+              },
+              30000),
           "the bootload-mode unit is listed");
     return failures;
 }
@@ -448,7 +476,12 @@ int discoverOrderCheck(const wchar_t* laterUnit) {
     HWND dialog = waitDialog(L"Discover", 5000);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, laterUnit) >= 0; }, 30000),
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return indexOf(units, laterUnit) >= 0;
+              },
+              30000),
           "the application-mode unit that answered later is listed");
     printUnits(units);
     check(bootloadUnitsFirst(units), "bootload-mode units stay above the application-mode unit that answered later");
@@ -464,7 +497,12 @@ int discoverStaleAnswer(const wchar_t* slowUnit) {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
     std::vector<UnitEntry> units;
-    check(waitFor([&] { units = listedUnits(dialog); return indexOf(units, slowUnit) >= 0; }, 30000),
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return indexOf(units, slowUnit) >= 0;
+              },
+              30000),
           "the unit with a silent bootloader is listed");
     int index = indexOf(units, slowUnit);
     if (index < 0) return failures;
@@ -472,12 +510,19 @@ int discoverStaleAnswer(const wchar_t* slowUnit) {
     command(dialog, IDCANCEL);
     command(mainWindow(), IDC_DISCOVER);
     HWND next = nullptr;
-    check(waitFor([&] { next = findDialog(L"Discover"); return next && next != dialog; }, 10000),
+    check(waitFor(
+              [&] {
+                  next = findDialog(L"Discover");
+                  return next && next != dialog;
+              },
+              10000),
           "the next dialog opens while the request runs");
     if (!next) return failures;
-    check(!waitFor([&] { return !itemText(next, IDC_BOOTLOADER_VERSION).empty() || !itemText(next, IDC_APP_VERSION).empty(); },
-                   5000),
-          "the next dialog shows no answer meant for the closed one");
+    check(
+        !waitFor(
+            [&] { return !itemText(next, IDC_BOOTLOADER_VERSION).empty() || !itemText(next, IDC_APP_VERSION).empty(); },
+            5000),
+        "the next dialog shows no answer meant for the closed one");
     command(next, IDCANCEL);
     check(gone(next, 5000), "Cancel closes the next dialog");
     return failures;
@@ -614,7 +659,8 @@ int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
     check(!waitFor([] { return findDialog(L"Bootload Mode") != nullptr; }, 1500) && IsWindowEnabled(dialog),
           "Enter with three digits starts nothing");
     typeKeys(digits.substr(3));
-    check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 3000), "the fourth digit enables OK");
+    check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 3000),
+          "the fourth digit enables OK");
     pressEnter();
     answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", 15000);
     // Under Wine without a window manager the box takes about 2 s to unmap before
@@ -665,19 +711,25 @@ int versionInformation() {
     command(window, IDC_MORE);
     HWND dialog = waitDialog(L"Version Information", 5000);
     if (!dialog) return failures;
-    const int labels[] = {IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL, IDC_ROW4_LABEL, IDC_ROW5_LABEL, IDC_ROW6_LABEL};
-    const int values[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE, IDC_ROW4_VALUE, IDC_ROW5_VALUE, IDC_ROW6_VALUE};
+    const int labels[] = {IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL,
+                          IDC_ROW4_LABEL, IDC_ROW5_LABEL, IDC_ROW6_LABEL};
+    const int values[] = {IDC_ROW1_VALUE, IDC_ROW2_VALUE, IDC_ROW3_VALUE,
+                          IDC_ROW4_VALUE, IDC_ROW5_VALUE, IDC_ROW6_VALUE};
     const wchar_t* expectedLabels[] = {L"Build Version:", L"Server Firmware Version:", L"Server Hardware Version:",
                                        L"Server UI Version:"};
     const wchar_t* expectedValues[] = {L"V1.12", L"V1.12", L"V1.5", L"V1.12"};
     for (int row = 0; row < 4; ++row) {
         bool shown = visible(dialog, labels[row]) && visible(dialog, values[row]);
-        check(shown && itemText(dialog, labels[row]) == expectedLabels[row] && itemText(dialog, values[row]) == expectedValues[row],
-              std::wstring(L"row ") + std::to_wstring(row + 1) + L": " + expectedLabels[row] + L" " + expectedValues[row]);
+        check(shown && itemText(dialog, labels[row]) == expectedLabels[row] &&
+                  itemText(dialog, values[row]) == expectedValues[row],
+              std::wstring(L"row ") + std::to_wstring(row + 1) + L": " + expectedLabels[row] + L" " +
+                  expectedValues[row]);
         bool link = GetWindowLongPtrW(GetDlgItem(dialog, labels[row]), GWLP_USERDATA) != 0;
-        check(link == (row == 0), std::wstring(L"row ") + std::to_wstring(row + 1) + (row == 0 ? L" is a link" : L" is no link"));
+        check(link == (row == 0),
+              std::wstring(L"row ") + std::to_wstring(row + 1) + (row == 0 ? L" is a link" : L" is no link"));
     }
-    check(!visible(dialog, labels[4]) && !visible(dialog, values[4]) && !visible(dialog, labels[5]) && !visible(dialog, values[5]),
+    check(!visible(dialog, labels[4]) && !visible(dialog, values[4]) && !visible(dialog, labels[5]) &&
+              !visible(dialog, values[5]),
           "the last two rows stay hidden");
     RECT box{};
     GetWindowRect(GetDlgItem(dialog, labels[0]), &box);
@@ -689,12 +741,14 @@ int versionInformation() {
     command(dialog, values[0], STN_CLICKED);
     check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500), "clicking a value opens nothing");
     command(dialog, labels[1], STN_CLICKED);
-    check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500), "clicking a label without notes opens nothing");
+    check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500),
+          "clicking a label without notes opens nothing");
     command(dialog, labels[0], STN_CLICKED);
     HWND notes = waitDialog(L"Notes", 5000);
     if (notes) {
         std::wstring text = itemText(notes, IDC_NOTES_TEXT);
-        check(visible(notes, IDC_NOTES_TEXT) && text.find(L"V1.12") != std::wstring::npos, "the release notes are shown");
+        check(visible(notes, IDC_NOTES_TEXT) && text.find(L"V1.12") != std::wstring::npos,
+              "the release notes are shown");
         check(text.find(L"\r\n") != std::wstring::npos, "with their line ends");
         DWORD selection = static_cast<DWORD>(SendDlgItemMessageW(notes, IDC_NOTES_TEXT, EM_GETSEL, 0, 0));
         check(LOWORD(selection) == HIWORD(selection), "the notes open with nothing selected");
@@ -756,7 +810,8 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario == L"pin-wrong") return enterBootloadWrongPin();
     if (scenario == L"pin-wrong-answer") return answerFailure();
     if (scenario == L"pin-right") return enterBootloadRightPin(arg, arg2);
-    if (scenario == L"help-update") return helpPages(IDM_UPDATE_INSTRUCTIONS, L"Updater Instructions", 7, "help-update");
+    if (scenario == L"help-update")
+        return helpPages(IDM_UPDATE_INSTRUCTIONS, L"Updater Instructions", 7, "help-update");
     if (scenario == L"help-unit") return helpPages(IDM_UNIT_PREPARATIONS, L"Unit Preparation", 1, "help-unit");
     if (scenario == L"version-information") return versionInformation();
     if (scenario == L"about") return about();

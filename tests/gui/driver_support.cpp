@@ -25,7 +25,9 @@ bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
 
 HWND mainWindow() { return FindWindowW(L"FWUPDATER", nullptr); }
 
-bool waitMainWindow() { return waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000); }
+bool waitMainWindow() {
+    return waitFor([] { return mainWindow() != nullptr && IsWindowVisible(mainWindow()); }, 60000);
+}
 
 std::wstring textOf(HWND window) {
     wchar_t buffer[4096] = {};
@@ -34,7 +36,9 @@ std::wstring textOf(HWND window) {
     return buffer;
 }
 
-void sendInputs(std::vector<INPUT> inputs) { SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)); }
+void sendInputs(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
 
 INPUT key(WORD virtualKey, bool down) {
     INPUT input{};

@@ -136,11 +136,13 @@ int accelerators() {
         const char* name;
     };
     std::vector<HWND> fields = ipFields();
-    Place places[] = {{fields.empty() ? item(IDC_IP_ADDRESS) : fields[0], item(IDC_IP_ADDRESS), "the IP address control"},
-                      {item(IDC_PARSER_PORT), item(IDC_PARSER_PORT), "the Parser Port edit"}};
+    Place places[] = {
+        {fields.empty() ? item(IDC_IP_ADDRESS) : fields[0], item(IDC_IP_ADDRESS), "the IP address control"},
+        {item(IDC_PARSER_PORT), item(IDC_PARSER_PORT), "the Parser Port edit"}};
     for (const Place& place : places) {
         clickInto(place.control);
-        check(waitFor([&] { return focusIn(place.focusTarget); }, 3000), (std::string("focus in ") + place.name).c_str());
+        check(waitFor([&] { return focusIn(place.focusTarget); }, 3000),
+              (std::string("focus in ") + place.name).c_str());
         for (bool question : {true, false}) {
             typeAboutAccelerator(question);
             std::string what = std::string(question ? "Alt+?" : "Alt+/") + " in " + place.name + " opens About";
@@ -166,7 +168,8 @@ int duringRun() {
 
 // File > Update and Exit Bootload offer nothing on an address that was not asked.
 void checkNoRunOffered(const char* what) {
-    check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD), (std::string(what) + ": Update and Exit Bootload disabled").c_str());
+    check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD),
+          (std::string(what) + ": Update and Exit Bootload disabled").c_str());
     PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(IDM_UPDATE, 0), 0);
     check(noBoxFor(L"Warning", 1500), (std::string(what) + ": File > Update starts nothing").c_str());
 }
@@ -181,8 +184,12 @@ int invalidEdit() {
 // A query typed in the first moments after the window shows is answered.
 int earlyQuery(const wchar_t* address) {
     setAddress(address);
-    check(waitFor([] { std::wstring text = itemText(IDC_APP_VERSION);
-                       return !text.empty() && text != L"Searching..."; }, 20000),
+    check(waitFor(
+              [] {
+                  std::wstring text = itemText(IDC_APP_VERSION);
+                  return !text.empty() && text != L"Searching...";
+              },
+              20000),
           "a query typed at once is answered");
     return failures;
 }
@@ -318,10 +325,12 @@ int closeAnswerNo() {
         // Wine sets the cursor at the next mouse move the box itself receives, which may come
         // before the box is ready: keep moving between its two buttons until it shows.
         int moves = 0;
-        check(waitFor([&] {
-                  moveMouseOnto(GetDlgItem(box, ++moves % 2 ? IDNO : IDYES));
-                  return shownCursor() != busy;
-              }, 5000),
+        check(waitFor(
+                  [&] {
+                      moveMouseOnto(GetDlgItem(box, ++moves % 2 ? IDNO : IDYES));
+                      return shownCursor() != busy;
+                  },
+                  5000),
               "the close box shows another cursor: the one over the controls was the wait cursor");
         moveMouseOnto(GetDlgItem(box, IDNO));
     }
@@ -367,8 +376,9 @@ int querySilent(const wchar_t* address, bool exitAllowed) {
         return enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD) == exitAllowed && !enabled(IDC_UPDATE) &&
                !enabled(IDC_ENTER_BOOTLOAD);
     };
-    const char* what = exitAllowed ? "command port reports \"e\": Discover and Exit Bootload enabled, Update and Enter disabled"
-                                   : "nothing answers: of the action buttons only Discover enabled";
+    const char* what = exitAllowed
+                           ? "command port reports \"e\": Discover and Exit Bootload enabled, Update and Enter disabled"
+                           : "nothing answers: of the action buttons only Discover enabled";
     check(waitFor(settled, 20000), what);
     // The command-port probe may still be running; its end must leave the same state.
     Sleep(1500);
@@ -378,7 +388,8 @@ int querySilent(const wchar_t* address, bool exitAllowed) {
 }
 
 bool portListed(const wchar_t* port) {
-    return SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port)) >= 0;
+    return SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(port)) >= 0;
 }
 
 // A serial adapter plugged in or removed: the script has made or removed the port's link first.
@@ -387,7 +398,8 @@ int deviceChange(bool arrival, const wchar_t* port, const wchar_t* stillListed) 
     WPARAM event = arrival ? 0x8000 /* DBT_DEVICEARRIVAL */ : 0x8004 /* DBT_DEVICEREMOVECOMPLETE */;
     SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, event, 0, SMTO_NORMAL, 30000, &answer);
     std::wstring name(port);
-    check(waitFor([&] { return portListed(port) == arrival; }, 5000), name + (arrival ? L" listed after its arrival" : L" gone after its removal"));
+    check(waitFor([&] { return portListed(port) == arrival; }, 5000),
+          name + (arrival ? L" listed after its arrival" : L" gone after its removal"));
     if (stillListed && *stillListed) check(portListed(stillListed), std::wstring(stillListed) + L" still listed");
     check(enabled(IDC_COM_RADIO), "COM Port radio enabled while a port exists");
     return failures;
@@ -400,7 +412,8 @@ int lastPortRemoved() {
     check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode chosen");
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, 0x8004, 0, SMTO_NORMAL, 30000, &answer);
-    check(waitFor([] { return SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) == 0; }, 5000), "the COM list is empty");
+    check(waitFor([] { return SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) == 0; }, 5000),
+          "the COM list is empty");
     check(waitFor([] { return !enabled(IDC_COM_RADIO); }, 3000), "COM Port radio disabled");
     check(checked(IDC_IP_RADIO) && enabled(IDC_IP_ADDRESS), "IP mode stays selected and usable");
     return failures;
@@ -418,8 +431,12 @@ int closeAnswerYes() {
 int exitBootload() {
     click(IDC_EXIT_BOOTLOAD);
     answerBox(L"Success", L"Bootload mode exited.", IDOK, 30000);
-    check(waitFor([] { return enabled(IDC_ENTER_BOOTLOAD) && !enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) &&
-                              enabled(IDC_DISCOVER); }, 20000),
+    check(waitFor(
+              [] {
+                  return enabled(IDC_ENTER_BOOTLOAD) && !enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) &&
+                         enabled(IDC_DISCOVER);
+              },
+              20000),
           "new query: the unit runs its application, Enter Bootload enabled, Update and Exit disabled");
     check(itemText(IDC_APP_VERSION) == L"Not found", "version text Not found");
     return failures;
@@ -430,8 +447,8 @@ int comQuery(const wchar_t* port) {
     check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode: list enabled");
     check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) && !enabled(IDC_ENTER_BOOTLOAD),
           "no port selected: Update, Exit and Enter Bootload disabled");
-    LRESULT index = SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                 reinterpret_cast<LPARAM>(port));
+    LRESULT index =
+        SendMessageW(item(IDC_COM_LIST), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port));
     check(index >= 0, "the port is listed");
     if (index < 0) return failures;
     SendMessageW(item(IDC_COM_LIST), CB_SETCURSEL, index, 0);

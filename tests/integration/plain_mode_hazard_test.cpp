@@ -46,17 +46,28 @@ protected:
     }
 
     void runOnce(const HazardCase& hazard, int seed, Tally& tally) {
-        std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--no-discovery", "--no-tcp",
-                                         "--start-mode", "bootload", "--exit-after-close",
-                                         "--check-hex", scratch.file("app.hex").string(), "--check-flash",
-                                         scratch.file("web.bin").string(), "--seed", std::to_string(seed)};
+        std::vector<std::string> args = {"--bind",
+                                         "127.0.0.1",
+                                         "--udp-port",
+                                         "0",
+                                         "--no-discovery",
+                                         "--no-tcp",
+                                         "--start-mode",
+                                         "bootload",
+                                         "--exit-after-close",
+                                         "--check-hex",
+                                         scratch.file("app.hex").string(),
+                                         "--check-flash",
+                                         scratch.file("web.bin").string(),
+                                         "--seed",
+                                         std::to_string(seed)};
         if (GetParam() == Link::kUdp) args.push_back("--no-serial");
         if (!hazard.sequenced) args.push_back("--legacy-bootloader");
         args.insert(args.end(), hazard.faults.begin(), hazard.faults.end());
         SimProcess sim;
         ASSERT_TRUE(sim.start(args)) << sim.output();
-        const uint32_t terminal = runUpdateAgainst(bootloaderTransport(sim, GetParam()), application, flash,
-                                                   true, true, false).terminal;
+        const uint32_t terminal =
+            runUpdateAgainst(bootloaderTransport(sim, GetParam()), application, flash, true, true, false).terminal;
         if (terminal == WMU_UPDATE_DONE) {
             // Stopped, not awaited: a lost closing command (it has no reply) is no hazard here.
             const int status = sim.stop();
@@ -74,10 +85,11 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         for (int seed = 1; seed <= seeds; ++seed) runOnce(hazard, seed, tally);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s over %s, %d seeds: %d identical, %d failed as reported, %d success with wrong memory, "
-                    "%d other, %.1f s a run\n",
-                    hazard.name, GetParam() == Link::kUdp ? "UDP" : "serial", seeds, tally.identical,
-                    tally.failedAsReported, tally.successWithWrongMemory, tally.other, seconds / seeds);
+        std::printf(
+            "%s over %s, %d seeds: %d identical, %d failed as reported, %d success with wrong memory, "
+            "%d other, %.1f s a run\n",
+            hazard.name, GetParam() == Link::kUdp ? "UDP" : "serial", seeds, tally.identical, tally.failedAsReported,
+            tally.successWithWrongMemory, tally.other, seconds / seeds);
         EXPECT_EQ(tally.successWithWrongMemory, 0);
         EXPECT_EQ(tally.other, 0);
     }

@@ -24,8 +24,7 @@ TEST(SerialDiscoveryIntegration, BothPortsAreReportedInTableOrder) {
     SimProcess applicationUnit;
     ASSERT_TRUE(bootloadUnit.start({"--no-udp", "--no-discovery", "--no-tcp", "--start-mode", "bootload"}))
         << bootloadUnit.output();
-    ASSERT_TRUE(applicationUnit.start({"--no-udp", "--no-discovery", "--no-tcp"}))
-        << applicationUnit.output();
+    ASSERT_TRUE(applicationUnit.start({"--no-udp", "--no-discovery", "--no-tcp"})) << applicationUnit.output();
     comPortTable[0] = widePath(bootloadUnit.endpoint("serial"));
     comPortTable[1] = widePath(applicationUnit.endpoint("serial"));
 

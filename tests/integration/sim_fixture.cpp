@@ -10,8 +10,8 @@
 #include "transport/ethernet_transport.h"
 #include "ui/worker_messages.h"
 
-void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords,
-                       const std::filesystem::path& flash, uint32_t flashBytes) {
+void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords, const std::filesystem::path& flash,
+                       uint32_t flashBytes) {
     std::ifstream in(ZT_SAMPLE_HEX, std::ios::binary);
     std::ofstream out(hex, std::ios::binary);
     std::string line;
@@ -45,8 +45,8 @@ nlohmann::json readReport(const std::filesystem::path& path) {
     return nlohmann::json::parse(text.str(), nullptr, false);
 }
 
-UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application,
-                               CBinManager& flash, bool firmware, bool ui, bool defaults) {
+UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application, CBinManager& flash,
+                               bool firmware, bool ui, bool defaults) {
     BootloaderEngine engine;
     UpdateOptions options;
     options.overwriteServerFirmware = firmware;

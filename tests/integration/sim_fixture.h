@@ -17,8 +17,8 @@
 
 // The first `dataRecords` data records of the sample image (with their address records) and
 // an end record; and the first `flashBytes` bytes of the sample flash image.
-void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords,
-                       const std::filesystem::path& flash, uint32_t flashBytes);
+void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords, const std::filesystem::path& flash,
+                       uint32_t flashBytes);
 
 enum class Link { kUdp, kSerial };
 
@@ -37,5 +37,5 @@ struct UpdateOutcome {
 };
 
 // Runs one update with all three stages selected as given, on its own engine.
-UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application,
-                               CBinManager& flash, bool firmware, bool ui, bool defaults);
+UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application, CBinManager& flash,
+                               bool firmware, bool ui, bool defaults);

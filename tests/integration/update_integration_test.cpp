@@ -19,8 +19,8 @@ std::string variantName(const ::testing::TestParamInfo<Variant>& info) {
 }
 
 std::vector<std::string> simArguments(Link link, const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--no-discovery", "--no-tcp",
-                                     "--start-mode", "bootload"};
+    std::vector<std::string> args = {"--bind",         "127.0.0.1", "--udp-port",   "0",
+                                     "--no-discovery", "--no-tcp",  "--start-mode", "bootload"};
     if (link == Link::kUdp) args.push_back("--no-serial");
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
@@ -36,14 +36,19 @@ protected:
 TEST_P(FullUpdate, MemoriesEqualTheImagesByteForByte) {
     const Variant variant = GetParam();
     ScratchDir scratch;
-    std::vector<std::string> extra = {"--check-hex", ZT_SAMPLE_HEX, "--check-flash", ZT_SAMPLE_FLASH,
-                                      "--exit-after-close", "--report", scratch.file("report.json").string()};
+    std::vector<std::string> extra = {"--check-hex",
+                                      ZT_SAMPLE_HEX,
+                                      "--check-flash",
+                                      ZT_SAMPLE_FLASH,
+                                      "--exit-after-close",
+                                      "--report",
+                                      scratch.file("report.json").string()};
     if (variant.legacy) extra.push_back("--legacy-bootloader");
     SimProcess sim;
     ASSERT_TRUE(sim.start(simArguments(variant.link, extra))) << sim.output();
 
-    UpdateOutcome outcome = runUpdateAgainst(bootloaderTransport(sim, variant.link), applicationImage, flashImage,
-                                             true, true, false);
+    UpdateOutcome outcome =
+        runUpdateAgainst(bootloaderTransport(sim, variant.link), applicationImage, flashImage, true, true, false);
     EXPECT_EQ(outcome.terminal, WMU_UPDATE_DONE);
     EXPECT_EQ(outcome.range, 31710u + 546221u);
     EXPECT_EQ(outcome.lastPosition, outcome.range);
@@ -51,7 +56,8 @@ TEST_P(FullUpdate, MemoriesEqualTheImagesByteForByte) {
 
     nlohmann::json report = readReport(scratch.file("report.json"));
     ASSERT_FALSE(report.is_discarded());
-    const nlohmann::json& unit = report.is_array() ? report[0] : (report.contains("units") ? report["units"][0] : report);
+    const nlohmann::json& unit =
+        report.is_array() ? report[0] : (report.contains("units") ? report["units"][0] : report);
     EXPECT_EQ(unit["commands"]["record_program"], 3964);
     EXPECT_EQ(unit["commands"]["chunk_program"], 8535);
     EXPECT_EQ(unit["application_version"]["major"], 1);
@@ -116,7 +122,8 @@ TEST_F(SmallUpdate, WrongBootloaderVersions) {
         SimProcess other;
         std::vector<std::string> args = simArguments(Link::kUdp, {"--bootloader-version", version});
         ASSERT_TRUE(other.start(args)) << other.output();
-        UpdateOutcome outcome = runUpdateAgainst(bootloaderTransport(other, Link::kUdp), application, flash, true, true, true);
+        UpdateOutcome outcome =
+            runUpdateAgainst(bootloaderTransport(other, Link::kUdp), application, flash, true, true, true);
         EXPECT_EQ(outcome.terminal, WMU_WRONG_RESPONSE) << version;
     }
 }
@@ -131,7 +138,8 @@ TEST_F(SmallUpdate, OnlyFactoryDefaultsAndNothingSelected) {
 
     SimProcess second;
     ASSERT_TRUE(second.start(simArguments(Link::kUdp, {"--exit-after-close"}))) << second.output();
-    UpdateOutcome nothing = runUpdateAgainst(bootloaderTransport(second, Link::kUdp), application, flash, false, false, false);
+    UpdateOutcome nothing =
+        runUpdateAgainst(bootloaderTransport(second, Link::kUdp), application, flash, false, false, false);
     EXPECT_EQ(nothing.terminal, WMU_UPDATE_DONE);
     EXPECT_EQ(nothing.range, 0u);
     EXPECT_EQ(second.waitExit(20000), 0);
@@ -151,6 +159,7 @@ TEST_F(SmallUpdate, ExitBootloadLeavesBootloadMode) {
     EXPECT_EQ(runExitBootload(engine, &window, bootloaderTransport(sim, Link::kUdp)), WMU_BOOTLOAD_EXITED);
     sim.terminate();
     nlohmann::json report = readReport(scratch.file("report.json"));
-    const nlohmann::json& unit = report.is_array() ? report[0] : (report.contains("units") ? report["units"][0] : report);
+    const nlohmann::json& unit =
+        report.is_array() ? report[0] : (report.contains("units") ? report["units"][0] : report);
     EXPECT_TRUE(unit["leave_received"].get<bool>());
 }

@@ -16,9 +16,9 @@ protected:
     void TearDown() override { parserPort = kDefaultParserPort; }
 
     bool startUnit(const std::vector<std::string>& extra) {
-        std::vector<std::string> args = {"--bind", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0",
-                                         "--no-discovery", "--no-serial", "--restart-ms", "200",
-                                         "--report", scratch.file("report.json").string()};
+        std::vector<std::string> args = {
+            "--bind",         "127.0.0.1",   "--udp-port",   "0",   "--tcp-port", "0",
+            "--no-discovery", "--no-serial", "--restart-ms", "200", "--report",   scratch.file("report.json").string()};
         args.insert(args.end(), extra.begin(), extra.end());
         if (!sim.start(args)) return false;
         parserPort = sim.port("tcp");
@@ -52,8 +52,11 @@ protected:
 };
 
 const intptr_t kNone = static_cast<intptr_t>(APP_VERSION_NONE);
-const Sequence kNoBootloader = {{WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_NO_BOOTLOADER, 0}, {WMU_APP_VERSION, kNone},
-                                {WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}};
+const Sequence kNoBootloader = {{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                {WMU_NO_BOOTLOADER, 0},
+                                {WMU_APP_VERSION, kNone},
+                                {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                                {WMU_EXIT_BOOTLOAD_ALLOWED, 0}};
 
 Sequence then(Sequence head, const Sequence& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -64,27 +67,34 @@ Sequence then(Sequence head, const Sequence& tail) {
 
 TEST_F(WorkerAgainstSim, UnitInBootloadMode) {
     ASSERT_TRUE(startUnit({"--start-mode", "bootload", "--app-version", "2.5"})) << sim.output();
-    EXPECT_EQ(ask(), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_BOOTLOADER_FOUND, 0x0301},
-                               {WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1},
-                               {WMU_APP_VERSION, 0x00020005}, {WMU_QUERY_DONE, 0}}));
+    EXPECT_EQ(ask(), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                               {WMU_BOOTLOADER_FOUND, 0x0301},
+                               {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                               {WMU_EXIT_BOOTLOAD_ALLOWED, 1},
+                               {WMU_APP_VERSION, 0x00020005},
+                               {WMU_QUERY_DONE, 0}}));
 }
 
 TEST_F(WorkerAgainstSim, ApplicationWithBootloadDisabledOrEnabled) {
     ASSERT_TRUE(startUnit({})) << sim.output();
-    EXPECT_EQ(ask(), then(kNoBootloader, {{WMU_ENTER_BOOTLOAD_ALLOWED, 1}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_QUERY_DONE, 0}}));
+    EXPECT_EQ(ask(), then(kNoBootloader,
+                          {{WMU_ENTER_BOOTLOAD_ALLOWED, 1}, {WMU_EXIT_BOOTLOAD_ALLOWED, 0}, {WMU_QUERY_DONE, 0}}));
     sim.terminate();
 
     SimProcess enabled;
     ASSERT_TRUE(enabled.start({"--bind", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--no-discovery",
-                               "--no-serial", "--bootload-enabled"})) << enabled.output();
+                               "--no-serial", "--bootload-enabled"}))
+        << enabled.output();
     parserPort = enabled.port("tcp");
     platform::MessageQueue window;
     DeviceRequest request{&window, std::make_unique<EthernetTransport>(loopbackAddress(), enabled.port("udp"))};
     answerDeviceRequest(request);
     Sequence got;
     platform::WindowMessage m;
-    while (window.receive(m, 0)) got.emplace_back(m.id, m.id == WMU_APP_VERSION ? m.lParam : static_cast<intptr_t>(m.wParam));
-    EXPECT_EQ(got, then(kNoBootloader, {{WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1}, {WMU_QUERY_DONE, 0}}));
+    while (window.receive(m, 0))
+        got.emplace_back(m.id, m.id == WMU_APP_VERSION ? m.lParam : static_cast<intptr_t>(m.wParam));
+    EXPECT_EQ(got, then(kNoBootloader,
+                        {{WMU_ENTER_BOOTLOAD_ALLOWED, 0}, {WMU_EXIT_BOOTLOAD_ALLOWED, 1}, {WMU_QUERY_DONE, 0}}));
 }
 
 TEST_F(WorkerAgainstSim, NothingAnswers) {

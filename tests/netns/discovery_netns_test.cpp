@@ -26,9 +26,9 @@ using std::chrono::milliseconds;
 
 namespace {
 
-const uint32_t kLanA = ipv4Address(192, 0, 2, 1);      // 192.0.2.0/24
-const uint32_t kLanB = ipv4Address(169, 254, 1, 1);    // 169.254.0.0/16, link-local
-const uint32_t kLanC = ipv4Address(203, 0, 113, 1);    // 203.0.113.0/24, eleven units
+const uint32_t kLanA = ipv4Address(192, 0, 2, 1);    // 192.0.2.0/24
+const uint32_t kLanB = ipv4Address(169, 254, 1, 1);  // 169.254.0.0/16, link-local
+const uint32_t kLanC = ipv4Address(203, 0, 113, 1);  // 203.0.113.0/24, eleven units
 const uint32_t kLoopback = ipv4Address(127, 0, 0, 1);
 
 struct Received {
@@ -63,7 +63,8 @@ protected:
     void TearDown() override { platform::setInterfaceSourceForTesting(nullptr); }
 
     // Runs discovery until `enough` says so or `limit` passes; then stops it and times the stop.
-    std::vector<Received> discover(milliseconds limit, const std::function<bool(const std::vector<Received>&)>& enough) {
+    std::vector<Received> discover(milliseconds limit,
+                                   const std::function<bool(const std::vector<Received>&)>& enough) {
         platform::MessageQueue window;
         std::atomic<bool> stop{false};
         std::thread thread([&] { runNetworkDiscovery(&window, stop); });

@@ -27,16 +27,10 @@ bool applyRecords(CHexManager& image, std::map<uint32_t, uint8_t>& memory) {
             case kData:
                 for (uint32_t i = 0; i < record[0]; ++i) memory[base + offset + i] = data[i];
                 break;
-            case kExtendedLinear:
-                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 16;
-                break;
-            case kExtendedSegment:
-                base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 4;
-                break;
-            case kEndOfFile:
-                return true;
-            default:
-                break;
+            case kExtendedLinear: base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 16; break;
+            case kExtendedSegment: base = (static_cast<uint32_t>(data[0]) << 8 | data[1]) << 4; break;
+            case kEndOfFile: return true;
+            default: break;
         }
     }
     return true;

@@ -17,7 +17,8 @@ TEST(NetworkInterfacesTest, SystemTableHoldsLoopbackInNetworkByteOrder) {
 }
 
 TEST(NetworkInterfacesTest, InstalledSourceReplacesTheSystemUntilRemoved) {
-    const platform::InterfaceAddress testNet{platform::ipv4Address(192, 0, 2, 1), platform::ipv4Address(255, 255, 255, 0)};
+    const platform::InterfaceAddress testNet{platform::ipv4Address(192, 0, 2, 1),
+                                             platform::ipv4Address(255, 255, 255, 0)};
     platform::setInterfaceSourceForTesting([&] { return std::vector<platform::InterfaceAddress>{testNet}; });
     std::vector<platform::InterfaceAddress> table = platform::interfaceAddresses();
     ASSERT_EQ(table.size(), 1u);

@@ -20,8 +20,7 @@ Bytes transactWith(SimUnit& unit, const Bytes& frame, uint64_t nowMs = 0) {
 }
 
 TEST(SimWireFormat, RequestAndReplyFramesMatchTheWireExamples) {
-    EXPECT_EQ(frameOf({0x89, 0, 0, 0, 1}),
-              (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x8D, 0x9A, 0x04}));
+    EXPECT_EQ(frameOf({0x89, 0, 0, 0, 1}), (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x8D, 0x9A, 0x04}));
     EXPECT_EQ(frameOf({0x0D}), (Bytes{0x01, 0x0D, 0xAD, 0xD1, 0x04}));
 
     UnitConfig config = bootloadUnit();
@@ -29,8 +28,8 @@ TEST(SimWireFormat, RequestAndReplyFramesMatchTheWireExamples) {
     config.applicationMajor = 2;
     SimUnit unit(config);
     Bytes request = {0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x8D, 0x9A, 0x04};
-    EXPECT_EQ(transactWith(unit, request), (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x05, 0x00,
-                                              0x02, 0x00, 0x18, 0x0D, 0x04}));
+    EXPECT_EQ(transactWith(unit, request),
+              (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x05, 0x00, 0x02, 0x00, 0x18, 0x0D, 0x04}));
 }
 
 TEST(SimWireFormat, VersionReplyCarriesTheSequenceByteOnlyWhenConfigured) {
@@ -60,8 +59,7 @@ TEST(SimWireFormat, IdentificationIsThreeLinesEndingInBootload) {
 TEST(SimCommands, AckedCommandsAndVersionWriteAndQuery) {
     SimUnit unit(bootloadUnit());
     for (uint8_t code : {0x02, 0x05, 0x07, 0x0C}) {
-        EXPECT_EQ(replyMessage(transactWith(unit, frameOf({code}))), (Bytes{code, 0x01}))
-            << int(code);
+        EXPECT_EQ(replyMessage(transactWith(unit, frameOf({code}))), (Bytes{code, 0x01})) << int(code);
     }
     EXPECT_EQ(replyMessage(transactWith(unit, frameOf({0x08, 12, 0, 1, 0}))), (Bytes{0x08, 0x01}));
     EXPECT_EQ(replyMessage(transactWith(unit, frameOf({0x09}))), (Bytes{0x09, 12, 0, 1, 0}));
@@ -164,8 +162,8 @@ TEST(SimDiscovery, OnlyTheExactRequestIsAnsweredWithTheMode) {
               "ZT Unit\r\n00-1E-C0-00-00-01\r\nTavin ZT Series - Application\r\n");
     EXPECT_EQ(discoveryReply(config, true, bytes(request), request.size()),
               "ZT Unit\r\n00-1E-C0-00-00-01\r\nTavin ZT Series - Bootload\r\n");
-    for (std::string other : {request + "\r\n", request + std::string(1, '\0'),
-                              request.substr(0, 28), std::string("discovery: Who is out there ?")}) {
+    for (std::string other : {request + "\r\n", request + std::string(1, '\0'), request.substr(0, 28),
+                              std::string("discovery: Who is out there ?")}) {
         EXPECT_TRUE(discoveryReply(config, false, bytes(other), other.size()).empty()) << other;
     }
 }

@@ -11,9 +11,7 @@ BootloaderOutcome run(BootloaderUnit& unit, const Bytes& message) {
     return unit.handleMessage(message.data(), message.size());
 }
 
-uint8_t status(const BootloaderOutcome& outcome) {
-    return outcome.message.size() >= 2 ? outcome.message.back() : 0xFF;
-}
+uint8_t status(const BootloaderOutcome& outcome) { return outcome.message.size() >= 2 ? outcome.message.back() : 0xFF; }
 
 uint8_t at(const BootloaderUnit& unit, uint32_t address) {
     uint8_t value = 0;
@@ -23,8 +21,7 @@ uint8_t at(const BootloaderUnit& unit, uint32_t address) {
 
 // Records before and after a change of extended address, in one request.
 Bytes splitRequest() {
-    return concat({rawRecord(kHexData, 0xFFF0, {0x11, 0x22}),
-                   rawRecord(kHexExtendedLinear, 0, {0x1D, 0x01}),
+    return concat({rawRecord(kHexData, 0xFFF0, {0x11, 0x22}), rawRecord(kHexExtendedLinear, 0, {0x1D, 0x01}),
                    rawRecord(kHexData, 0x0000, {0x33})});
 }
 
@@ -36,11 +33,11 @@ protected:
 };
 
 TEST_F(SimRecords, ExtendedAddressesCarryAcrossRequestsAndTheEndRecordIsSeen) {
-    Bytes first = concat({{0x03}, rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                          rawRecord(kHexData, 0x1000, {1, 2, 3})});
+    Bytes first =
+        concat({{0x03}, rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}), rawRecord(kHexData, 0x1000, {1, 2, 3})});
     EXPECT_EQ(status(run(unit, first)), 1);
-    EXPECT_EQ(status(run(unit, concat({{0x03}, rawRecord(kHexData, 0x1003, {4}),
-                                        rawRecord(kHexEndOfFile, 0, {})}))), 1);
+    EXPECT_EQ(status(run(unit, concat({{0x03}, rawRecord(kHexData, 0x1003, {4}), rawRecord(kHexEndOfFile, 0, {})}))),
+              1);
     EXPECT_EQ(at(unit, 0x1D001000), 1);
     EXPECT_EQ(at(unit, 0x1D001003), 4);
     EXPECT_EQ(unit.applicationMemory().bytesWritten(), 4u);

@@ -15,9 +15,7 @@ namespace {
 
 constexpr int kReplyWaitMs = 2000;
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 nlohmann::json readReport(const std::string& path) {
     std::ifstream in(path);
@@ -33,8 +31,7 @@ Bytes ask(LoopbackUdp& client, uint16_t port, const Bytes& message) {
 
 TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     Bytes records = concat({rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                            rawRecord(kHexData, 0x0000, {0x10, 0x01, 0x04, 0x55}),
-                            rawRecord(kHexEndOfFile, 0, {})});
+                            rawRecord(kHexData, 0x0000, {0x10, 0x01, 0x04, 0x55}), rawRecord(kHexEndOfFile, 0, {})});
     SparseMemory expected;
     HexRecordWriter writer(expected);
     for (size_t offset = 0, used = 0; offset < records.size(); offset += used) {
@@ -51,10 +48,9 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     writeText(flashPath, std::string(image.begin(), image.end()));
 
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"--udp-port", "0", "--discovery-port", "0", "--no-tcp", "--no-serial",
-                           "--start-mode", "bootload", "--exit-after-close", "--report",
-                           reportPath, "--dump-hex", dumpPath, "--check-hex", hexPath,
-                           "--check-flash", flashPath, "--run-seconds", "30"}))
+    ASSERT_TRUE(sim.start({"--udp-port", "0", "--discovery-port", "0", "--no-tcp", "--no-serial", "--start-mode",
+                           "bootload", "--exit-after-close", "--report", reportPath, "--dump-hex", dumpPath,
+                           "--check-hex", hexPath, "--check-flash", flashPath, "--run-seconds", "30"}))
         << sim.output();
     uint16_t port = sim.port("udp");
     ASSERT_NE(port, 0);
@@ -107,17 +103,16 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
 }
 
 TEST(SimSessionUdp, CarelessReplayIsCaughtByTheHexCheck) {
-    Bytes records = concat({rawRecord(kHexData, 0xFFFF, {0x77}),
-                            rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
+    Bytes records = concat({rawRecord(kHexData, 0xFFFF, {0x77}), rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
                             rawRecord(kHexData, 0x0000, {0x88})});
     ScratchDir scratch;
     std::string hexPath = scratch.file("careless.hex").string();
     writeText(hexPath, ":01FFFF00778A\r\n:020000041D00DD\r\n:010000008877\r\n:00000001FF\r\n");
     for (bool careless : {false, true}) {
-        std::vector<std::string> arguments = {"--udp-port", "0", "--no-discovery", "--no-tcp",
-                                              "--no-serial", "--start-mode", "bootload",
-                                              "--exit-after-close", "--check-hex", hexPath,
-                                              "--run-seconds", "30"};
+        std::vector<std::string> arguments = {
+            "--udp-port",    "0",        "--no-discovery",     "--no-tcp",    "--no-serial",
+            "--start-mode",  "bootload", "--exit-after-close", "--check-hex", hexPath,
+            "--run-seconds", "30"};
         if (careless) arguments.push_back("--careless-replay");
         SimProcess sim;
         ASSERT_TRUE(sim.start(arguments)) << sim.output();
@@ -134,8 +129,8 @@ TEST(SimSessionUdp, CarelessReplayIsCaughtByTheHexCheck) {
 
 TEST(SimSessionSerial, UnlockRestartBootloaderAndLeaveOverThePseudoTerminal) {
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"--no-udp", "--no-discovery", "--no-tcp", "--pace-serial",
-                           "--restart-ms", "100", "--run-seconds", "30"}))
+    ASSERT_TRUE(sim.start(
+        {"--no-udp", "--no-discovery", "--no-tcp", "--pace-serial", "--restart-ms", "100", "--run-seconds", "30"}))
         << sim.output();
     SerialClient serial(sim.endpoint("serial"));
     ASSERT_TRUE(serial.isOpen()) << sim.endpoint("serial");
@@ -177,14 +172,12 @@ TEST(SimStartup, BadFlagsAndABusyPortAreRefused) {
     EXPECT_EQ(badFlag.waitExit(5000), 2);
 
     SimProcess first;
-    ASSERT_TRUE(first.start({"--udp-port", "0", "--no-discovery", "--no-tcp", "--no-serial",
-                             "--run-seconds", "30"}));
+    ASSERT_TRUE(first.start({"--udp-port", "0", "--no-discovery", "--no-tcp", "--no-serial", "--run-seconds", "30"}));
     SimProcess second;
-    EXPECT_FALSE(second.start({"--udp-port", std::to_string(first.port("udp")), "--no-discovery",
-                               "--no-tcp", "--no-serial"}));
+    EXPECT_FALSE(
+        second.start({"--udp-port", std::to_string(first.port("udp")), "--no-discovery", "--no-tcp", "--no-serial"}));
     EXPECT_EQ(second.waitExit(5000), 2);
-    EXPECT_NE(second.output().find("cannot bind udp 127.0.0.1:"), std::string::npos)
-        << second.output();
+    EXPECT_NE(second.output().find("cannot bind udp 127.0.0.1:"), std::string::npos) << second.output();
 }
 
 }  // namespace

@@ -141,8 +141,7 @@ Bytes LoopbackUdp::receive(int timeoutMs) {
     return got > 0 ? Bytes(buffer, buffer + got) : Bytes{};
 }
 
-SerialClient::SerialClient(const std::string& path)
-    : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+SerialClient::SerialClient(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
     if (fd_ < 0) return;
     termios settings{};
     tcgetattr(fd_, &settings);

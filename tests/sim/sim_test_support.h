@@ -16,9 +16,8 @@ inline Bytes frameOf(const Bytes& message) {
 }
 
 inline Bytes sequencedMessage(uint8_t command, uint32_t sequence, const Bytes& payload = {}) {
-    Bytes message = {command, static_cast<uint8_t>(sequence >> 24),
-                     static_cast<uint8_t>(sequence >> 16), static_cast<uint8_t>(sequence >> 8),
-                     static_cast<uint8_t>(sequence)};
+    Bytes message = {command, static_cast<uint8_t>(sequence >> 24), static_cast<uint8_t>(sequence >> 16),
+                     static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
     message.insert(message.end(), payload.begin(), payload.end());
     return message;
 }

@@ -69,8 +69,8 @@ TEST(SimChecks, DifferencesAreCountedByKind) {
     SparseMemory expected, actual;
     for (uint32_t a = 0; a < 4; ++a) expected.write(0x100 + a, 1);
     actual.write(0x100, 1);
-    actual.write(0x101, 2);   // different
-    actual.write(0x0FF, 1);   // extra, and the lowest difference
+    actual.write(0x101, 2);  // different
+    actual.write(0x0FF, 1);  // extra, and the lowest difference
     MemoryCheck check = compareMemory(actual, expected);
     EXPECT_FALSE(check.matches);
     EXPECT_EQ(check.differentBytes, 1u);
@@ -122,8 +122,7 @@ TEST(SimRestart, BootloadRequestSilencesTheCommandPortThenStartsTheBootloader) {
     SimUnit unit(config);
     std::string pending;
     std::string text = "<SY,BU1234/><SY,BR/>";
-    auto replies = unit.onCommandText(pending, reinterpret_cast<const uint8_t*>(text.data()),
-                                      text.size(), 1000);
+    auto replies = unit.onCommandText(pending, reinterpret_cast<const uint8_t*>(text.data()), text.size(), 1000);
     EXPECT_EQ(replies, (std::vector<std::string>{"<sy,bu = ue/>", "<sy,br/>"}));
     EXPECT_FALSE(unit.commandPortOpen());
     EXPECT_EQ(unit.nextEventMs(), 1200u);

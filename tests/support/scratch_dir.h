@@ -20,8 +20,7 @@ public:
         std::random_device random;
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::filesystem::path candidate =
-                base / ("zt-" + runningTestName() + "-" + std::to_string(random()) + "-" +
-                        std::to_string(counter()++));
+                base / ("zt-" + runningTestName() + "-" + std::to_string(random()) + "-" + std::to_string(counter()++));
             std::error_code error;
             if (std::filesystem::create_directory(candidate, error)) {
                 path_ = candidate;
@@ -50,8 +49,7 @@ private:
     // "Suite.Test" with anything outside [A-Za-z0-9._] (a parameterised test's '/') made '_'.
     static std::string runningTestName() {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name =
-            test ? std::string(test->test_suite_name()) + "." + test->name() : "outside-a-test";
+        std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "outside-a-test";
         for (char& c : name) {
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_') c = '_';
         }

@@ -17,7 +17,9 @@ namespace {
 const uint32_t kLoopback = platform::ipv4Address(127, 0, 0, 1);
 
 std::vector<std::wstring> alerts;
-void recordAlert(const wchar_t* text, const wchar_t* caption) { alerts.push_back(std::wstring(caption) + L": " + text); }
+void recordAlert(const wchar_t* text, const wchar_t* caption) {
+    alerts.push_back(std::wstring(caption) + L": " + text);
+}
 
 class EthernetTransportTest : public ::testing::Test {
 protected:

@@ -57,7 +57,8 @@ bool endLinkHolder(const std::string& pid) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     // Wine returns no handle to wait on for a Unix program; the test's bounded reads wait for it.
-    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
+    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) !=
+           0;
 #else
     return ::kill(std::stoi(pid), SIGTERM) == 0;
 #endif
