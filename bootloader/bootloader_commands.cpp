@@ -4,9 +4,6 @@
 #include "bootloader/byte_order.h"
 
 namespace {
-// Command byte, two version bytes and the CRC; a sixth byte says sequenced commands work.
-constexpr uint16_t kPlainIdentificationLength = 5;
-constexpr uint16_t kSequencedIdentificationLength = 6;
 // Command byte, minor and major (16 bits each) and the CRC.
 constexpr uint16_t kApplicationVersionLength = 1 + 4 + 2;
 // Command byte and the CRC around the identification text.

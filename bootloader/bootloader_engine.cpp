@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr size_t kSequenceBytes = 4;
 constexpr uint32_t kReadSize = 2038;
 
 inline uint32_t nextSequence(uint32_t sequence) {
@@ -262,7 +261,7 @@ bool BootloaderEngine::fastResending() const {
 uint32_t BootloaderEngine::firstResendAfterMs() const {
     if (!fastResending()) return timeoutMs_;
     const ReplyTime& time = replyTimes_[command_ & ~kSequencedBit];
-    const auto estimate = static_cast<uint32_t>(time.smoothedMs + 4 * time.deviationMs + 0.5);
+    const auto estimate = static_cast<uint32_t>(std::lround(time.smoothedMs + 4 * time.deviationMs));
     return std::clamp<uint32_t>(estimate, kMinFastResendMs, timeoutMs_);
 }
 
@@ -277,8 +276,8 @@ void BootloaderEngine::timeReply() {
         time.deviationMs = sample / 2;
         return;
     }
-    time.deviationMs = 0.75 * time.deviationMs + 0.25 * std::abs(time.smoothedMs - sample);
-    time.smoothedMs = 0.875 * time.smoothedMs + 0.125 * sample;
+    time.deviationMs += kDeviationGain * (std::abs(time.smoothedMs - sample) - time.deviationMs);
+    time.smoothedMs += kSmoothingGain * (sample - time.smoothedMs);
 }
 
 BootloaderEngine::ReceiveResult BootloaderEngine::receiveStep() {
@@ -314,14 +313,14 @@ bool BootloaderEngine::acceptable(uint8_t command) const {
     const uint8_t* body = decoder_.body();
     if (body[0] != command) return false;
     if (!(command & kSequencedBit)) return true;
-    return decoder_.count() >= 7 && get32MsbFirst(body + 1) == sequence_;
+    return decoder_.count() >= kShortestSequencedReply && get32MsbFirst(body + 1) == sequence_;
 }
 
 // Shows the caller a sequenced reply in plain form: command without bit 7, payload, fresh CRC.
 void BootloaderEngine::repackSequencedReply() {
     uint8_t* body = decoder_.body();
     const uint16_t n = decoder_.count();
-    const uint16_t plain = static_cast<uint16_t>(n - 6);
+    const uint16_t plain = static_cast<uint16_t>(n - kSequenceBytes - 2);
     staging_[0] = static_cast<uint8_t>(body[0] & ~kSequencedBit);
     std::memcpy(staging_ + 1, body + 1 + kSequenceBytes, plain - 1u);
     const uint16_t crc = crc16(staging_, plain);

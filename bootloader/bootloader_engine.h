@@ -90,6 +90,9 @@ private:
 
     static constexpr size_t kCommandCodes = kLastCommandCode + 1;
     static constexpr uint32_t kMinFastResendMs = 20;
+    // The usual round-trip estimator's gains (as TCP's): 1/8 for the mean, 1/4 for the deviation.
+    static constexpr double kSmoothingGain = 0.125;
+    static constexpr double kDeviationGain = 0.25;
     struct ReplyTime {
         uint32_t samples = 0;
         double smoothedMs = 0;

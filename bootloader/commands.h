@@ -38,6 +38,15 @@ constexpr uint8_t commandByte(Command command, bool sequenced) {
 constexpr uint16_t kAckReplyLength = 1 + 1 + 2;
 constexpr uint8_t kStatusSuccess = 1;
 
+// The identification reply: command byte, version major and minor, the CRC; a sixth byte says
+// the unit takes sequenced commands.
+constexpr uint16_t kPlainIdentificationLength = 1 + 2 + 2;
+constexpr uint16_t kSequencedIdentificationLength = kPlainIdentificationLength + 1;
+
+// A sequenced reply is at least its command byte, the 4-byte sequence number and the CRC.
+constexpr size_t kSequenceBytes = 4;
+constexpr uint16_t kShortestSequencedReply = 1 + kSequenceBytes + 2;
+
 // Chunk block: position (4 bytes), data length (4 bytes), both least significant byte first,
 // then 64 data bytes, zero-filled past the length.
 constexpr size_t kChunkPositionOffset = 0;

@@ -29,7 +29,10 @@ constexpr uint16_t kLastUpdatableVersion = 0x0302;
 Identity identifyBootloader(BootloaderCommands& commands) {
     const Identification identification = commands.identify();
     if (!identification.answered) return Identity::kNoReply;
-    if (identification.replyLength != 5 && identification.replyLength != 6) return Identity::kWrong;
+    if (identification.replyLength != kPlainIdentificationLength &&
+        identification.replyLength != kSequencedIdentificationLength) {
+        return Identity::kWrong;
+    }
     if (identification.version < kFirstUpdatableVersion || identification.version > kLastUpdatableVersion) {
         return Identity::kWrong;
     }
@@ -79,7 +82,7 @@ void UpdateRun::addProgress(uint32_t amount) {
 }
 
 bool UpdateRun::applicationStage() {
-    postStatus(job_.window, uiString(kServerApplication), true);
+    postStatus(job_.window, uiString(kServerApplication), true, RunStage::kApplication);
     if (!commands_.eraseApplication()) return false;
     job_.application.rewind();
     uint32_t handedOut = job_.application.recordsHandedOut();
@@ -98,7 +101,7 @@ bool UpdateRun::applicationStage() {
 }
 
 bool UpdateRun::flashStage() {
-    postStatus(job_.window, uiString(kServerUi), true);
+    postStatus(job_.window, uiString(kServerUi), true, RunStage::kFlash);
     if (!commands_.eraseImage()) return false;
     job_.flash.rewind();
     uint32_t consumed = job_.flash.bytesConsumed();

@@ -30,9 +30,9 @@ std::vector<const CLI::App*> commandsOf(const CLI::App& app) {
     return commands;
 }
 
-std::string joined(const std::vector<std::string>& words) {
+std::string joined(const std::vector<std::string>& words, const char* separator = " ") {
     std::string text;
-    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+    for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
     return text;
 }
 
@@ -50,19 +50,14 @@ std::string bashValueCase(const std::vector<OptionEntry>& all) {
         std::vector<std::string>& list = e.valueKind == "FILE" ? files : e.valueKind == "PORT" ? ports : plain;
         if (std::find(list.begin(), list.end(), e.name) == list.end()) list.push_back(e.name);
     }
-    auto alternatives = [](const std::vector<std::string>& names) {
-        std::string text;
-        for (const std::string& n : names) text += (text.empty() ? "" : " | ") + n;
-        return text;
-    };
     std::string text = "    case $prev in\n";
-    if (!files.empty()) text += "        " + alternatives(files) + ") _filedir; return ;;\n";
+    if (!files.empty()) text += "        " + joined(files, " | ") + ") _filedir; return ;;\n";
     if (!ports.empty()) {
-        text += "        " + alternatives(ports) +
+        text += "        " + joined(ports, " | ") +
                 ")\n            COMPREPLY=($(compgen -W \"$(ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* "
                 "/dev/serial/by-id/* 2>/dev/null)\" -- \"$cur\"))\n            return ;;\n";
     }
-    if (!plain.empty()) text += "        " + alternatives(plain) + ") return ;;\n";
+    if (!plain.empty()) text += "        " + joined(plain, " | ") + ") return ;;\n";
     return text + "    esac\n";
 }
 
@@ -102,9 +97,7 @@ std::string zshScript(const CLI::App& app) {
     text += "    local command=${words[(r)(";
     std::vector<std::string> names;
     for (const CLI::App* command : commandsOf(app)) names.push_back(command->get_name());
-    std::string pattern;
-    for (const std::string& n : names) pattern += (pattern.empty() ? "" : "|") + n;
-    text += pattern + ")]}\n";
+    text += joined(names, "|") + ")]}\n";
     std::vector<std::string> files, ports;
     std::vector<OptionEntry> all = optionsOf(app);
     for (const CLI::App* command : commandsOf(app)) {
@@ -118,14 +111,9 @@ std::string zshScript(const CLI::App& app) {
             list.push_back(e.name);
         }
     }
-    auto alternatives = [](const std::vector<std::string>& names) {
-        std::string text;
-        for (const std::string& n : names) text += (text.empty() ? "" : "|") + n;
-        return text;
-    };
     text += "    case ${words[CURRENT-1]} in\n";
-    if (!files.empty()) text += "        " + alternatives(files) + ") _files; return ;;\n";
-    if (!ports.empty()) text += "        " + alternatives(ports) + ") _files -W /dev -g 'tty(S|USB|ACM)*'; return ;;\n";
+    if (!files.empty()) text += "        " + joined(files, "|") + ") _files; return ;;\n";
+    if (!ports.empty()) text += "        " + joined(ports, "|") + ") _files -W /dev -g 'tty(S|USB|ACM)*'; return ;;\n";
     text += "    esac\n    case $command in\n";
     for (const CLI::App* command : commandsOf(app)) {
         text += "        " + command->get_name() + ") compadd -- " + joined(optionNames(optionsOf(*command))) +

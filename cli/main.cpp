@@ -152,9 +152,9 @@ int main(int argc, char** argv) {
     CLI::App* enter = addCommand(app, "enter-bootload", kEnterBootloadHelp);
     enter->add_option("--pin-file", pinFile, "file whose first line is the Installer PIN")->type_name("FILE");
 
-    UpdateCommandOptions updateOptions;
+    UpdateCommandOptions updateCommandOptions;
     CLI::App* update = addCommand(app, "update", kUpdateHelp);
-    addUpdateOptions(update, updateOptions);
+    addUpdateOptions(update, updateCommandOptions);
 
     UpgradeCommandOptions upgradeOptions;
     CLI::App* upgrade = addCommand(app, "upgrade", kUpgradeHelp);
@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
     if (discover->parsed()) result = runDiscoverCommand(options, discoverOptions);
     if (status->parsed()) result = runStatusCommand(options);
     if (enter->parsed()) result = runEnterBootloadCommand(options, pinFile);
-    if (update->parsed()) result = runUpdateCommand(options, updateOptions);
+    if (update->parsed()) result = runUpdateCommand(options, updateCommandOptions);
     if (upgrade->parsed()) result = runUpgradeCommand(options, upgradeOptions);
     if (exitBootload->parsed()) result = runExitBootloadCommand(options);
     platform::stopNetworking();

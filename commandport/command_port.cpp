@@ -1,6 +1,7 @@
 // Command texts, reply rules and the probing order shared by the worker, the dialog and the CLI.
 #include "commandport/command_port.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -41,7 +42,8 @@ bool probeWith(std::unique_ptr<Transport> probe, uint32_t timeoutMs, const Comma
 
 }  // namespace
 
-bool isValidParserPort(long long port) { return port >= 1024 && port <= 65535; }
+// Above the well-known ports, up to the highest TCP port.
+bool isValidParserPort(long long port) { return port >= 1024 && port <= UINT16_MAX; }
 
 bool isQueryReply(const char* reply) { return std::strncmp(reply, kQueryPrefix, kQueryPrefixLength) == 0; }
 

@@ -13,8 +13,8 @@ constexpr int8_t kNotHex = -1;
 constexpr std::array<int8_t, 128> makeHexTable() {
     std::array<int8_t, 128> table{};
     for (auto& entry : table) entry = kNotHex;
-    for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<int8_t>(i);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i <= '9' - '0'; ++i) table['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i <= 'f' - 'a'; ++i) {
         table['a' + i] = static_cast<int8_t>(10 + i);
         table['A' + i] = static_cast<int8_t>(10 + i);
     }
@@ -23,8 +23,10 @@ constexpr std::array<int8_t, 128> makeHexTable() {
 
 constexpr std::array<int8_t, 128> kHexValue = makeHexTable();
 
+// clang-tidy 14 takes the wide character for a signed char here.
 inline int hexValue(wchar_t c) {
-    return static_cast<unsigned long>(c) < kHexValue.size() ? kHexValue[static_cast<size_t>(c)] : kNotHex;
+    const auto code = static_cast<uint32_t>(c);  // NOLINT(bugprone-signed-char-misuse)
+    return code < kHexValue.size() ? kHexValue[code] : kNotHex;
 }
 
 // Grows by a quarter rather than doubling, so the image costs little more than its bytes.

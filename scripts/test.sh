@@ -9,6 +9,7 @@ scripts/check_format.sh
 
 cmake --preset native
 cmake --build --preset native
+scripts/tidy.sh build/native
 ctest --preset native -j2
 
 # The threaded parts (worker, discovery, update threads, message queue) under ThreadSanitizer.

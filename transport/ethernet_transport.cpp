@@ -20,7 +20,8 @@ uint16_t countOf(int32_t received) { return received > 0 ? static_cast<uint16_t>
 uint32_t readCapacity(uint32_t capacity) { return std::min<uint32_t>(capacity, UINT16_MAX); }
 
 // Addresses are in network byte order: the first byte is the first part.
-bool isLoopback(uint32_t address) { return reinterpret_cast<const uint8_t*>(&address)[0] == 127; }
+constexpr uint8_t kLoopbackNet = 127;
+bool isLoopback(uint32_t address) { return reinterpret_cast<const uint8_t*>(&address)[0] == kLoopbackNet; }
 
 }  // namespace
 

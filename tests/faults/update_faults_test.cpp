@@ -103,7 +103,7 @@ TEST_P(DatagramLoss, EachWayStillGivesIdenticalMemories) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Percent, DatagramLoss, ::testing::Values(1, 5, 10),
-                         [](const auto& info) { return std::to_string(info.param) + "Percent"; });
+                         [](const auto& instance) { return std::to_string(instance.param) + "Percent"; });
 
 TEST_F(UpdateFaults, SequencedRepliesSentTwiceWithLossOverUdp) {
     ASSERT_TRUE(startSim(Link::kUdp, {"--reply-twice", "--drop-in", "5", "--drop-out", "5", "--seed", "5"}))
@@ -186,7 +186,7 @@ TEST_P(VanishingUnit, FailsWithinTheStepsTimeOuts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, VanishingUnit, ::testing::ValuesIn(kVanishCases),
-                         [](const auto& info) { return std::string(info.param.stage); });
+                         [](const auto& instance) { return std::string(instance.param.stage); });
 
 namespace {
 

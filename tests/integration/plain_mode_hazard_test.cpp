@@ -126,4 +126,6 @@ TEST_P(PlainModeHazards, SequencedWritesSlowerThanTheResendTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, PlainModeHazards, ::testing::Values(Link::kUdp, Link::kSerial),
-                         [](const auto& info) { return std::string(info.param == Link::kUdp ? "Udp" : "Serial"); });
+                         [](const auto& instance) {
+                             return std::string(instance.param == Link::kUdp ? "Udp" : "Serial");
+                         });
