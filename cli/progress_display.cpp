@@ -9,14 +9,11 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
-#include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
 namespace {
 
 constexpr uint32_t kRedrawMs = 100;
-constexpr unsigned kApplicationStage = 128;
-constexpr unsigned kFlashStage = 130;
 // A stage's time per request means something after this many requests and this long.
 constexpr uint32_t kFirstEstimateRequests = 10;
 constexpr uint32_t kFirstEstimateMs = 1000;
@@ -25,13 +22,6 @@ constexpr uint32_t kPlainLineMs = 5000;
 constexpr int kLabelColumns = 24;
 constexpr int kStageColumns = 18;
 constexpr int kTailColumns = 32;
-
-// The status line carries "Progress: %s"; the bar shows only the stage.
-std::string stageOf(const std::wstring& statusLine) {
-    const std::wstring prefix = formatStatus(L"");
-    if (statusLine.rfind(prefix, 0) == 0) return platform::toUtf8(statusLine.substr(prefix.size()));
-    return platform::toUtf8(statusLine);
-}
 
 std::string fitted(std::string text, size_t width) {
     if (text.size() > width) text.resize(width);
@@ -97,10 +87,8 @@ void ProgressDisplay::onMessageAt(size_t unit, const platform::WindowMessage& me
     Unit& u = units_[unit];
     switch (message.id) {
         case WMU_STATUS_TEXT:
-            u.stage = stageOf(message.text);
-            u.kind = u.stage == platform::toUtf8(uiString(kApplicationStage)) ? StageKind::kApplication
-                     : u.stage == platform::toUtf8(uiString(kFlashStage))     ? StageKind::kFlash
-                                                                              : StageKind::kOther;
+            u.stage = platform::toUtf8(message.text);
+            u.kind = static_cast<RunStage>(message.wParam);
             u.stageRequests = 0;
             u.stageTick = nowTick;
             u.stagePosition = u.position;
@@ -165,9 +153,9 @@ std::string ProgressDisplay::rateText(const Unit& unit, uint32_t nowTick) const 
     if (seconds < 0.2 || unit.position <= unit.stagePosition) return "";
     const double perSecond = (unit.position - unit.stagePosition) / seconds;
     char text[32];
-    if (unit.kind == StageKind::kApplication) {
+    if (unit.kind == RunStage::kApplication) {
         std::snprintf(text, sizeof text, "%.0f rec/s", perSecond);
-    } else if (unit.kind == StageKind::kFlash) {
+    } else if (unit.kind == RunStage::kFlash) {
         std::snprintf(text, sizeof text, "%.1f kB/s", perSecond / 1000);
     } else {
         return "";
@@ -177,13 +165,13 @@ std::string ProgressDisplay::rateText(const Unit& unit, uint32_t nowTick) const 
 
 double ProgressDisplay::secondsLeft(size_t index, uint32_t nowTick) const {
     const Unit& u = units_[index];
-    if (u.kind == StageKind::kOther || u.stageRequests < kFirstEstimateRequests ||
+    if (u.kind == RunStage::kOther || u.stageRequests < kFirstEstimateRequests ||
         platform::ticksBetween(u.firstRequestTick, nowTick) < kFirstEstimateMs) {
         return -1;
     }
     const double perRequest =
         platform::ticksBetween(u.firstRequestTick, u.lastRequestTick) / 1000.0 / (u.stageRequests - 1);
-    const bool inApplication = u.kind == StageKind::kApplication;
+    const bool inApplication = u.kind == RunStage::kApplication;
     const uint32_t stageTotal = inApplication ? u.plan.programRequests : u.plan.flashChunks;
     double left = perRequest * (stageTotal > u.stageRequests ? stageTotal - u.stageRequests : 0);
     if (inApplication && u.plan.flashChunks > 0) {

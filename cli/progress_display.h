@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/window_messages.h"
+#include "ui/worker_messages.h"
 
 // "[#####.....]" of `width` cells, `fraction` clamped to 0..1.
 std::string progressBar(double fraction, int width);
@@ -58,12 +59,10 @@ public:
     std::vector<std::string> frame(uint32_t nowTick, int columns, int rows) const;
 
 private:
-    enum class StageKind { kOther, kApplication, kFlash };
-
     struct Unit {
         std::string label;
         std::string stage;
-        StageKind kind = StageKind::kOther;
+        RunStage kind = RunStage::kOther;
         std::string result;
         UnitPlan plan;
         uint32_t range = 0;

@@ -59,7 +59,7 @@ void showPage(HWND dialog, const HelpState& help) {
     std::wstring title = help.title + uiString(kStepSeparator) + std::to_wstring(pageNumber(help));
     SetWindowTextW(dialog, title.c_str());
     ShowWindow(GetDlgItem(dialog, IDC_HELP_PREVIOUS), help.current->previous ? SW_SHOW : SW_HIDE);
-    SetDlgItemTextW(dialog, IDC_HELP_NEXT, uiString(help.current->next ? 157 : 156));
+    SetDlgItemTextW(dialog, IDC_HELP_NEXT, uiString(help.current->next ? kNext : kFinish));
 }
 
 HFONT createTextFont(HWND dialog) {

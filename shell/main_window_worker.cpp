@@ -69,8 +69,8 @@ void onAppVersion(HWND window, LPARAM lParam) {
 }
 
 void onStatusText(HWND window, LPARAM lParam) {
-    std::wstring text = platform::takeMessageText(lParam);
-    SetDlgItemTextW(window, IDC_STATUS, text.c_str());
+    const std::wstring step = platform::takeMessageText(lParam);
+    SetDlgItemTextW(window, IDC_STATUS, formatStatus(step.c_str()).c_str());
 }
 
 void onBootloadExited(HWND window) {

@@ -13,8 +13,8 @@ std::wstring formatStatus(const wchar_t* text) {
     return line;
 }
 
-bool postStatus(platform::WindowHandle window, const wchar_t* text, bool post) {
-    platform::WindowMessage message{WMU_STATUS_TEXT, 0, 0, formatStatus(text)};
+bool postStatus(platform::WindowHandle window, const wchar_t* text, bool post, RunStage stage) {
+    platform::WindowMessage message{WMU_STATUS_TEXT, static_cast<uintptr_t>(stage), 0, text};
     if (post) {
         platform::postWindowMessage(window, std::move(message));
     } else {

@@ -43,9 +43,14 @@ constexpr int kStatusTextChars = 128;
 // UI string 154 ("Progress: %s") with `text` in place of its "%s", cut to fit the status line.
 std::wstring formatStatus(const wchar_t* text);
 
-// Delivers WMU_STATUS_TEXT with the formatted line as the message's own copy: posted when
-// `post` is true (worker threads), sent otherwise (the window's own thread).
-bool postStatus(platform::WindowHandle window, const wchar_t* text, bool post);
+// What a WMU_STATUS_TEXT announces (its wParam): the two stages that count records and bytes,
+// or any other step. Readers go by this value, never by the text.
+enum class RunStage : uint32_t { kOther = 0, kApplication = 1, kFlash = 2 };
+
+// Delivers WMU_STATUS_TEXT: the stage in wParam and the step's name as the message's own copy
+// (a window shows it through formatStatus). Posted when `post` is true (worker threads), sent
+// otherwise (the window's own thread).
+bool postStatus(platform::WindowHandle window, const wchar_t* text, bool post, RunStage stage = RunStage::kOther);
 
 // The terminal messages of an update or exit-bootload run.
 bool isTerminalMessage(uint32_t id);

@@ -127,9 +127,15 @@ TEST_F(UpdateTest, FullUpdateWithSequencedBootloader) {
 
     auto got = messages();
     ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got.front().id, WMU_STATUS_TEXT);
-    EXPECT_EQ(got.front().text, L"Progress: Initializing");
     EXPECT_EQ(got.back().id, WMU_UPDATE_DONE);
+    // The steps in order, each with the stage value its readers go by.
+    std::vector<std::pair<std::wstring, uintptr_t>> steps;
+    for (const auto& m : got) {
+        if (m.id == WMU_STATUS_TEXT) steps.emplace_back(m.text, m.wParam);
+    }
+    const std::vector<std::pair<std::wstring, uintptr_t>> expectedSteps = {
+        {L"Initializing", 0}, {L"Server Application", 1}, {L"Server UI", 2}, {L"Factory Defaults", 0}};
+    EXPECT_EQ(steps, expectedSteps);
     uint32_t range = 0;
     for (const auto& m : got) {
         if (m.id == WMU_PROGRESS_RANGE) range = static_cast<uint32_t>(m.lParam);

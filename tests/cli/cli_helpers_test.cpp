@@ -254,8 +254,8 @@ TEST(CliProgress, BarsDurationsAndLines) {
     EXPECT_NE(display.barLine(1, 0, 100).find("failed"), std::string::npos);
 }
 
-platform::WindowMessage stageMessage(unsigned stringId) {
-    return {WMU_STATUS_TEXT, 0, 0, formatStatus(uiString(stringId))};
+platform::WindowMessage stageMessage(RunStage stage, const wchar_t* name) {
+    return {WMU_STATUS_TEXT, static_cast<uintptr_t>(stage), 0, name};
 }
 
 // 100 program requests then 50 chunks: after 20 requests at 50 ms each, the time left counts
@@ -272,7 +272,7 @@ TEST(CliProgress, TimeLeftCountsRequestsAtTheirMeasuredTime) {
         plan.serial = unit == 1;
         display.setPlan(unit, plan);
         display.onMessageAt(unit, message(WMU_PROGRESS_RANGE, 0, 800 + 3200), 0);
-        display.onMessageAt(unit, stageMessage(128), 0);
+        display.onMessageAt(unit, stageMessage(RunStage::kApplication, L"Server Application"), 0);
         EXPECT_LT(display.secondsLeft(unit, 0), 0) << "nothing measured yet";
         // The erase takes 3 s before the first request and does not count.
         for (uint32_t i = 1; i <= 21; ++i) display.onMessageAt(unit, message(WMU_PROGRESS_POS, i * 8), 3000 + i * 50);

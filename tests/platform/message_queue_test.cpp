@@ -48,16 +48,16 @@ TEST(MessageQueue, NextReceiveCompletesAnUnansweredSend) {
     sender.join();
 }
 
-TEST(PostStatus, CarriesItsOwnFormattedCopy) {
-    loadUiStrings();
+TEST(PostStatus, CarriesTheStageAndItsOwnCopy) {
     MessageQueue queue;
-    std::wstring text = L"Idle";
-    postStatus(&queue, text.c_str(), true);
+    std::wstring text = L"Server UI";
+    postStatus(&queue, text.c_str(), true, RunStage::kFlash);
     text = L"changed";
     WindowMessage m;
     ASSERT_TRUE(queue.receive(m, 0));
     EXPECT_EQ(m.id, WMU_STATUS_TEXT);
-    EXPECT_EQ(m.text, L"Progress: Idle");
+    EXPECT_EQ(m.wParam, static_cast<uintptr_t>(RunStage::kFlash));
+    EXPECT_EQ(m.text, L"Server UI");
 }
 
 TEST(PostStatus, CutsToTheStatusLine) {
