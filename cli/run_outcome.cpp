@@ -6,15 +6,11 @@
 #include <cstdio>
 
 #include "cli/exit_status.h"
-#include "content/content_globals.h"
 #include "platform/text.h"
-#include "ui/ui_strings.h"
+#include "ui/run_result.h"
 #include "ui/worker_messages.h"
 
 namespace {
-
-std::string uiText(UiStringId id) { return platform::toUtf8(uiString(id)); }
-std::string updaterText(const wchar_t* key) { return platform::toUtf8(updaterProperties.getOrEmpty(key)); }
 
 // Property texts may end with a line break; a report line should not.
 std::string trimmedEnd(std::string text) {
@@ -34,23 +30,14 @@ std::string indentedLines(const std::string& text) {
 }  // namespace
 
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
-    RunOutcome outcome{target, "failed", uiText(kUpdateCouldNotComplete), seconds, kExitFailed, {}};
+    const std::string message = platform::toUtf8(runResultText(terminal).text);
     switch (terminal) {
-        case WMU_UPDATE_DONE:
-            outcome = {target, "updated", uiText(kUpdatedSuccessfully), seconds, kExitSuccess, {}};
-            break;
-        case WMU_BOOTLOAD_EXITED:
-            outcome = {target, "exited", uiText(kBootloadModeExited), seconds, kExitSuccess, {}};
-            break;
-        case WMU_WRONG_RESPONSE:
-            outcome = {target, "wrong_response", updaterText(L"error-message.WrongResponse"), seconds, kExitFailed, {}};
-            break;
-        case WMU_NO_RESPONSE:
-            outcome = {target, "no_response", updaterText(L"error-message.NoResponse"), seconds, kExitNoResponse, {}};
-            break;
-        default: break;
+        case WMU_UPDATE_DONE: return {target, "updated", message, seconds, kExitSuccess, {}};
+        case WMU_BOOTLOAD_EXITED: return {target, "exited", message, seconds, kExitSuccess, {}};
+        case WMU_WRONG_RESPONSE: return {target, "wrong_response", message, seconds, kExitFailed, {}};
+        case WMU_NO_RESPONSE: return {target, "no_response", message, seconds, kExitNoResponse, {}};
+        default: return {target, "failed", message, seconds, kExitFailed, {}};
     }
-    return outcome;
 }
 
 RunOutcome notStartedOutcome(const std::string& target) {
