@@ -3,10 +3,10 @@
 # Both are timed as whole processes, best of 5; the in-process figures follow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${BUILD_DIR:-build/bench}"
+BUILD_DIR="${BUILD_DIR:-build/bench}"
+. scripts/bench_common.sh
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_hex_load >/dev/null
+build_targets bench_hex_load
 hex="$build/generated/sample_application.hex"
 [ -n "$(sed -n 's/^ZT_APPLICATION_HEX:FILEPATH=//p' "$build/CMakeCache.txt")" ] &&
     hex="$(sed -n 's/^ZT_APPLICATION_HEX:FILEPATH=//p' "$build/CMakeCache.txt")"

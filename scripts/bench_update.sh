@@ -5,11 +5,10 @@
 # Pass "udp" or "serial" to run one of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${BUILD_DIR:-build/release}"
+. scripts/bench_common.sh
 which="${1:-all}"
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZT_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target bench_update zt-unit-sim >/dev/null
+build_targets bench_update zt-unit-sim
 
 sim_out=$(mktemp)
 trap 'kill $sim 2>/dev/null || true; rm -f "$sim_out"' EXIT
