@@ -4,16 +4,13 @@
 #include <algorithm>
 
 #include "bootloader/frame_codec.h"
+#include "content/hex_record.h"
 
 namespace {
 
 // SOH and EOT, the command byte and sequence number, and the CRC, each byte possibly stuffed.
 constexpr uint32_t kWorstFrameOverhead = 2 + 2 * (1 + 4) + 2 * 2;
 constexpr uint32_t kStuffedRecordBudget = kFrameBufferSize - kWorstFrameOverhead;
-
-// Record bytes: count, address high and low, type, data, checksum.
-constexpr uint32_t kRecordTypeOffset = 3;
-constexpr uint8_t kDataRecord = 0x00;
 
 bool isStuffed(uint8_t byte) { return byte == kSoh || byte == kEot || byte == kDle; }
 
@@ -47,7 +44,7 @@ bool hasDataRecords(CHexManager& image) {
     while (!found) {
         const uint16_t count = image.nextRecord(record, sizeof record);
         if (count == 0) break;
-        found = count > kRecordTypeOffset && record[kRecordTypeOffset] == kDataRecord && record[0] > 0;
+        found = count > kRecordTypeOffset && record[kRecordTypeOffset] == kDataRecord && record[kRecordCountOffset] > 0;
     }
     image.rewind();
     return found;

@@ -2,20 +2,9 @@
 #include "content/hex_check.h"
 
 #include "content/hex_manager.h"
+#include "content/hex_record.h"
 
 namespace {
-
-// A record is count, address (2), type, data (count), checksum.
-constexpr size_t kRecordOverhead = 5;
-
-enum RecordType : uint8_t {
-    kData = 0x00,
-    kEndOfFile = 0x01,
-    kExtendedSegment = 0x02,
-    kStartSegment = 0x03,
-    kExtendedLinear = 0x04,
-    kStartLinear = 0x05,
-};
 
 int hexDigit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -27,12 +16,12 @@ int hexDigit(uint8_t c) {
 // The data count each non-data type must carry.
 bool countFitsType(uint8_t type, uint8_t count) {
     switch (type) {
-        case kData: return true;
-        case kEndOfFile: return count == 0;
-        case kExtendedSegment:
-        case kExtendedLinear: return count == 2;
-        case kStartSegment:
-        case kStartLinear: return count == 4;
+        case kDataRecord: return true;
+        case kEndOfFileRecord: return count == 0;
+        case kExtendedSegmentRecord:
+        case kExtendedLinearRecord: return count == 2;
+        case kStartSegmentRecord:
+        case kStartLinearRecord: return count == 4;
     }
     return false;
 }
@@ -88,25 +77,26 @@ void HexWalker::addData(uint32_t offset, uint8_t count) {
 bool HexWalker::line(const uint8_t* text, size_t length, uint32_t number) {
     if (ended_) return fail(HexProblem::kDataAfterEnd, number);
     if (!decode(text, length, number)) return false;
-    const uint8_t count = bytes_[0];
-    const uint8_t type = bytes_[3];
+    const uint8_t count = bytes_[kRecordCountOffset];
+    const uint8_t type = bytes_[kRecordTypeOffset];
     if (bytes_.size() != count + kRecordOverhead) return fail(HexProblem::kByteCount, number);
     uint8_t sum = 0;
     for (uint8_t b : bytes_) sum = static_cast<uint8_t>(sum + b);
     if (sum != 0) return fail(HexProblem::kChecksum, number);
-    if (type > kStartLinear) return fail(HexProblem::kRecordType, number);
+    if (type > kStartLinearRecord) return fail(HexProblem::kRecordType, number);
     if (!countFitsType(type, count)) return fail(HexProblem::kByteCount, number);
 
     ++result_.records;
-    const uint32_t value = count >= 2 ? static_cast<uint32_t>(bytes_[4] << 8 | bytes_[5]) : 0;
+    const uint8_t* data = bytes_.data() + kRecordDataOffset;
+    const uint32_t value = count >= 2 ? static_cast<uint32_t>(data[0] << 8 | data[1]) : 0;
     switch (type) {
-        case kData:
+        case kDataRecord:
             ++result_.dataRecords;
-            addData(static_cast<uint32_t>(bytes_[1] << 8 | bytes_[2]), count);
+            addData(static_cast<uint32_t>(bytes_[kRecordAddressOffset] << 8 | bytes_[kRecordAddressOffset + 1]), count);
             break;
-        case kEndOfFile: ended_ = true; break;
-        case kExtendedSegment: base_ = value << 4; break;
-        case kExtendedLinear: base_ = value << 16; break;
+        case kEndOfFileRecord: ended_ = true; break;
+        case kExtendedSegmentRecord: base_ = value << 4; break;
+        case kExtendedLinearRecord: base_ = value << 16; break;
         default: break;
     }
     return true;
