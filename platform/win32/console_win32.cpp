@@ -63,11 +63,34 @@ bool readSecretLine(const char* prompt, std::string& line) {
     return true;
 }
 
+namespace {
+
+// Some consoles (Wine's) keep the mode bit yet print the sequences as text. An erase written to
+// a hidden screen buffer tells them apart: only where it was carried out does the cursor stay put.
+bool consoleCarriesOutSequences() {
+    HANDLE probe =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    constexpr char kEraseToLineEnd[] = "\x1b[K";
+    DWORD written = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const bool carriedOut = SetConsoleMode(probe, ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+                            WriteConsoleA(probe, kEraseToLineEnd, sizeof kEraseToLineEnd - 1, &written, nullptr) &&
+                            GetConsoleScreenBufferInfo(probe, &info) && info.dwCursorPosition.X == 0;
+    CloseHandle(probe);
+    return carriedOut;
+}
+
+}  // namespace
+
 bool enableTerminalControls() {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(output, &mode)) return false;
-    return SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+    if (consoleCarriesOutSequences()) return true;
+    SetConsoleMode(output, mode);
+    return false;
 }
 
 int terminalColumns() {

@@ -987,7 +987,7 @@ class TypedPin(ScratchTest):
 class SerialLine(ScratchTest):
     def test_silent_unit_gives_3_within_the_engine_time_outs(self):
         sim = self.sim("--start-mode", "bootload", "--silent-bootloader", "--no-tcp")
-        self.assert_silent(["--serial", sim.serial()])
+        self.assert_silent(["--serial", serial_port(sim.serial())])
 
     def test_status_enter_update_and_exit_over_a_pseudo_terminal(self):
         hex_path, flash_path = self.subset(data_records=20, flash_bytes=1000)
