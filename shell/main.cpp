@@ -13,6 +13,7 @@
 #include "shell/main_window.h"
 #include "shell/main_window_state.h"
 #include "shell/splash.h"
+#include "shell/tab_navigation.h"
 #include "shell/tray_icon.h"
 #include "transport/com_port_table.h"
 #include "ui/ui_strings.h"
@@ -33,11 +34,14 @@ void initCommonControls() {
 bool forMainWindow(HWND mainWindow, HWND target) { return target == mainWindow || IsChild(mainWindow, target); }
 
 // Keys typed in any of the main window's controls go to the main window's accelerators, which
-// would otherwise send their command to the focused control; no dialog keyboard navigation.
+// would otherwise send their command to the focused control. Tab moves the focus. Not through
+// IsDialogMessage: it would also turn Escape into IDCANCEL, which this window answers with the
+// close question, and a plain letter into a click on the button it underlines.
 int runMessageLoop(HWND mainWindow, HACCEL accelerators) {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (forMainWindow(mainWindow, message.hwnd) && TranslateAcceleratorW(mainWindow, accelerators, &message)) {
+        if (forMainWindow(mainWindow, message.hwnd) &&
+            (TranslateAcceleratorW(mainWindow, accelerators, &message) || moveFocusOnTab(mainWindow, message))) {
             continue;
         }
         TranslateMessage(&message);

@@ -9,6 +9,7 @@
 #include "shell/embedded_images.h"
 #include "shell/fill_control_text.h"
 #include "shell/main_window_state.h"
+#include "shell/menu_state_query.h"
 #include "ui/ui_strings.h"
 
 MainWindowState mainWindowState;
@@ -49,6 +50,11 @@ bool onSetCursor() {
     return true;
 }
 
+UINT menuStateQuery() {
+    static const UINT message = RegisterWindowMessageW(kMenuStateQueryName);
+    return message;
+}
+
 }  // namespace
 
 void initMainWindow(HWND window) {
@@ -80,6 +86,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_DEVICECHANGE: onDeviceChange(window, wParam); return TRUE;
         default:
             if (onWorkerMessage(window, message, wParam, lParam)) return 0;
+            if (message == menuStateQuery())
+                return GetMenuState(GetMenu(window), static_cast<UINT>(wParam), MF_BYCOMMAND);
             return DefWindowProcW(window, message, wParam, lParam);
     }
 }

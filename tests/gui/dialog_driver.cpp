@@ -67,63 +67,6 @@ bool answerBox(const wchar_t* title, const wchar_t* expectedText, DWORD timeoutM
 
 // --- pixels and screenshots ------------------------------------------------------------------
 
-struct Pixels {
-    int width = 0, height = 0;
-    std::vector<uint32_t> rgb;  // 0xRRGGBB, rows top down
-};
-
-// A 32-bit top-down bitmap selected into a memory context, read back as Pixels.
-class Canvas {
-public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        screen_ = GetDC(nullptr);
-        memory_ = CreateCompatibleDC(screen_);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        bitmap_ = CreateDIBSection(screen_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-        previous_ = SelectObject(memory_, bitmap_);
-    }
-    ~Canvas() {
-        SelectObject(memory_, previous_);
-        DeleteObject(bitmap_);
-        DeleteDC(memory_);
-        ReleaseDC(nullptr, screen_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-
-    HDC context() const { return memory_; }
-    HDC screen() const { return screen_; }
-    Pixels pixels() const {
-        GdiFlush();
-        Pixels out;
-        out.width = width_;
-        out.height = height_;
-        const auto* data = static_cast<const uint32_t*>(bits_);
-        out.rgb.assign(data, data + width_ * height_);
-        for (uint32_t& value : out.rgb) value &= 0xFFFFFF;
-        return out;
-    }
-
-private:
-    int width_, height_;
-    HDC screen_ = nullptr, memory_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    void* bits_ = nullptr;
-};
-
-Pixels grab(const RECT& area) {
-    Canvas canvas(area.right - area.left, area.bottom - area.top);
-    BitBlt(canvas.context(), 0, 0, area.right - area.left, area.bottom - area.top, canvas.screen(), area.left, area.top,
-           SRCCOPY);
-    return canvas.pixels();
-}
-
 uint32_t rgbOf(COLORREF colour) { return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour); }
 
 int countColour(const Pixels& pixels, uint32_t rgb) {
@@ -176,43 +119,6 @@ bool drawnBold(HWND dialog, const Pixels& row, const wchar_t* text) {
     long toNormal = distanceOf(row, renderRow(text, FW_NORMAL, row.width, row.height, itemHeight));
     std::printf("     %ls: distance to bold %ld, to normal %ld\n", text, toBold, toNormal);
     return toBold < toNormal;
-}
-
-// The whole screen as a 24-bit BMP in ZT_SHOTS (the test script turns them into PNG).
-void screenshot(const char* name) {
-    const char* folder = std::getenv("ZT_SHOTS");
-    if (!folder) return;
-    Sleep(300);
-    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    Pixels pixels = grab(screen);
-    int rowBytes = (pixels.width * 3 + 3) & ~3;
-    BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = pixels.width;
-    header.biHeight = -pixels.height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof header;
-    file.bfSize = file.bfOffBits + rowBytes * pixels.height;
-    std::string path = std::string(folder) + "\\" + name + ".bmp";
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) return;
-    std::fwrite(&file, sizeof file, 1, out);
-    std::fwrite(&header, sizeof header, 1, out);
-    std::vector<unsigned char> row(rowBytes, 0);
-    for (int y = 0; y < pixels.height; ++y) {
-        for (int x = 0; x < pixels.width; ++x) {
-            uint32_t value = pixels.rgb[y * pixels.width + x];
-            row[x * 3] = value & 0xFF;
-            row[x * 3 + 1] = (value >> 8) & 0xFF;
-            row[x * 3 + 2] = (value >> 16) & 0xFF;
-        }
-        std::fwrite(row.data(), 1, row.size(), out);
-    }
-    std::fclose(out);
-    std::printf("     screenshot %s\n", name);
 }
 
 // --- the Discover dialog ---------------------------------------------------------------------
@@ -295,6 +201,7 @@ int discoverNetworkFirst(int expected) {
     check(!enabled(dialog, IDOK), "OK disabled while nothing is selected");
     check(!enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && !enabled(dialog, IDC_APP_VERSION_LABEL),
           "version labels disabled at start");
+    checkTextsFit(dialog, L"MS Shell Dlg");
     check(waitFor([&] { return static_cast<int>(listedUnits(dialog).size()) >= expected; }, 30000),
           "the first units are listed");
     Sleep(8000);  // more discovery cycles: every unit answers again
@@ -737,6 +644,11 @@ int versionInformation() {
     check(waitFor([&] { return countColour(grab(box), hot) > 10; }, 3000), "the link is drawn in the hot-track colour");
     GetWindowRect(GetDlgItem(dialog, labels[1]), &box);
     check(countColour(grab(box), hot) == 0, "a row without notes is not");
+    COLORREF link = GetSysColor(COLOR_HOTLIGHT), face = GetSysColor(COLOR_BTNFACE);
+    int contrast = std::abs(GetRValue(link) - GetRValue(face)) + std::abs(GetGValue(link) - GetGValue(face)) +
+                   std::abs(GetBValue(link) - GetBValue(face));
+    std::printf("     link colour %06x on %06x\n", rgbOf(link), rgbOf(face));
+    check(contrast > 200, "the link colour stands out from the button face");
     screenshot("version-information");
     command(dialog, values[0], STN_CLICKED);
     check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500), "clicking a value opens nothing");

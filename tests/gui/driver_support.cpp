@@ -1,6 +1,12 @@
 #include "tests/gui/driver_support.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "shell/menu_state_query.h"
 
 int failures = 0;
 
@@ -79,4 +85,142 @@ bool focusIn(HWND window, HWND control) {
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus == control || IsChild(control, info.hwndFocus);
+}
+
+UINT menuItemState(UINT command) {
+    UINT state = GetMenuState(GetMenu(mainWindow()), command, MF_BYCOMMAND);
+    if (state != static_cast<UINT>(-1)) return state;
+    DWORD_PTR answer = static_cast<DWORD_PTR>(-1);
+    if (!SendMessageTimeoutW(mainWindow(), RegisterWindowMessageW(kMenuStateQueryName), command, 0, SMTO_NORMAL, 5000,
+                             &answer)) {
+        return static_cast<UINT>(-1);
+    }
+    return static_cast<UINT>(answer);
+}
+
+Pixels grab(const RECT& area) {
+    Canvas canvas(area.right - area.left, area.bottom - area.top);
+    BitBlt(canvas.context(), 0, 0, area.right - area.left, area.bottom - area.top, canvas.screen(), area.left, area.top,
+           SRCCOPY);
+    return canvas.pixels();
+}
+
+namespace {
+
+constexpr int kShotMargin = 12;
+
+struct ProgramWindows {
+    DWORD process = 0;
+    RECT area{};
+    bool found = false;
+};
+
+BOOL CALLBACK addProgramWindow(HWND window, LPARAM data) {
+    auto* windows = reinterpret_cast<ProgramWindows*>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    RECT box{};
+    if (process != windows->process || !IsWindowVisible(window) || !GetWindowRect(window, &box) || IsRectEmpty(&box))
+        return TRUE;
+    if (windows->found) {
+        UnionRect(&windows->area, &windows->area, &box);
+    } else {
+        windows->area = box;
+        windows->found = true;
+    }
+    return TRUE;
+}
+
+// The program's visible top-level windows together; the whole screen when it has none.
+RECT programArea() {
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    ProgramWindows windows;
+    GetWindowThreadProcessId(mainWindow(), &windows.process);
+    if (!windows.process) return screen;
+    EnumWindows(addProgramWindow, reinterpret_cast<LPARAM>(&windows));
+    if (!windows.found) return screen;
+    InflateRect(&windows.area, kShotMargin, kShotMargin);
+    IntersectRect(&windows.area, &windows.area, &screen);
+    return windows.area;
+}
+
+}  // namespace
+
+void screenshot(const char* name) {
+    const char* folder = std::getenv("ZT_SHOTS");
+    if (!folder) return;
+    // With its caption drawn active, as the user sees the window being worked in.
+    SetForegroundWindow(GetLastActivePopup(mainWindow()));
+    Sleep(300);
+    Pixels pixels = grab(programArea());
+    int rowBytes = (pixels.width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = pixels.width;
+    header.biHeight = -pixels.height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + rowBytes * pixels.height;
+    std::string path = std::string(folder) + "\\" + name + ".bmp";
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return;
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::vector<unsigned char> row(rowBytes, 0);
+    for (int y = 0; y < pixels.height; ++y) {
+        for (int x = 0; x < pixels.width; ++x) {
+            uint32_t value = pixels.rgb[y * pixels.width + x];
+            row[x * 3] = value & 0xFF;
+            row[x * 3 + 1] = (value >> 8) & 0xFF;
+            row[x * 3 + 2] = (value >> 16) & 0xFF;
+        }
+        std::fwrite(row.data(), 1, row.size(), out);
+    }
+    std::fclose(out);
+    std::printf("     screenshot %s\n", name);
+}
+
+namespace {
+
+bool isTextStatic(HWND control) {
+    wchar_t className[32] = {};
+    GetClassNameW(control, className, 32);
+    LONG type = GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK;
+    return _wcsicmp(className, L"Static") == 0 && (type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT);
+}
+
+std::vector<std::wstring> clippedTexts(HWND window, const wchar_t* face, int points) {
+    std::vector<std::wstring> clipped;
+    HDC context = GetDC(nullptr);
+    LOGFONTW font{};
+    font.lfHeight = -static_cast<LONG>(std::lround(points * GetDeviceCaps(context, LOGPIXELSY) / 72.0));
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    std::wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
+    HFONT handle = CreateFontIndirectW(&font);
+    HGDIOBJ previous = SelectObject(context, handle);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        std::wstring text = textOf(child);
+        if (!IsWindowVisible(child) || !isTextStatic(child) || text.empty()) continue;
+        RECT room{};
+        GetClientRect(child, &room);
+        RECT needed{0, 0, room.right, 0};
+        DrawTextW(context, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        if (needed.right > room.right || needed.bottom > room.bottom) clipped.push_back(text);
+    }
+    SelectObject(context, previous);
+    DeleteObject(handle);
+    ReleaseDC(nullptr, context);
+    return clipped;
+}
+
+}  // namespace
+
+void checkTextsFit(HWND window, const wchar_t* face) {
+    std::vector<std::wstring> clipped = clippedTexts(window, face, 8);
+    for (const std::wstring& text : clipped) std::printf("     clipped: %ls\n", text.c_str());
+    check(clipped.empty(), "every text fits its control");
 }

@@ -24,15 +24,9 @@ bool checked(int id) { return SendMessageW(item(id), BM_GETCHECK, 0, 0) == BST_C
 
 std::wstring itemText(int id) { return textOf(item(id)); }
 
-// Menu handles belong to the program's process; where they cannot be read from here (Wine),
-// the menu checks are reported as skipped instead of passing on an unreadable state.
 void checkMenu(UINT id, bool expectEnabled, const char* what) {
-    UINT state = GetMenuState(GetMenu(mainWindow()), id, MF_BYCOMMAND);
-    if (state == static_cast<UINT>(-1)) {
-        std::printf("skip %s (menu not readable from another process)\n", what);
-        return;
-    }
-    check(!(state & (MF_DISABLED | MF_GRAYED)) == expectEnabled, what);
+    UINT state = menuItemState(id);
+    check(state != static_cast<UINT>(-1) && !(state & (MF_DISABLED | MF_GRAYED)) == expectEnabled, what);
 }
 
 void click(int id) { PostMessageW(item(id), BM_CLICK, 0, 0); }
@@ -152,6 +146,56 @@ int accelerators() {
     return failures;
 }
 
+void pressTab(bool backwards) {
+    std::vector<INPUT> keys;
+    if (backwards) keys.push_back(key(VK_SHIFT, true));
+    keys.push_back(key(VK_TAB, true));
+    keys.push_back(key(VK_TAB, false));
+    if (backwards) keys.push_back(key(VK_SHIFT, false));
+    sendInputs(keys);
+}
+
+struct Stop {
+    int id;
+    const char* name;
+};
+
+// Tab from `stops[0]` visits the others in turn, Shift+Tab goes back the same way.
+void checkTabWalk(const std::vector<Stop>& stops) {
+    for (size_t k = 1; k < stops.size(); ++k) {
+        pressTab(false);
+        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 3000),
+              (std::string("Tab: ") + stops[k].name).c_str());
+    }
+    for (size_t k = stops.size() - 1; k-- > 0;) {
+        pressTab(true);
+        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 3000),
+              (std::string("Shift+Tab: ") + stops[k].name).c_str());
+    }
+}
+
+// With a bootload-mode unit queried, Tab goes round the enabled tab stops in template order and
+// passes over the disabled Enter Bootload and COM list.
+int tabOrder() {
+    SetForegroundWindow(mainWindow());
+    std::vector<HWND> fields = ipFields();
+    clickInto(fields.empty() ? item(IDC_IP_ADDRESS) : fields[0]);
+    check(waitFor([] { return focusIn(item(IDC_IP_ADDRESS)); }, 3000), "focus in the IP address control");
+    checkTabWalk({{IDC_IP_ADDRESS, "the IP address control"},
+                  {IDC_PARSER_PORT, "Parser Port"},
+                  {IDC_DISCOVER, "Discover"},
+                  {IDC_EXIT_BOOTLOAD, "Exit Bootload"},
+                  {IDC_UPDATE, "Update"},
+                  {IDC_MORE, "More..."},
+                  {IDC_FACTORY_DEFAULTS, "Factory Defaults"},
+                  {IDC_SERVER_FIRMWARE, "Server Firmware"},
+                  {IDC_SERVER_UI, "Server UI"},
+                  {IDC_IP_RADIO, "the IP Address radio"},
+                  {IDC_IP_ADDRESS, "the IP address control again"}});
+    check(checked(IDC_IP_RADIO) && enabled(IDC_UPDATE), "the walk changed neither the mode nor the buttons");
+    return failures;
+}
+
 // Answers held back during a run and a device change while it goes on: neither may change
 // what the run disabled, nor what its end enables.
 int duringRun() {
@@ -163,6 +207,15 @@ int duringRun() {
     check(handled != 0 && answer == TRUE, "the device change is answered");
     check(!enabled(IDC_COM_RADIO) && !enabled(IDC_IP_ADDRESS) && !enabled(IDC_IP_RADIO),
           "a device change during the run leaves the connection controls disabled");
+    checkMenu(IDM_UNIT_PREPARATIONS, false, "Help > Unit Preparations disabled during the run");
+    checkMenu(IDM_UPDATE_INSTRUCTIONS, false, "Help > Update Instructions disabled during the run");
+    checkMenu(IDM_EXIT, true, "File > Exit stays enabled during the run");
+    SetForegroundWindow(mainWindow());
+    typeAboutAccelerator(true);
+    HWND about = nullptr;
+    bool opened = waitFor([&] { return (about = findBox(L"About")) != nullptr; }, 1500);
+    check(!opened, "Alt+? opens no About while its menu item is disabled");
+    if (opened) PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return failures;
 }
 
@@ -232,6 +285,7 @@ int startup(bool flashPresent) {
     check(!enabled(IDC_COM_LIST), "COM list disabled");
     check(enabled(IDC_IP_ADDRESS) && enabled(IDC_PARSER_PORT) && enabled(IDC_PARSER_PORT_LABEL),
           "IP address, Parser Port and its label enabled");
+    checkTextsFit(mainWindow(), L"Microsoft Sans Serif");
     return failures;
 }
 
@@ -292,8 +346,14 @@ int queryBootload(const wchar_t* address) {
     return failures;
 }
 
-int updateStart() {
-    click(IDC_UPDATE);
+// Through the Update button, or with `fromMenu` the File > Update command.
+int updateStart(bool fromMenu) {
+    if (fromMenu) {
+        checkMenu(IDM_UPDATE, true, "File > Update enabled");
+        PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(IDM_UPDATE, 0), 0);
+    } else {
+        click(IDC_UPDATE);
+    }
     answerBox(L"Warning", nullptr, IDOK, 5000);
     check(waitFor([] { return itemText(IDC_STATUS) != L"Progress: Idle"; }, 15000), "status line moves off Idle");
     check(waitFor([] { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0) > 0; }, 30000), "progress moves");
@@ -347,6 +407,9 @@ int updateFinish(const wchar_t* title, const wchar_t* text) {
     check(enabled(IDC_UPDATE) && enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD),
           "Update, Discover and Exit Bootload enabled again");
     check(enabled(IDC_IP_ADDRESS) && enabled(IDC_MORE) && enabled(IDC_SERVER_FIRMWARE), "settings enabled again");
+    checkMenu(IDM_UPDATE, true, "File > Update enabled again");
+    checkMenu(IDM_UNIT_PREPARATIONS, true, "Help > Unit Preparations enabled again");
+    checkMenu(IDM_UPDATE_INSTRUCTIONS, true, "Help > Update Instructions enabled again");
     checkMenu(IDM_ABOUT, true, "Help > About enabled again");
     return failures;
 }
@@ -455,6 +518,12 @@ int comQuery(const wchar_t* port) {
     notify(IDC_COM_LIST, CBN_SELCHANGE);
     check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 20000),
           "bootloader on the serial port: Update and Exit Bootload enabled");
+    // Back from the COM list, Shift+Tab lands on the checked COM Port radio, not on IP Address.
+    SetForegroundWindow(mainWindow());
+    clickInto(item(IDC_COM_RADIO));
+    check(waitFor([] { return focusIn(item(IDC_COM_RADIO)); }, 3000), "focus on the COM Port radio");
+    checkTabWalk({{IDC_COM_RADIO, "the COM Port radio"}, {IDC_COM_LIST, "the COM list"}});
+    check(checked(IDC_COM_RADIO) && enabled(IDC_COM_LIST) && enabled(IDC_UPDATE), "COM mode kept");
     click(IDC_IP_RADIO);
     check(waitFor([] { return enabled(IDC_IP_ADDRESS) && !enabled(IDC_COM_LIST); }, 3000), "back in IP mode");
     checkNoRunOffered("after the switch to an address nobody asked");
@@ -490,7 +559,13 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario == L"port-accept") return parserPort(arg, true);
     if (scenario == L"port-refuse") return parserPort(arg, false);
     if (scenario == L"query-bootload") return queryBootload(arg);
-    if (scenario == L"update-start") return updateStart();
+    if (scenario == L"update-start") return updateStart(false);
+    if (scenario == L"update-start-menu") return updateStart(true);
+    if (scenario == L"tab-order") return tabOrder();
+    if (scenario == L"screenshot") {
+        screenshot(std::string(arg, arg + std::wcslen(arg)).c_str());
+        return failures;
+    }
     if (scenario == L"close-no") return closeAnswerNo();
     if (scenario == L"update-finish") return updateFinish(arg, arg2);
     if (scenario == L"exit-bootload") return exitBootload();

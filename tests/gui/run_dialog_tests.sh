@@ -97,13 +97,10 @@ sim green "$RUN-green" --bind 0.0.0.0 --no-serial --no-udp --no-tcp || exit 1
 sim serial "$PC" --start-mode bootload --no-udp --no-tcp --no-discovery --serial-link "$WORK/unit-tty" || exit 1
 
 in_pc() { ip netns exec "$PC" "$@"; }
-DISPLAY_NUMBER=150
-while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 200 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
+source "$(dirname "$0")/gui_session.sh"
 # Not through in_pc: a function put in the background is a subshell, and killing that subshell
 # would leave Xvfb running. "ip netns exec" becomes the program it starts.
-ip netns exec "$PC" Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-export DISPLAY=:$DISPLAY_NUMBER
+start_display ip netns exec "$PC" || exit 1
 export ZT_SHOTS="Z:$(echo "$SHOTS" | tr / '\\')"
 
 FAILED=0
@@ -115,6 +112,8 @@ step() {  # step NAME COMMAND...: one driver scenario or check, counting failure
 driver() { timeout 150 ip netns exec "$PC" wine "$BUILD/tests/gui/dialog_driver.exe" "$@"; }
 
 timeout 120 ip netns exec "$PC" wineboot --init >/dev/null 2>&1
+look_like_windows ip netns exec "$PC"
+keep_machine_ports_out
 ln -sf "$(readlink -f "$WORK/unit-tty")" "$WINEPREFIX/dosdevices/com5"
 
 ip netns exec "$PC" wine "$BUILD/shell/ztupdater.exe" &
@@ -153,9 +152,6 @@ sim app2 "$RUN-app2" --bind 192.0.2.11 --no-serial || exit 1
 step "Discover: stays above a later application-mode unit" driver discover-order-check 192.0.2.11
 step "quit" timeout 60 ip netns exec "$PC" wine "$BUILD/tests/gui/gui_driver.exe" quit
 
-for bmp in "$SHOTS"/*.bmp; do
-    [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
-echo "screenshots: $SHOTS"
+shots_to_png
 [ $FAILED = 0 ] && echo "all dialog steps passed" || echo "$FAILED dialog steps failed"
 [ $FAILED = 0 ]

@@ -31,11 +31,9 @@ ip link set lo up
 ip addr add 192.0.2.1/24 brd 192.0.2.255 dev lo
 ip addr add $UNIT/24 dev lo
 
-DISPLAY_NUMBER=90
-while [ -e /tmp/.X$DISPLAY_NUMBER-lock ] && [ $DISPLAY_NUMBER -lt 140 ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
-Xvfb :$DISPLAY_NUMBER -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-export DISPLAY=:$DISPLAY_NUMBER
+source "$(dirname "$0")/gui_session.sh"
+start_display || exit 1
+export ZT_SHOTS="Z:$(echo "$SHOTS" | tr / '\\')"
 
 FAILED=0
 step() {  # step NAME COMMAND... : runs one driver scenario or check, counting failures
@@ -54,18 +52,15 @@ sim() {
     for _ in $(seq 100); do grep -q '^ready' "$WORK/$name.out" && return 0; sleep 0.1; done
     echo "simulator $name did not start:"; cat "$WORK/$name.out"; return 1
 }
-shot() { import -window root "$SHOTS/$1.png"; }
-wait_exit() {  # wait_exit PID SECONDS: exit code of a process, 124 on time-out
-    for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }; sleep 0.1; done
+wait_exit() {  # wait_exit PID SECONDS: exit code of a process, 124 on time-out (SECONDS may be 1.5)
+    for _ in $(seq "$(awk "BEGIN { print int($2 * 10) }")"); do kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }; sleep 0.1; done
     return 124
 }
 
 timeout 120 wineboot --init >/dev/null 2>&1
-# The machine's own serial ports stay out of the test: COM1-COM4 lead to a folder, which no
-# port open accepts (a missing link would fall back to /dev/ttyS*).
-mkdir "$WORK/no-port"
-no_port() { ln -sfn "$WORK/no-port" "$WINEPREFIX/dosdevices/$1"; }
-for port in com1 com2 com3 com4; do no_port $port; done
+look_like_windows
+keep_machine_ports_out
+no_port() { ln -sfn "$WORK/no-port" "$WINEPREFIX/dosdevices/$1"; }  # a port removed
 HEX=$BUILD/generated/sample_application.hex
 FLASH=$BUILD/generated/sample_flash.bin
 
@@ -79,7 +74,7 @@ wine "$BUILD/shell/ztupdater.exe" &
 GUI=$!
 PIDS+=($GUI)
 step "start-up state" driver startup
-shot main-window-idle
+driver screenshot main-window-idle
 step "Alt+? and Alt+/ open About from the address control and the Parser Port edit" driver accelerators
 step "COM5 query" driver com-query COM5
 # An adapter plugged in: a spare pseudo-terminal becomes COM6; then it and every other port go.
@@ -104,17 +99,18 @@ step "Parser Port back to 4999" driver port-accept 4999
 step "address typed field by field" driver ip-fields $UNIT
 step "an edit to an unusable address offers no run" driver invalid-edit
 step "query of a bootload-mode unit" driver query-bootload $UNIT
+step "Tab and Shift+Tab through the main window" driver tab-order
 step "update starts" driver update-start
 step "late answers and a device change during the update" driver during-run
 sleep 4
-shot main-window-updating
+driver screenshot main-window-updating
 step "close answered No during the update" driver close-no
 step "update succeeds" driver update-finish Success "The firmware updated successfully."
 step "simulator memories equal the images" wait_exit "$SIM_update" 20
 
 sim failing --bind $UNIT --start-mode bootload --no-serial --no-discovery --vanish-after 60 || exit 1
 step "query before the failing update" driver query-bootload $UNIT
-step "failing update starts" driver update-start
+step "failing update starts from File > Update" driver update-start-menu
 step "update fails" driver update-finish Error "The firmware update could not complete."
 kill "$SIM_failing"; wait "$SIM_failing" 2>/dev/null
 
@@ -140,9 +136,11 @@ step "close answered Yes during the update" driver close-yes
 step "the program ends within 10 s of Yes" wait_exit "$GUI" 10
 
 wine "$BUILD/shell/ztupdater_noflash.exe" &
-PIDS+=($!)
+NOFLASH=$!
+PIDS+=($NOFLASH)
 step "build without the flash image" driver startup-noflash
 step "quit the flash-less build" driver quit
+step "the program ends within 1.5 s of its window" wait_exit "$NOFLASH" 1.5
 
 wine "$BUILD/shell/ztupdater_norecords.exe" &
 PIDS+=($!)
@@ -160,6 +158,6 @@ code=$?
 echo "build without images exited with $code"
 [ $code = 1 ] || FAILED=$((FAILED + 1))
 
-echo "screenshots: $SHOTS"
+shots_to_png
 [ $FAILED = 0 ] && echo "all GUI steps passed" || echo "$FAILED GUI steps failed"
 [ $FAILED = 0 ]
