@@ -207,7 +207,8 @@ def screen(output):
 
 _QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 _wine_prefix = None
-_com_ports = itertools.count(5)
+# Two-digit numbers, which Windows opens only by their device name (\\.\COM10).
+_com_ports = itertools.count(10)
 
 
 def setUpModule():
