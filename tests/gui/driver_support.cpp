@@ -149,8 +149,12 @@ RECT programArea() {
 void screenshot(const char* name) {
     const char* folder = std::getenv("ZT_SHOTS");
     if (!folder) return;
-    // With its caption drawn active, as the user sees the window being worked in.
-    SetForegroundWindow(GetLastActivePopup(mainWindow()));
+    // The window being worked in, in front. Wine can leave the caption of the foreground window
+    // drawn inactive once the splash, another thread's window, has gone: have it drawn as it is.
+    HWND front = GetLastActivePopup(mainWindow());
+    SetForegroundWindow(front);
+    DWORD_PTR ignored = 0;
+    if (GetForegroundWindow() == front) SendMessageTimeoutW(front, WM_NCACTIVATE, TRUE, 0, SMTO_NORMAL, 2000, &ignored);
     Sleep(300);
     Pixels pixels = grab(programArea());
     int rowBytes = (pixels.width * 3 + 3) & ~3;
