@@ -38,20 +38,7 @@ protected:
     }
 
     bool startSim(Link link, const std::vector<std::string>& faults) {
-        std::vector<std::string> args = {"--bind",
-                                         "127.0.0.1",
-                                         "--udp-port",
-                                         "0",
-                                         "--no-discovery",
-                                         "--no-tcp",
-                                         "--start-mode",
-                                         "bootload",
-                                         "--exit-after-close",
-                                         "--check-hex",
-                                         scratch.file("app.hex").string(),
-                                         "--check-flash",
-                                         scratch.file("web.bin").string()};
-        if (link == Link::kUdp) args.push_back("--no-serial");
+        std::vector<std::string> args = checkingUnitArgs(scratch.file("app.hex"), scratch.file("web.bin"), link);
         args.insert(args.end(), faults.begin(), faults.end());
         return sim->start(args);
     }

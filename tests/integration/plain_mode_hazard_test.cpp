@@ -46,22 +46,8 @@ protected:
     }
 
     void runOnce(const HazardCase& hazard, int seed, Tally& tally) {
-        std::vector<std::string> args = {"--bind",
-                                         "127.0.0.1",
-                                         "--udp-port",
-                                         "0",
-                                         "--no-discovery",
-                                         "--no-tcp",
-                                         "--start-mode",
-                                         "bootload",
-                                         "--exit-after-close",
-                                         "--check-hex",
-                                         scratch.file("app.hex").string(),
-                                         "--check-flash",
-                                         scratch.file("web.bin").string(),
-                                         "--seed",
-                                         std::to_string(seed)};
-        if (GetParam() == Link::kUdp) args.push_back("--no-serial");
+        std::vector<std::string> args = checkingUnitArgs(scratch.file("app.hex"), scratch.file("web.bin"), GetParam());
+        args.insert(args.end(), {"--seed", std::to_string(seed)});
         if (!hazard.sequenced) args.push_back("--legacy-bootloader");
         args.insert(args.end(), hazard.faults.begin(), hazard.faults.end());
         SimProcess sim;

@@ -30,6 +30,15 @@ void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords, c
 
 uint32_t loopbackAddress() { return platform::ipv4Address(127, 0, 0, 1); }
 
+std::vector<std::string> checkingUnitArgs(const std::filesystem::path& hex, const std::filesystem::path& flash,
+                                          Link link) {
+    std::vector<std::string> args = {
+        "--bind",   "127.0.0.1",          "--udp-port",  "0",          "--no-discovery", "--no-tcp",    "--start-mode",
+        "bootload", "--exit-after-close", "--check-hex", hex.string(), "--check-flash",  flash.string()};
+    if (link == Link::kUdp) args.push_back("--no-serial");
+    return args;
+}
+
 std::unique_ptr<Transport> bootloaderTransport(const SimProcess& sim, Link link) {
     if (link == Link::kSerial) {
         std::string path = sim.endpoint("serial");

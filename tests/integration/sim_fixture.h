@@ -22,6 +22,12 @@ void writeSampleSubset(const std::filesystem::path& hex, uint32_t dataRecords, c
 
 enum class Link { kUdp, kSerial };
 
+// A simulated unit in bootload mode on 127.0.0.1 (a free UDP port, no discovery, no TCP) that
+// checks its memory against the two files and ends after the closing command; over UDP alone
+// or with its serial line.
+std::vector<std::string> checkingUnitArgs(const std::filesystem::path& hex, const std::filesystem::path& flash,
+                                          Link link);
+
 // The transport to a running simulator's bootloader.
 std::unique_ptr<Transport> bootloaderTransport(const SimProcess& sim, Link link);
 
