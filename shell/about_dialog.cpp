@@ -1,10 +1,8 @@
 // About (template 103): the title in a 14 pt font, sized to its text and centred.
 #include <windows.h>
 
-#include <cmath>
-#include <cwchar>
-
 #include "resources/resource.h"
+#include "shell/dialog_font.h"
 #include "shell/dialogs.h"
 #include "ui/ui_strings.h"
 
@@ -14,19 +12,6 @@ constexpr int kTitlePoints = 14;
 constexpr int kTitleChars = 64;
 
 HFONT titleFont = nullptr;
-
-HFONT createTitleFont(HWND dialog) {
-    HDC context = GetDC(dialog);
-    int pixelsPerInch = GetDeviceCaps(context, LOGPIXELSY);
-    ReleaseDC(dialog, context);
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(kTitlePoints * pixelsPerInch / 72.0));
-    font.lfWeight = FW_BOLD;
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
 
 SIZE measuredText(HWND control, HFONT font) {
     wchar_t text[kTitleChars] = {};
@@ -43,7 +28,7 @@ SIZE measuredText(HWND control, HFONT font) {
 // The title keeps its place under the picture: it rises by its own height from where the
 // template put it, measured from the dialog window's top.
 void placeTitle(HWND dialog) {
-    titleFont = createTitleFont(dialog);
+    titleFont = createPointFont(dialog, kTitlePoints, FW_BOLD);
     if (!titleFont) return;
     HWND title = GetDlgItem(dialog, IDC_ABOUT_TITLE);
     SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), FALSE);

@@ -1,14 +1,13 @@
 // Help pages (template 147): "prefix.1", "prefix.2", ... shown one at a time with step titles.
 #include <windows.h>
 
-#include <cmath>
-#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "content/properties_container.h"
 #include "resources/resource.h"
+#include "shell/dialog_font.h"
 #include "shell/dialogs.h"
 #include "ui/ui_strings.h"
 
@@ -62,18 +61,6 @@ void showPage(HWND dialog, const HelpState& help) {
     SetDlgItemTextW(dialog, IDC_HELP_NEXT, uiString(help.current->next ? kNext : kFinish));
 }
 
-HFONT createTextFont(HWND dialog) {
-    HDC context = GetDC(dialog);
-    int pixelsPerInch = GetDeviceCaps(context, LOGPIXELSY);
-    ReleaseDC(dialog, context);
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(kTextPoints * pixelsPerInch / 72.0));
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
-
 void onCommand(HWND dialog, HelpState& help, WORD id) {
     switch (id) {
         case IDC_HELP_PREVIOUS:
@@ -101,7 +88,7 @@ INT_PTR CALLBACK helpDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case WM_INITDIALOG:
             help = reinterpret_cast<HelpState*>(lParam);
             SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            help->font = createTextFont(dialog);
+            help->font = createPointFont(dialog, kTextPoints, FW_DONTCARE);
             if (help->font)
                 SendDlgItemMessageW(dialog, IDC_HELP_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(help->font), FALSE);
             showPage(dialog, *help);

@@ -1,14 +1,13 @@
 // Notes: release notes and the like, converted under the user's locale.
 #include "shell/notes_dialog.h"
 
-#include <cmath>
 #include <cstdlib>
-#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "platform/resources.h"
 #include "resources/resource.h"
+#include "shell/dialog_font.h"
 
 namespace {
 
@@ -16,19 +15,6 @@ constexpr int kNotesPoints = 8;
 constexpr wchar_t kNotesFace[] = L"Courier New";
 
 HFONT notesFont = nullptr;
-
-HFONT createNotesFont(HWND dialog) {
-    HDC context = GetDC(dialog);
-    int pixelsPerInch = GetDeviceCaps(context, LOGPIXELSY);
-    ReleaseDC(dialog, context);
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(kNotesPoints * pixelsPerInch / 72.0));
-    font.lfWeight = FW_NORMAL;
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-    std::wcsncpy(font.lfFaceName, kNotesFace, LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
 
 // The resource bytes carry no terminator; the conversion reads a terminated copy.
 std::vector<wchar_t> wideText(const platform::ResourceBytes& bytes) {
@@ -43,7 +29,7 @@ bool fillNotes(HWND dialog, const wchar_t* name) {
     if (!name || !platform::findResource(name, L"NOTES", bytes)) return false;
     std::vector<wchar_t> text = wideText(bytes);
     HWND edit = GetDlgItem(dialog, IDC_NOTES_TEXT);
-    notesFont = createNotesFont(dialog);
+    notesFont = createPointFont(dialog, kNotesPoints, FW_NORMAL, FIXED_PITCH | FF_MODERN, kNotesFace);
     if (notesFont) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(notesFont), FALSE);
     SetWindowTextW(edit, text.data());
     ShowWindow(edit, SW_SHOW);
