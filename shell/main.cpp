@@ -64,9 +64,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     platform::startNetworking();
     operationRequest = {};
     std::setlocale(LC_ALL, "");
-    loadUiStrings();
-    updaterProperties.loadProperties(L"UPDATER");
-    unitProperties.loadProperties(L"UNIT");
+    loadEmbeddedContent();
     if (!checkEmbeddedImages()) {
         MessageBoxW(nullptr, updaterProperties.getOrEmpty(L"error-message.NoHexFile"), uiString(kErrorTitle),
                     MB_ICONERROR | MB_OK);
