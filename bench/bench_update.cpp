@@ -48,7 +48,7 @@ public:
         bytesReceived += n;
         return n;
     }
-    const wchar_t* kind() override { return inner_->kind(); }
+    TransportKind transportKind() override { return inner_->transportKind(); }
     bool discardPendingInput() override { return inner_->discardPendingInput(); }
 
     std::vector<std::pair<uint32_t, uint32_t>> exchanges;

@@ -11,12 +11,12 @@
 #include "bootloader/bootloader_commands.h"
 #include "bootloader/bootloader_engine.h"
 #include "commandport/command_port.h"
+#include "transport/transport_factory.h"
 #include "ui/worker_messages.h"
 
 namespace {
 
 constexpr auto kStopCheckInterval = std::chrono::milliseconds(250);
-constexpr uint32_t kSerialQueryTimeoutMs = 1000;
 
 struct Worker {
     std::atomic<bool> stop{false};
@@ -58,13 +58,12 @@ void reportBootloader(BootloaderCommands& commands, uint16_t version, platform::
     post(window, WMU_APP_VERSION, 0, static_cast<intptr_t>(application));
 }
 
-void reportCommandPort(Transport& connection, platform::WindowHandle window) {
+void reportCommandPort(const UnitAddress& unit, platform::WindowHandle window) {
     post(window, WMU_NO_BOOTLOADER);
     post(window, WMU_APP_VERSION, 0, static_cast<intptr_t>(APP_VERSION_NONE));
     post(window, WMU_ENTER_BOOTLOAD_ALLOWED, 0);
     post(window, WMU_EXIT_BOOTLOAD_ALLOWED, 0);
-    const uint32_t tcpTimeout = isKind(connection, L"COM") ? kSerialQueryTimeoutMs : kWorkerTcpQueryTimeoutMs;
-    probeCommandPort(connection, tcpTimeout, [&](Transport&, const char* reply) {
+    probeCommandPort(unit, kWorkerTcpQueryTimeoutMs, [&](Transport&, const char* reply) {
         const char state = bootloadStateOf(reply);
         post(window, WMU_ENTER_BOOTLOAD_ALLOWED, state == 'd' ? 1 : 0);
         post(window, WMU_EXIT_BOOTLOAD_ALLOWED, state == 'e' ? 1 : 0);
@@ -76,7 +75,6 @@ void reportCommandPort(Transport& connection, platform::WindowHandle window) {
 void answerDeviceRequest(DeviceRequest& request) {
     post(request.window, WMU_EXIT_BOOTLOAD_ALLOWED, 0);
     BootloaderEngine engine;
-    Transport* connection = request.transport.get();
     engine.setTransport(std::move(request.transport));
     engine.openTransport();
     BootloaderCommands commands(engine);
@@ -84,13 +82,17 @@ void answerDeviceRequest(DeviceRequest& request) {
     if (identification.answered) {
         reportBootloader(commands, identification.version, request.window);
         engine.closeTransport();
-    } else if (connection && (isKind(*connection, L"COM") || isKind(*connection, L"IP"))) {
+    } else {
         // The port must be free for the command-port probes.
         engine.closeTransport();
-        reportCommandPort(*connection, request.window);
+        reportCommandPort(request.unit, request.window);
     }
     post(request.window, WMU_QUERY_DONE);
     engine.releaseTransport();
+}
+
+DeviceRequest deviceRequestFor(platform::WindowHandle window, const UnitAddress& unit) {
+    return {window, unit, makeBootloaderTransport(unit)};
 }
 
 void startRequestWorker() {

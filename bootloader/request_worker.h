@@ -11,14 +11,20 @@
 
 #include "platform/window_messages.h"
 #include "transport/transport.h"
+#include "transport/unit_address.h"
 
 // Created by the poster, owned by the queue and then by the worker, which deletes it (and its
 // transport) whether it is answered or discarded.
 struct DeviceRequest {
     platform::WindowHandle window = nullptr;
-    // A new, unopened transport to the unit: serial at 115200 baud, or UDP to its address.
+    // Where the command-port probes go when the bootloader is silent.
+    UnitAddress unit;
+    // A new, unopened transport to the unit's bootloader: serial at 115200 baud, or UDP to its address.
     std::unique_ptr<Transport> transport;
 };
+
+// A request about the unit at `unit` over a new transport to its bootloader, answered to `window`.
+DeviceRequest deviceRequestFor(platform::WindowHandle window, const UnitAddress& unit);
 
 // Starts the worker (replacing one that runs).
 void startRequestWorker();

@@ -48,10 +48,7 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     auto runs = makeRuns(targets);
     runUnitsInParallel(
         runs,
-        [&pin](UnitRun& run) -> uint32_t {
-            auto connection = bootloaderTransport(run.target);
-            return static_cast<uint32_t>(enterBootload(*connection, pin.c_str()));
-        },
+        [&pin](UnitRun& run) -> uint32_t { return static_cast<uint32_t>(enterBootload(run.target.unit, pin.c_str())); },
         [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;

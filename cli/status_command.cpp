@@ -93,7 +93,7 @@ int runStatusCommand(const GlobalOptions& options) {
     runUnitsInParallel(
         runs,
         [](UnitRun& run) -> uint32_t {
-            DeviceRequest request{&run.window, bootloaderTransport(run.target)};
+            DeviceRequest request = deviceRequestFor(&run.window, run.target.unit);
             answerDeviceRequest(request);
             return WMU_QUERY_DONE;
         },

@@ -13,7 +13,7 @@
 #include "platform/sockets.h"
 #include "platform/text.h"
 #include "transport/com_transport.h"
-#include "transport/ethernet_transport.h"
+#include "transport/transport_factory.h"
 
 namespace {
 
@@ -41,22 +41,23 @@ std::string trimmed(const std::string& text) {
 
 bool addAddress(const std::string& text, const std::string& origin, std::vector<UnitTarget>& targets,
                 std::string& error) {
-    UnitTarget target{text, false, {}, 0, origin};
     const std::string where = origin == "--ip" ? "--ip " + text : origin + ": " + text;
-    if (!parseIpv4(text, target.address)) {
+    uint32_t address = 0;
+    if (!parseIpv4(text, address)) {
         error = where + ": not an IPv4 address";
         return false;
     }
-    if (namesNoSingleUnit(target.address) || !isUsableUnitAddress(target.address)) {
+    if (namesNoSingleUnit(address) || !isUsableUnitAddress(address)) {
         error = where + ": this address cannot reach a unit (0.0.0.0, loopback 127.0.0.1 or a broadcast address)";
         return false;
     }
-    targets.push_back(target);
+    targets.push_back({text, UnitAddress::network(address), origin});
     return true;
 }
 
 void addSerialPort(const std::string& text, const std::string& origin, std::vector<UnitTarget>& targets) {
-    targets.push_back({text, true, resolvedDevice(platform::serialDeviceName(platform::fromUtf8(text))), 0, origin});
+    const std::wstring device = resolvedDevice(platform::serialDeviceName(platform::fromUtf8(text)));
+    targets.push_back({text, UnitAddress::serialPort(device), origin});
 }
 
 // A name from a file: an address when it could only be one, a serial port otherwise.
@@ -114,11 +115,6 @@ bool addReportUnits(const std::string& path, bool failedOnly, std::vector<UnitTa
     return true;
 }
 
-bool sameUnit(const UnitTarget& a, const UnitTarget& b) {
-    if (a.serial != b.serial) return false;
-    return a.serial ? a.portName == b.portName : a.address == b.address;
-}
-
 // A file's line is named with it: "192.0.2.10 (units.txt:4)".
 std::string named(const UnitTarget& target) {
     if (target.origin == "--ip" || target.origin == "--serial") return target.label;
@@ -129,7 +125,7 @@ std::string named(const UnitTarget& target) {
 bool findDuplicate(const std::vector<UnitTarget>& targets, std::string& error) {
     for (size_t i = 0; i < targets.size(); ++i) {
         for (size_t j = 0; j < i; ++j) {
-            if (!sameUnit(targets[i], targets[j])) continue;
+            if (targets[i].unit != targets[j].unit) continue;
             error = named(targets[i]) + " names the same unit as " + named(targets[j]) + "; name each unit once";
             return true;
         }
@@ -191,10 +187,10 @@ bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
 
 bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& error) {
     for (const UnitTarget& target : targets) {
-        if (!target.serial) continue;
+        if (!target.unit.isSerial()) continue;
         platform::SerialPort port;
         std::string reason;
-        if (port.open(target.portName, kBootloaderBaudRate, &reason)) continue;
+        if (port.open(target.unit.portName, kBootloaderBaudRate, &reason)) continue;
         error = reason == "in use by another program" ? target.label + " is " + reason
                                                       : "cannot open " + target.label + ": " + reason;
         return false;
@@ -207,6 +203,5 @@ bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
 }
 
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {
-    if (target.serial) return std::make_unique<COMTransport>(target.portName, kBootloaderBaudRate);
-    return std::make_unique<EthernetTransport>(target.address);
+    return makeBootloaderTransport(target.unit);
 }

@@ -8,13 +8,13 @@
 
 #include "cli/global_options.h"
 #include "transport/transport.h"
+#include "transport/unit_address.h"
 
 struct UnitTarget {
     // As the user typed it; the unit's name in every report.
     std::string label;
-    bool serial = false;
-    std::wstring portName;  // serial: the device to open, links resolved
-    uint32_t address = 0;   // network: IPv4 in network byte order
+    // A serial port's device name has its links resolved.
+    UnitAddress unit;
     // Where it was named, for messages: "--ip", "--serial", "units.txt:4", "old.json".
     std::string origin;
 };

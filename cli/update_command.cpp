@@ -15,8 +15,7 @@ namespace {
 
 // The command port answers while the bootloader does not: the unit runs its application.
 bool commandPortAnswers(const UnitTarget& target) {
-    auto connection = bootloaderTransport(target);
-    return probeCommandPort(*connection, kCommandPortTimeoutMs, [](Transport&, const char*) {});
+    return probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
 }
 
 RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit) {
@@ -34,7 +33,7 @@ RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, siz
     } else if (run.runsApplication) {
         outcome.result = "application_running";
         outcome.message = "the unit runs its application, not its bootloader: run `ztupdate " +
-                          std::string(run.target.serial ? "--serial " : "--ip ") + run.target.label +
+                          std::string(run.target.unit.isSerial() ? "--serial " : "--ip ") + run.target.label +
                           " enter-bootload` first";
         outcome.exitStatus = kExitFailed;
     }
@@ -71,7 +70,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             if (log.active()) logStatus(log, run.target.label, "before the update", probeStatus(run.target));
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
-            if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.serial) {
+            if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.unit.isSerial()) {
                 run.runsApplication = commandPortAnswers(run.target);
             }
             return terminal;

@@ -104,7 +104,7 @@ void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& updat
     const UnitPlan plan = planOf(update, images);
     for (size_t i = 0; i < targets.size(); ++i) {
         UnitPlan unitPlan = plan;
-        unitPlan.serial = targets[i].serial;
+        unitPlan.serial = targets[i].unit.isSerial();
         display.setPlan(i, unitPlan);
     }
 }
@@ -140,7 +140,7 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
 // The status command's probe, answered on this thread.
 UnitStatus probeStatus(const UnitTarget& target) {
     platform::MessageQueue answers;
-    DeviceRequest request{&answers, bootloaderTransport(target)};
+    DeviceRequest request = deviceRequestFor(&answers, target.unit);
     answerDeviceRequest(request);
     std::vector<platform::WindowMessage> messages;
     platform::WindowMessage message;

@@ -82,8 +82,7 @@ bool awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
 bool awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
     const uint32_t start = platform::tickCount();
     while (!stopping(context) && platform::ticksBetween(start, platform::tickCount()) < context.restartMs) {
-        auto connection = bootloaderTransport(target);
-        if (probeCommandPort(*connection, kCommandPortTimeoutMs, [](Transport&, const char*) {})) return true;
+        if (probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {})) return true;
         platform::sleepMs(kProbePauseMs);
     }
     return false;
@@ -106,8 +105,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
                     "the unit runs its application and no PIN was given: use --pin-file FILE or ZT_PIN", kExitUsage);
     }
     postStep(run, L"Entering bootload mode");
-    auto connection = bootloaderTransport(run.target);
-    switch (enterBootload(*connection, context.pin->c_str())) {
+    switch (enterBootload(run.target.unit, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
             return fail(record, "enter_bootload", "pin_refused",

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
-#include <string>
 
 #include "transport/com_port_table.h"
 #include "transport/transport_factory.h"
@@ -64,24 +63,22 @@ bool unlockBootload(Transport& transport, const char* pin) {
            exchangeExpecting(transport, "<SY,BR/>", kRestartReplies);
 }
 
-bool probeCommandPort(Transport& connection, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
-    std::wstring portName;
-    uint32_t address = 0;
-    if (serialPortOf(connection, portName)) {
-        for (const uint32_t* rate = baudRates; *rate != 0; ++rate) {
-            if (probeWith(makeSerialTransport(portName, *rate), kCommandPortTimeoutMs, onFound)) return true;
-        }
-        return false;
-    }
-    if (networkAddressOf(connection, address)) {
-        return probeWith(makeTcpTransport(address, parserPort.load()), tcpTimeoutMs, onFound);
+bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
+    switch (unit.kind) {
+        case UnitAddress::Kind::kSerial:
+            for (const uint32_t* rate = baudRates; *rate != 0; ++rate) {
+                if (probeWith(makeSerialTransport(unit.portName, *rate), kCommandPortTimeoutMs, onFound)) return true;
+            }
+            return false;
+        case UnitAddress::Kind::kNetwork:
+            return probeWith(makeTcpTransport(unit.ipv4, parserPort.load()), tcpTimeoutMs, onFound);
     }
     return false;
 }
 
-EnterBootloadResult enterBootload(Transport& connection, const char* pin) {
+EnterBootloadResult enterBootload(const UnitAddress& unit, const char* pin) {
     bool unlocked = false;
-    const bool found = probeCommandPort(connection, kCommandPortTimeoutMs,
+    const bool found = probeCommandPort(unit, kCommandPortTimeoutMs,
                                         [&](Transport& probe, const char*) { unlocked = unlockBootload(probe, pin); });
     if (!found) return EnterBootloadResult::kUnitNotFound;
     return unlocked ? EnterBootloadResult::kEnabled : EnterBootloadResult::kUnlockFailed;

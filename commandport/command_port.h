@@ -7,6 +7,7 @@
 
 #include "transport/ethernet_transport.h"
 #include "transport/transport.h"
+#include "transport/unit_address.h"
 
 constexpr uint32_t kQueryReplyBytes = 16;
 constexpr uint32_t kUnlockReplyBytes = 32;
@@ -30,12 +31,12 @@ bool queryCommandPort(Transport& transport, char (&reply)[kQueryReplyBytes], uin
 // stops at the first failure and re-sends nothing.
 bool unlockBootload(Transport& transport, const char* pin);
 
-// Looks for the command port of the unit that `connection` leads to: over its serial port at
-// every rate of baudRates until one answers (1000 ms each), or over one TCP connection on
-// parserPort with tcpTimeoutMs. For the unit found, onFound runs with the open transport and the
-// reply. Probe transports live only for their attempt. False when nothing answered.
+// Looks for the command port of the unit at `unit`: over its serial port at every rate of
+// baudRates until one answers (1000 ms each), or over one TCP connection on parserPort with
+// tcpTimeoutMs. For the unit found, onFound runs with the open transport and the reply. Probe
+// transports live only for their attempt. False when nothing answered.
 using CommandPortFound = std::function<void(Transport& transport, const char* reply)>;
-bool probeCommandPort(Transport& connection, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
+bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
 
 enum class EnterBootloadResult {
     kUnitNotFound,  // no query reply anywhere: the dialog stays open
@@ -45,7 +46,7 @@ enum class EnterBootloadResult {
 
 // What the Enter Bootload dialog and `ztupdate enter-bootload` run; the message boxes and the
 // wait after success stay with the caller.
-EnterBootloadResult enterBootload(Transport& connection, const char* pin);
+EnterBootloadResult enterBootload(const UnitAddress& unit, const char* pin);
 
 // Exactly four decimal digits.
 bool isValidPin(const wchar_t* text);

@@ -7,7 +7,7 @@
 #include "commandport/command_port.h"
 #include "resources/resource.h"
 #include "shell/dialogs.h"
-#include "transport/transport.h"
+#include "transport/unit_address.h"
 #include "ui/ui_strings.h"
 
 namespace {
@@ -18,10 +18,10 @@ constexpr UINT kSettleMs = 5000;
 constexpr int kPinDigits = 4;
 constexpr int kPinReadChars = 16;
 
-// One dialog at a time; its exchange thread reads the connection and the PIN, and posts its
+// One dialog at a time; its exchange thread reads the unit's address and the PIN, and posts its
 // outcome as the completion message's wParam.
 struct EnterBootloadState {
-    Transport* connection = nullptr;
+    const UnitAddress* unit = nullptr;
     HWND dialog = nullptr;
     char pin[kPinReadChars] = {};
     HANDLE exchangeThread = nullptr;
@@ -30,8 +30,8 @@ struct EnterBootloadState {
 
 EnterBootloadState state;
 
-unsigned __stdcall runExchanges(void*) {
-    EnterBootloadResult result = enterBootload(*state.connection, state.pin);
+unsigned __stdcall exchangeThreadEntry(void*) {
+    EnterBootloadResult result = enterBootload(*state.unit, state.pin);
     PostMessageW(state.dialog, WMU_ENTER_BOOTLOAD_FINISHED, static_cast<WPARAM>(result), 0);
     return 0;
 }
@@ -51,10 +51,10 @@ void setBusy(HWND dialog, bool busy) {
 }
 
 void onOk(HWND dialog) {
-    if (state.busy || !state.connection) return;
+    if (state.busy || !state.unit) return;
     readPin(dialog);
     setBusy(dialog, true);
-    uintptr_t handle = _beginthreadex(nullptr, 0, runExchanges, nullptr, 0, nullptr);
+    uintptr_t handle = _beginthreadex(nullptr, 0, exchangeThreadEntry, nullptr, 0, nullptr);
     state.exchangeThread = reinterpret_cast<HANDLE>(handle);
     if (!state.exchangeThread) setBusy(dialog, false);
 }
@@ -114,7 +114,7 @@ INT_PTR CALLBACK enterBootloadDialogProc(HWND dialog, UINT message, WPARAM wPara
     switch (message) {
         case WM_INITDIALOG:
             state = {};
-            state.connection = reinterpret_cast<Transport*>(lParam);
+            state.unit = reinterpret_cast<const UnitAddress*>(lParam);
             state.dialog = dialog;
             EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
             return TRUE;
@@ -127,7 +127,7 @@ INT_PTR CALLBACK enterBootloadDialogProc(HWND dialog, UINT message, WPARAM wPara
             return TRUE;
         case WM_DESTROY:
             joinExchangeThread();
-            state.connection = nullptr;
+            state.unit = nullptr;
             return TRUE;
         default: return FALSE;
     }
@@ -142,7 +142,7 @@ bool pinTextAcceptable(HWND edit) {
     return isValidPin(text);
 }
 
-INT_PTR showEnterBootloadDialog(HINSTANCE instance, HWND owner, Transport& connection) {
+INT_PTR showEnterBootloadDialog(HINSTANCE instance, HWND owner, const UnitAddress& unit) {
     return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ENTER_BOOTLOAD), owner, enterBootloadDialogProc,
-                           reinterpret_cast<LPARAM>(&connection));
+                           reinterpret_cast<LPARAM>(&unit));
 }

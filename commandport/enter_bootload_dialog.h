@@ -8,8 +8,6 @@
 
 #include <windows.h>
 
-class Transport;
-
 constexpr INT_PTR kEnterBootloadEnabled = 1;
 constexpr INT_PTR kEnterBootloadFailed = 2;
 constexpr INT_PTR kEnterBootloadCancelled = 0;

@@ -18,8 +18,7 @@
 #include "resources/resource.h"
 #include "shell/dialogs.h"
 #include "transport/com_port_table.h"
-#include "transport/com_transport.h"
-#include "transport/ethernet_transport.h"
+#include "transport/unit_address.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
@@ -32,7 +31,6 @@ constexpr int kFontPoints = 8;
 constexpr int kItemPadding = 2;
 constexpr COLORREF kLinkLocalColour = RGB(0, 192, 0);
 constexpr COLORREF kOtherSubnetColour = RGB(128, 128, 128);
-constexpr size_t kPortPrefixChars = 4;  // "\\.\"
 
 // Where the discovery thread and the worker report to one dialog. The worker may still answer
 // a version request after its dialog has gone: the detached sink then drops the answer, and
@@ -183,6 +181,16 @@ void drawEntry(const DRAWITEMSTRUCT& draw) {
     if (draw.itemState & ODS_FOCUS) DrawFocusRect(context, &box);
 }
 
+UnitAddress addressOf(const UnitEntry& entry) {
+    if (entry.ipAddress != 0) return UnitAddress::network(entry.ipAddress);
+    return UnitAddress::serialPort(comPortAt(entry.portIndex));
+}
+
+void showAs(UnitEntry& entry, const UnitAddress& unit) {
+    const std::wstring text = unit.displayText();
+    std::wcsncpy(entry.displayText, text.c_str(), std::size(entry.displayText) - 1);
+}
+
 void onNetworkUnitFound(HWND dialog, WPARAM flags, LPARAM address) {
     auto ipAddress = static_cast<uint32_t>(address);
     if (alreadyListed(dialog, [&](const UnitEntry& entry) { return entry.ipAddress == ipAddress; })) return;
@@ -191,9 +199,7 @@ void onNetworkUnitFound(HWND dialog, WPARAM flags, LPARAM address) {
     entry->bootload = (flags & UNIT_FLAG_BOOTLOAD) ? 1 : 0;
     entry->linkLocal = (flags & UNIT_FLAG_LINK_LOCAL) ? 1 : 0;
     entry->otherSubnet = (flags & UNIT_FLAG_OTHER_SUBNET) ? 1 : 0;
-    const auto* octets = reinterpret_cast<const unsigned char*>(&ipAddress);
-    std::swprintf(entry->displayText, std::size(entry->displayText), L"%u.%u.%u.%u", octets[0], octets[1], octets[2],
-                  octets[3]);
+    showAs(*entry, UnitAddress::network(ipAddress));
     addEntry(dialog, std::move(entry));
 }
 
@@ -206,9 +212,7 @@ void onSerialUnitFound(HWND dialog, WPARAM mode, LPARAM port) {
     auto entry = std::make_unique<UnitEntry>();
     entry->bootload = (mode & 1) ? 1 : 0;
     entry->portIndex = portIndex;
-    std::wstring name = comPortAt(portIndex);
-    if (name.size() > kPortPrefixChars) name.erase(0, kPortPrefixChars);
-    std::wcsncpy(entry->displayText, name.c_str(), std::size(entry->displayText) - 1);
+    showAs(*entry, UnitAddress::serialPort(comPortAt(portIndex)));
     addEntry(dialog, std::move(entry));
 }
 
@@ -224,14 +228,7 @@ void setVersionTexts(HWND dialog, const wchar_t* text) {
 }
 
 void requestVersions(const UnitEntry& entry) {
-    auto request = std::make_unique<DeviceRequest>();
-    request->window = state.sink;
-    if (entry.ipAddress != 0) {
-        request->transport = std::make_unique<EthernetTransport>(entry.ipAddress);
-    } else {
-        request->transport = std::make_unique<COMTransport>(comPortAt(entry.portIndex), kBootloaderBaudRate);
-    }
-    postDeviceRequest(std::move(request));
+    postDeviceRequest(std::make_unique<DeviceRequest>(deviceRequestFor(state.sink, addressOf(entry))));
 }
 
 void onSelectionChanged(HWND dialog) {

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t choice = input.byte();
     const uint32_t replySize = 1 + input.byte() % 64;
     const uint32_t timeoutMs = 50u * (input.byte() % 24);
-    FuzzTransport transport(input, clock, (choice & 1) ? 150 : 250, (choice & 2) ? L"COM" : L"TCP");
+    FuzzTransport transport(input, clock, (choice & 1) ? 150 : 250,
+                            (choice & 2) ? TransportKind::kSerial : TransportKind::kTcp);
     transport.open();
 
     if (choice & 4) {

@@ -45,7 +45,7 @@ private:
 // wait of the code under test ends.
 class FuzzTransport : public Transport {
 public:
-    FuzzTransport(FuzzInput& input, FakeClock& clock, uint32_t readTimeoutMs, const wchar_t* kind)
+    FuzzTransport(FuzzInput& input, FakeClock& clock, uint32_t readTimeoutMs, TransportKind kind)
         : input_(input), clock_(clock), readTimeoutMs_(readTimeoutMs), kind_(kind) {}
 
     bool open() override { return open_ = true; }
@@ -59,7 +59,7 @@ public:
         return true;
     }
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
-    const wchar_t* kind() override { return kind_; }
+    TransportKind transportKind() override { return kind_; }
     bool discardPendingInput() override { return false; }
 
     // Replies this transport hands out whole, before the raw runs, when a test wants them.
@@ -70,6 +70,6 @@ private:
     FuzzInput& input_;
     FakeClock& clock_;
     uint32_t readTimeoutMs_;
-    const wchar_t* kind_;
+    TransportKind kind_;
     bool open_ = false;
 };

@@ -14,7 +14,7 @@ namespace {
 class ReplyingTransport : public FuzzTransport {
 public:
     ReplyingTransport(FuzzInput& input, FakeClock& clock, BootloaderEngine*& engine)
-        : FuzzTransport(input, clock, 10, L"IP"), input_(input), engine_(engine) {}
+        : FuzzTransport(input, clock, 10, TransportKind::kUdp), input_(input), engine_(engine) {}
 
     bool write(const uint8_t* data, uint32_t length) override {
         lastCommand_ = length > 1 ? data[1] : 0;

@@ -10,14 +10,14 @@
 #include <windows.h>
 
 class PropertiesContainer;
-class Transport;
+struct UnitAddress;
 
 // Result 2 (IDCANCEL) when cancelled. Network mode: the chosen unit's IPv4 address in network
 // byte order. Serial mode: 0xFFFFFF00 | the port's index in comPortTable.
 INT_PTR showDiscoverDialog(HINSTANCE instance, HWND owner, bool networkMode);
 
-// Reads only the transport's kind and address; the dialog opens its own links.
-INT_PTR showEnterBootloadDialog(HINSTANCE instance, HWND owner, Transport& connection);
+// The dialog opens its own links to the unit at `unit`.
+INT_PTR showEnterBootloadDialog(HINSTANCE instance, HWND owner, const UnitAddress& unit);
 
 void showAboutDialog(HINSTANCE instance, HWND owner);
 // Pages keyPrefix.1, keyPrefix.2, ... of `properties`, up to the first missing one.

@@ -1,16 +1,12 @@
 // The main window: a modeless dialog (template 131) of the registered class "FWUPDATER".
 //
 //   commands           main_window_commands.cpp   buttons, menu, connection controls
-//   worker messages    main_window_worker.cpp     WMU_* answers and the end of every run
+//   worker messages    main_window_worker.cpp     WMU_* answers and the end of every operation
 //   device change      main_window_devices.cpp    COM list refills
-//   enabling, connection transport                main_window_controls.cpp
+//   enabling, connection address                  main_window_controls.cpp
 #pragma once
 
 #include <windows.h>
-
-#include <memory>
-
-class Transport;
 
 // Registers "FWUPDATER" (string 110) with mainWindowProc and icon 133; remembers the instance
 // for the dialogs the window opens. False when registration fails.
@@ -29,13 +25,13 @@ void setIpControlsEnabled(HWND window, bool on);
 void setComControlsEnabled(HWND window, bool on);
 void setMainControlsEnabled(HWND window, bool on);
 
-// Whether an update or exit-bootload run is between its start and the end of finishOperation.
+// Whether an update or exit-bootload operation is between its start and the end of finishOperation.
 bool operationActive();
-// At shutdown: lets a run that is still going end with the process.
+// At shutdown: lets an operation that is still going end with the process.
 void abandonOperation();
 
-// Ends a run: joins its thread, shows the result box, resets status, progress and cursor,
-// enables the controls again and applies the worker answers that came during the run.
+// Ends an operation: joins its thread, shows the result box, resets status, progress and cursor,
+// enables the controls again and applies the worker answers that came during the operation.
 void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UINT icon);
 
 bool setProgressPosition(HWND window, int position);

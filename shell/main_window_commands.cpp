@@ -14,38 +14,39 @@
 #include "shell/main_window.h"
 #include "shell/main_window_state.h"
 #include "shell/tray_icon.h"
+#include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
 
 namespace {
 
 constexpr int kParserPortMaxChars = 5;
-unsigned __stdcall runUpdate(void* request) {
+unsigned __stdcall bootloadThreadEntry(void* request) {
     bootload_thread(static_cast<BootloadRequest*>(request));
     return 0;
 }
 
-unsigned __stdcall runExitBootload(void* request) {
+unsigned __stdcall exitBootloadThreadEntry(void* request) {
     exit_bootload_thread(static_cast<BootloadRequest*>(request));
     return 0;
 }
 
-// Starts an update or exit-bootload run; one run at a time, and only with a unit chosen.
+// Starts an update or exit-bootload operation; one at a time, and only with a unit chosen.
 void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
-    std::unique_ptr<Transport> transport = connectionTransport(window);
-    if (!transport) return;
-    mainWindowState.runActive = true;
+    const std::optional<UnitAddress> unit = connectionAddress(window);
+    if (!unit) return;
+    mainWindowState.operationActive = true;
     setMainControlsEnabled(window, false);
     mainWindowState.busyCursor = LoadCursorW(nullptr, IDC_WAIT);
     mainWindowState.savedCursor = SetCursor(mainWindowState.busyCursor);
     operationRequest.window = mainWindowState.sink;
-    operationRequest.transport = std::move(transport);
+    operationRequest.transport = makeBootloaderTransport(*unit);
     auto handle = _beginthreadex(nullptr, 0, entry, &operationRequest, 0, nullptr);
     mainWindowState.operationThread = reinterpret_cast<HANDLE>(handle);
     if (!mainWindowState.operationThread) {
         SetCursor(mainWindowState.savedCursor);
         mainWindowState.busyCursor = nullptr;
         mainWindowState.savedCursor = nullptr;
-        mainWindowState.runActive = false;
+        mainWindowState.operationActive = false;
         setMainControlsEnabled(window, true);
         return;
     }
@@ -54,33 +55,34 @@ void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
 
 // Only on the connection the last query went to: after an edit or a mode switch the buttons'
 // state may still describe another unit.
-bool mayStartRun(HWND window) {
-    return !mainWindowState.runActive && connectionChosen(window) &&
+bool mayStartOperation(HWND window) {
+    return !mainWindowState.operationActive && connectionChosen(window) &&
            mainWindowState.queriedConnection == shownConnection(window);
 }
 
 void onUpdate(HWND window) {
-    if (!mayStartRun(window)) return;
+    if (!mayStartOperation(window)) return;
     if (MessageBoxW(window, updaterProperties.getOrEmpty(L"update-warning"), uiString(kWarningTitle),
                     MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) {
         return;
     }
-    startOperation(window, runUpdate);
+    startOperation(window, bootloadThreadEntry);
 }
 
 void onExitBootload(HWND window) {
-    if (mayStartRun(window)) startOperation(window, runExitBootload);
+    if (mayStartOperation(window)) startOperation(window, exitBootloadThreadEntry);
 }
 
 void onEnterBootload(HWND window) {
-    if (!mayStartRun(window)) return;
-    std::unique_ptr<Transport> transport = connectionTransport(window);
-    showEnterBootloadDialog(mainWindowState.instance, window, *transport);
+    if (!mayStartOperation(window)) return;
+    const std::optional<UnitAddress> unit = connectionAddress(window);
+    if (!unit) return;
+    showEnterBootloadDialog(mainWindowState.instance, window, *unit);
     queryConnection(window);
 }
 
 void onDiscover(HWND window) {
-    if (mainWindowState.runActive) return;
+    if (mainWindowState.operationActive) return;
     trayAnimateOn();
     bool networkMode = ipModeSelected(window);
     INT_PTR result = showDiscoverDialog(mainWindowState.instance, window, networkMode);

@@ -1,4 +1,4 @@
-// Main window: enabling operations, the COM list and the transport for the chosen connection.
+// Main window: enabling operations, the COM list and the address of the chosen connection.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -9,8 +9,6 @@
 #include "shell/main_window.h"
 #include "shell/main_window_state.h"
 #include "transport/com_port_table.h"
-#include "transport/com_transport.h"
-#include "transport/ethernet_transport.h"
 
 namespace {
 
@@ -102,15 +100,15 @@ bool ipModeSelected(HWND window) { return IsDlgButtonChecked(window, IDC_IP_RADI
 
 bool connectionChosen(HWND window) { return ipModeSelected(window) || comSelection(window) >= 0; }
 
-std::unique_ptr<Transport> connectionTransport(HWND window) {
+std::optional<UnitAddress> connectionAddress(HWND window) {
     if (ipModeSelected(window)) {
         DWORD address = 0;
         SendDlgItemMessageW(window, IDC_IP_ADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
-        return std::make_unique<EthernetTransport>(htonl(address));
+        return UnitAddress::network(htonl(address));
     }
     int selected = comSelection(window);
-    if (selected < 0) return nullptr;
-    return std::make_unique<COMTransport>(comPortTable[selected], kBootloaderBaudRate);
+    if (selected < 0) return std::nullopt;
+    return UnitAddress::serialPort(comPortTable[selected]);
 }
 
 ConnectionKey shownConnection(HWND window) {
@@ -125,13 +123,10 @@ ConnectionKey shownConnection(HWND window) {
 }
 
 void queryConnection(HWND window) {
-    std::unique_ptr<Transport> transport = connectionTransport(window);
-    if (!transport) return;
+    const std::optional<UnitAddress> unit = connectionAddress(window);
+    if (!unit) return;
     mainWindowState.queriedConnection = shownConnection(window);
-    auto request = std::make_unique<DeviceRequest>();
-    request->window = mainWindowState.sink;
-    request->transport = std::move(transport);
-    postDeviceRequest(std::move(request));
+    postDeviceRequest(std::make_unique<DeviceRequest>(deviceRequestFor(mainWindowState.sink, *unit)));
 }
 
 void setVersionText(HWND window, const wchar_t* text) { SetDlgItemTextW(window, IDC_APP_VERSION, text); }

@@ -12,13 +12,13 @@ constexpr WPARAM kDeviceRemoveComplete = 0x8004;  // DBT_DEVICEREMOVECOMPLETE
 
 }  // namespace
 
-// The refill leaves no port selected, so in COM mode the unit buttons go off with it. During a
-// run the connection controls stay off: the run holds its connection until it ends.
+// The refill leaves no port selected, so in COM mode the unit buttons go off with it. During an
+// operation the connection controls stay off: it holds its connection until it ends.
 void onDeviceChange(HWND window, WPARAM event) {
     if (event != kDeviceArrival && event != kDeviceRemoveComplete) return;
     enumerateComPorts();
     fillComPortList(window);
-    if (mainWindowState.runActive) {
+    if (mainWindowState.operationActive) {
         setIpControlsEnabled(window, false);
         setComControlsEnabled(window, false);
         return;

@@ -3,14 +3,12 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "bootloader/update_sequence.h"
 #include "platform/native_window_sink.h"
-
-class Transport;
+#include "transport/unit_address.h"
 
 // What the connection controls name: an address in IP mode, a list index in COM mode.
 struct ConnectionKey {
@@ -22,15 +20,15 @@ struct ConnectionKey {
 
 struct MainWindowState {
     HINSTANCE instance = nullptr;
-    // Where worker threads report. Never freed: a run still going at exit may post to it.
+    // Where worker threads report. Never freed: an operation still going at exit may post to it.
     platform::NativeWindowSink* sink = nullptr;
     HANDLE operationThread = nullptr;
-    bool runActive = false;
+    bool operationActive = false;
     HCURSOR busyCursor = nullptr;
     HCURSOR savedCursor = nullptr;
-    // An Enter Bootload answer that came during a run, applied when it ends.
+    // An Enter Bootload answer that came during an operation, applied when it ends.
     std::optional<bool> deferredEnterBootload;
-    // The connection the last version query went to; a run starts only on that one.
+    // The connection the last version query went to; an operation starts only on that one.
     std::optional<ConnectionKey> queriedConnection;
 };
 
@@ -53,9 +51,8 @@ void fillComPortList(HWND window);
 bool ipModeSelected(HWND window);
 // IP mode, or COM mode with a port selected: there is a unit to talk to.
 bool connectionChosen(HWND window);
-// A new, unopened transport for the connection the controls show; null in COM mode without a
-// selected port.
-std::unique_ptr<Transport> connectionTransport(HWND window);
+// The unit the connection controls name; none in COM mode without a selected port.
+std::optional<UnitAddress> connectionAddress(HWND window);
 ConnectionKey shownConnection(HWND window);
 // Queues a version query for the connection the controls show and remembers it as the one
 // queried; nothing when no port is selected.

@@ -1,4 +1,4 @@
-// Main window: the worker threads' messages, progress, and the end of every run.
+// Main window: the worker threads' messages, progress, and the end of every operation.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -16,23 +16,23 @@ namespace {
 
 constexpr DWORD kSettleBeforeResultMs = 200;
 
-// A query's answers that arrive during a run must not enable anything that starts a run, and
-// once the run ends Update, Discover and Exit Bootload are enabled whatever the unit said: they
-// are dropped. Enter Bootload takes its answer when the run ends.
+// A query's answers that arrive during an operation must not enable anything that starts one,
+// and once the operation ends Update, Discover and Exit Bootload are enabled whatever the unit
+// said: they are dropped. Enter Bootload takes its answer when the operation ends.
 void answerUpdate(HWND window, bool on) {
-    if (!mainWindowState.runActive) setUpdateEnabled(window, on);
+    if (!mainWindowState.operationActive) setUpdateEnabled(window, on);
 }
 
 void answerDiscover(HWND window, bool on) {
-    if (!mainWindowState.runActive) EnableWindow(GetDlgItem(window, IDC_DISCOVER), on);
+    if (!mainWindowState.operationActive) EnableWindow(GetDlgItem(window, IDC_DISCOVER), on);
 }
 
 void answerExitBootload(HWND window, bool on) {
-    if (!mainWindowState.runActive) setExitBootloadEnabled(window, on);
+    if (!mainWindowState.operationActive) setExitBootloadEnabled(window, on);
 }
 
 void answerEnterBootload(HWND window, bool on) {
-    if (mainWindowState.runActive) {
+    if (mainWindowState.operationActive) {
         mainWindowState.deferredEnterBootload = on;
     } else {
         setEnterBootloadEnabled(window, on);
@@ -126,7 +126,7 @@ bool setProgressRange(HWND window, int minimum, int maximum) {
     return setProgressPosition(window, minimum);
 }
 
-bool operationActive() { return mainWindowState.runActive; }
+bool operationActive() { return mainWindowState.operationActive; }
 
 void abandonOperation() {
     if (!mainWindowState.operationThread) return;
@@ -148,7 +148,7 @@ void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UIN
     mainWindowState.busyCursor = nullptr;
     SetCursor(mainWindowState.savedCursor);
     mainWindowState.savedCursor = nullptr;
-    mainWindowState.runActive = false;
+    mainWindowState.operationActive = false;
     setMainControlsEnabled(window, true);
     applyDeferredAnswer(window);
 }

@@ -27,7 +27,7 @@ public:
     // Returns as soon as bytes are there, or 0 after kSerialReadTimeoutMs of silence.
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
-    const wchar_t* kind() override { return L"COM"; }
+    TransportKind transportKind() override { return TransportKind::kSerial; }
     bool discardPendingInput() override;
 
     virtual const wchar_t* portName() { return portName_.c_str(); }

@@ -33,7 +33,7 @@ public:
     bool write(const uint8_t* data, uint32_t length) override;
     // Accepts a datagram from any sender.
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
-    const wchar_t* kind() override { return L"IP"; }
+    TransportKind transportKind() override { return TransportKind::kUdp; }
     bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }
@@ -61,7 +61,7 @@ public:
     bool write(const uint8_t* data, uint32_t length) override;
     // 0 on time-out, error, or when the unit has closed the connection (then at once).
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
-    const wchar_t* kind() override { return L"TCP"; }
+    TransportKind transportKind() override { return TransportKind::kTcp; }
     bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }

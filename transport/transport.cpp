@@ -2,11 +2,17 @@
 #include "transport/transport.h"
 
 #include <cstring>
-#include <cwchar>
 
 #include "platform/clock.h"
 
-bool isKind(Transport& transport, const wchar_t* kind) { return std::wcscmp(transport.kind(), kind) == 0; }
+const wchar_t* Transport::kind() {
+    switch (transportKind()) {
+        case TransportKind::kSerial: return L"COM";
+        case TransportKind::kUdp: return L"IP";
+        case TransportKind::kTcp: return L"TCP";
+    }
+    return L"";
+}
 
 namespace {
 
@@ -44,7 +50,7 @@ bool Transport::exchangeText(const char* request, char* reply, uint32_t replySiz
     if (!write(reinterpret_cast<const uint8_t*>(request), static_cast<uint32_t>(std::strlen(request)))) {
         return false;
     }
-    if (!isKind(*this, L"COM")) {
+    if (transportKind() != TransportKind::kSerial) {
         write(reinterpret_cast<const uint8_t*>("\r\n"), 2);
     }
     const uint32_t sentAt = platform::tickCount();

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+enum class TransportKind { kSerial, kUdp, kTcp };
+
 // A transport is created closed, opened once, used by one thread at a time, closed and deleted.
 // A retry at another speed or on another port uses a new object.
 class Transport {
@@ -18,8 +20,9 @@ public:
     virtual bool write(const uint8_t* data, uint32_t length) = 0;
     // Waits at most the transport's own read time-out; returns the bytes stored, 0 for none.
     virtual uint16_t read(uint8_t* buffer, uint32_t capacity) = 0;
-    // "COM", "IP" or "TCP".
-    virtual const wchar_t* kind() = 0;
+    virtual TransportKind transportKind() = 0;
+    // The kind as shown: "COM", "IP" or "TCP".
+    const wchar_t* kind();
     // Waits at most timeoutMs (or the transport's own read time-out, if shorter) for bytes.
     virtual uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t /*timeoutMs*/) {
         return read(buffer, capacity);
@@ -34,5 +37,3 @@ public:
     // passed since the request was sent (timeoutMs 0: exactly one read).
     bool exchangeText(const char* request, char* reply, uint32_t replySize, uint32_t timeoutMs);
 };
-
-bool isKind(Transport& transport, const wchar_t* kind);

@@ -24,21 +24,7 @@ std::unique_ptr<Transport> makeTcpTransport(uint32_t address, uint32_t port) {
     return std::make_unique<EthernetTransportTCP>(address, port);
 }
 
-bool serialPortOf(Transport& transport, std::wstring& portName) {
-    auto* com = dynamic_cast<COMTransport*>(&transport);
-    if (!com) return false;
-    portName = com->portName();
-    return true;
-}
-
-bool networkAddressOf(Transport& transport, uint32_t& address) {
-    if (auto* udp = dynamic_cast<EthernetTransport*>(&transport)) {
-        address = udp->address();
-        return true;
-    }
-    if (auto* tcp = dynamic_cast<EthernetTransportTCP*>(&transport)) {
-        address = tcp->address();
-        return true;
-    }
-    return false;
+std::unique_ptr<Transport> makeBootloaderTransport(const UnitAddress& unit) {
+    if (unit.isSerial()) return std::make_unique<COMTransport>(unit.portName, kBootloaderBaudRate);
+    return std::make_unique<EthernetTransport>(unit.ipv4);
 }

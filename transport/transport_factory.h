@@ -1,4 +1,5 @@
-// Makes the transports that probes create for themselves, so tests can put scripted ones in.
+// Makes the transports that reach a unit; those that probes create for themselves can be
+// replaced, so tests can put scripted ones in.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "transport/transport.h"
+#include "transport/unit_address.h"
 
 struct TransportFactory {
     std::function<std::unique_ptr<Transport>(const std::wstring& portName, uint32_t baudRate)> serial;
@@ -20,7 +22,6 @@ std::unique_ptr<Transport> makeTcpTransport(uint32_t address, uint32_t port);
 // outlive its use.
 void setTransportFactoryForTesting(const TransportFactory* factory);
 
-// Where a connection transport leads: the port of a "COM" transport, the address of an "IP" or
-// "TCP" one. False for a transport of another kind.
-bool serialPortOf(Transport& transport, std::wstring& portName);
-bool networkAddressOf(Transport& transport, uint32_t& address);
+// The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened, and
+// always a real transport: tests hand scripted bootloaders to the code under test directly.
+std::unique_ptr<Transport> makeBootloaderTransport(const UnitAddress& unit);

@@ -13,7 +13,7 @@ namespace {
 class EngineTest : public ::testing::Test {
 protected:
     // Reads that find nothing take readMs, as on the real link.
-    ScriptedTransport* attach(uint32_t readMs, const wchar_t* kind = L"IP") {
+    ScriptedTransport* attach(uint32_t readMs, TransportKind kind = TransportKind::kUdp) {
         auto transport = std::make_unique<ScriptedTransport>(clock, readMs, kind);
         ScriptedTransport* raw = transport.get();
         engine.setTransport(std::move(transport));
@@ -77,7 +77,7 @@ TEST_F(EngineTest, ReplyWithPreviousSequenceIsIgnored) {
 }
 
 TEST_F(EngineTest, ResendTimingOnASilentSerialLink) {
-    ScriptedTransport* link = attach(150, L"COM");
+    ScriptedTransport* link = attach(150, TransportKind::kSerial);
     const uint32_t start = clock.now();
     EXPECT_FALSE(engine.transact(0x01, nullptr, 0, 5, 1000));
     const auto& times = link->log->writeTimes;
@@ -213,7 +213,7 @@ TEST_F(EngineTest, ClosedTransportFailsAtOnce) {
 }
 
 TEST_F(EngineTest, TransportClosedMidTransactionEndsIt) {
-    ScriptedTransport* link = attach(150, L"COM");
+    ScriptedTransport* link = attach(150, TransportKind::kSerial);
     link->onWrite = [](ScriptedTransport& t, const Bytes&) { t.close(); };
     EXPECT_FALSE(engine.transact(0x02, nullptr, 0, 5, 10000));
     EXPECT_EQ(link->log->writes.size(), 1u);
@@ -241,7 +241,7 @@ TEST_F(EngineTest, ReplyThatArrivedBeforeTheRequestIsNotTakenForIt) {
 }
 
 TEST_F(EngineTest, ReplyInTheLastReadLeavesEngineReady) {
-    ScriptedTransport* link = attach(150, L"COM");
+    ScriptedTransport* link = attach(150, TransportKind::kSerial);
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
         if (t.log->writes.size() == 2) {
             t.queueRead({});

@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "bootloader/request_worker.h"
+#include "platform/sockets.h"
 #include "tests/support/command_port_script.h"
 #include "tests/support/frames.h"
-#include "transport/com_transport.h"
 #include "transport/transport_factory.h"
 #include "ui/worker_messages.h"
 
@@ -37,7 +37,7 @@ class RequestWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         factory.serial = [this](const std::wstring&, uint32_t) {
-            auto t = std::make_unique<ScriptedTransport>(clock, 150, L"COM");
+            auto t = std::make_unique<ScriptedTransport>(clock, 150, TransportKind::kSerial);
             if (commandPortAnswers) unit.attachTo(*t);
             return t;
         };
@@ -48,7 +48,7 @@ protected:
     // A serial unit whose bootloader is silent: the request's port cannot even be opened here,
     // so only the command-port probes (scripted) answer.
     Sequence askSerialUnitWithoutBootloader() {
-        DeviceRequest request{&window, std::make_unique<COMTransport>(L"/dev/zt-absent-port", 115200)};
+        DeviceRequest request = deviceRequestFor(&window, UnitAddress::serialPort(L"/dev/zt-absent-port"));
         answerDeviceRequest(request);
         return drain(window);
     }
@@ -61,14 +61,16 @@ protected:
 };
 
 const intptr_t kNone = static_cast<intptr_t>(APP_VERSION_NONE);
+// Whose bootloader answers on the scripted link; never probed.
+const UnitAddress kNetworkUnit = UnitAddress::network(platform::ipv4Address(192, 0, 2, 10));
 
 }  // namespace
 
 TEST_F(RequestWorkerTest, UnitInBootloadMode) {
-    auto link = std::make_unique<ScriptedTransport>(clock, 10, L"IP");
+    auto link = std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp);
     answerBootloader(*link);
     auto log = link->log;
-    DeviceRequest request{&window, std::move(link)};
+    DeviceRequest request{&window, kNetworkUnit, std::move(link)};
     answerDeviceRequest(request);
     EXPECT_EQ(drain(window), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
                                        {WMU_BOOTLOADER_FOUND, 0x0301},
@@ -121,7 +123,7 @@ TEST_F(RequestWorkerTest, RequestsQueuedWhileBusyCollapseToTheNewest) {
     platform::MessageQueue windows[4];
     std::vector<std::shared_ptr<ScriptLog>> logs;
     for (int i = 0; i < 4; ++i) {
-        auto link = std::make_unique<ScriptedTransport>(clock, 10, L"IP");
+        auto link = std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp);
         answerBootloader(*link);
         if (i == 0) {
             auto reply = link->onWrite;
@@ -134,7 +136,7 @@ TEST_F(RequestWorkerTest, RequestsQueuedWhileBusyCollapseToTheNewest) {
             };
         }
         logs.push_back(link->log);
-        postDeviceRequest(std::make_unique<DeviceRequest>(DeviceRequest{&windows[i], std::move(link)}));
+        postDeviceRequest(std::make_unique<DeviceRequest>(DeviceRequest{&windows[i], kNetworkUnit, std::move(link)}));
         if (i == 0) {
             std::unique_lock lock(gate.mutex);
             ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate.entered; }));
@@ -159,9 +161,9 @@ TEST_F(RequestWorkerTest, RequestsQueuedWhileBusyCollapseToTheNewest) {
 }
 
 TEST_F(RequestWorkerTest, PostWithoutWorkerDeletesTheRequest) {
-    auto link = std::make_unique<ScriptedTransport>(clock, 10, L"IP");
+    auto link = std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp);
     auto log = link->log;
-    postDeviceRequest(std::make_unique<DeviceRequest>(DeviceRequest{&window, std::move(link)}));
+    postDeviceRequest(std::make_unique<DeviceRequest>(DeviceRequest{&window, kNetworkUnit, std::move(link)}));
     EXPECT_TRUE(log->deleted);
     EXPECT_EQ(window.pending(), 0u);
 }

@@ -49,7 +49,7 @@ TEST(CliTargets, RefusesWhatTheWindowRefusesAndKeepsOrder) {
     ASSERT_TRUE(collectTargets(options, targets, error));
     ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[1].label, "198.51.100.3");
-    EXPECT_TRUE(targets[2].serial);
+    EXPECT_TRUE(targets[2].unit.isSerial());
     for (const char* noUnit : {"0.0.0.0", "255.255.255.255"}) {
         options.unitAddresses = {noUnit};
         EXPECT_FALSE(collectTargets(options, targets, error)) << noUnit;
@@ -95,8 +95,8 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     ASSERT_TRUE(collectTargets(options, targets, error)) << error;
     ASSERT_EQ(targets.size(), 4u);
     EXPECT_EQ(targets[1].label, "192.0.2.20");
-    EXPECT_EQ(targets[1].address, platform::ipv4Address(192, 0, 2, 20));
-    EXPECT_TRUE(targets[3].serial);
+    EXPECT_EQ(targets[1].unit, UnitAddress::network(platform::ipv4Address(192, 0, 2, 20)));
+    EXPECT_TRUE(targets[3].unit.isSerial());
 
     options.unitAddresses = {"192.0.2.21"};
     EXPECT_FALSE(collectTargets(options, targets, error));
@@ -122,7 +122,7 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     ASSERT_TRUE(collectTargets(options, targets, error)) << error;
     ASSERT_EQ(targets.size(), 2u);
     EXPECT_EQ(targets[0].label, "192.0.2.31");
-    EXPECT_TRUE(targets[1].serial);
+    EXPECT_TRUE(targets[1].unit.isSerial());
     std::ofstream(report) << R"({"units": [{"target": "192.0.2.30", "result": "upgraded"}]})";
     EXPECT_FALSE(collectTargets(options, targets, error));
     EXPECT_NE(error.find("no unit to run on"), std::string::npos) << error;
@@ -137,7 +137,8 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
 // every unit still waiting for its first turn.
 TEST(CliRunner, JobsLimitTheUnitsInFlightAndRetriesGoLast) {
     std::vector<UnitTarget> targets;
-    for (int i = 0; i < 5; ++i) targets.push_back({"192.0.2." + std::to_string(i + 1), false, {}, 0, "--ip"});
+    for (int i = 0; i < 5; ++i)
+        targets.push_back({"192.0.2." + std::to_string(i + 1), UnitAddress::network(0), "--ip"});
     auto runs = makeRuns(targets);
     std::atomic<int> inFlight{0};
     std::atomic<int> most{0};

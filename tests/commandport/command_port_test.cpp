@@ -3,7 +3,6 @@
 
 #include "commandport/command_port.h"
 #include "tests/support/command_port_script.h"
-#include "transport/com_transport.h"
 #include "transport/ethernet_transport.h"
 #include "transport/transport_factory.h"
 
@@ -15,13 +14,13 @@ protected:
         factory.serial = [this](const std::wstring& name, uint32_t rate) {
             probedPorts.push_back(name);
             probedRates.push_back(rate);
-            auto t = std::make_unique<ScriptedTransport>(clock, 150, L"COM");
+            auto t = std::make_unique<ScriptedTransport>(clock, 150, TransportKind::kSerial);
             if (rate == answeringRate) unit.attachTo(*t);
             return t;
         };
         factory.tcp = [this](uint32_t address, uint32_t port) {
             tcpTargets.emplace_back(address, port);
-            auto t = std::make_unique<ScriptedTransport>(clock, 250, L"TCP");
+            auto t = std::make_unique<ScriptedTransport>(clock, 250, TransportKind::kTcp);
             unit.attachTo(*t);
             return t;
         };
@@ -44,7 +43,7 @@ protected:
 }  // namespace
 
 TEST_F(CommandPortTest, SerialProbesWalkTheRatesAndStopAtTheAnswer) {
-    COMTransport connection(L"/dev/zt-test-port", 115200);
+    const UnitAddress connection = UnitAddress::serialPort(L"/dev/zt-test-port");
     EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kEnabled);
     EXPECT_EQ(probedRates, (std::vector<uint32_t>{4800, 9600}));
     EXPECT_EQ(probedPorts.back(), L"/dev/zt-test-port");
@@ -53,7 +52,7 @@ TEST_F(CommandPortTest, SerialProbesWalkTheRatesAndStopAtTheAnswer) {
 
 TEST_F(CommandPortTest, UnitThatNeverAnswersIsNotFound) {
     answeringRate = 0;
-    COMTransport connection(L"/dev/zt-test-port", 115200);
+    const UnitAddress connection = UnitAddress::serialPort(L"/dev/zt-test-port");
     EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kUnitNotFound);
     EXPECT_EQ(probedRates.size(), 6u);
 }
@@ -61,28 +60,28 @@ TEST_F(CommandPortTest, UnitThatNeverAnswersIsNotFound) {
 TEST_F(CommandPortTest, WrongPinSendsNothingFurther) {
     unit.replies.erase("<SY,BU1234/>");
     unit.replies["<SY,BU9999/>"] = "<sy,bu = nak/>";
-    COMTransport connection(L"/dev/zt-test-port", 115200);
+    const UnitAddress connection = UnitAddress::serialPort(L"/dev/zt-test-port");
     EXPECT_EQ(enterBootload(connection, "9999"), EnterBootloadResult::kUnlockFailed);
     EXPECT_EQ(unit.received, (std::vector<std::string>{"<SY,BQ/>", "<SY,BU9999/>"}));
 }
 
 TEST_F(CommandPortTest, EnableMustBeExact) {
     unit.replies["<SY,BE/>"] = "<sy,be = ud/>";
-    COMTransport connection(L"/dev/zt-test-port", 115200);
+    const UnitAddress connection = UnitAddress::serialPort(L"/dev/zt-test-port");
     EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kUnlockFailed);
     EXPECT_EQ(unit.received.back(), "<SY,BE/>");
 }
 
 TEST_F(CommandPortTest, EnabledUnitStillRunsTheUnlock) {
     unit.replies["<SY,BQ/>"] = "<sy,bq = ue/>";
-    COMTransport connection(L"/dev/zt-test-port", 115200);
+    const UnitAddress connection = UnitAddress::serialPort(L"/dev/zt-test-port");
     EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kEnabled);
 }
 
 TEST_F(CommandPortTest, NetworkUnitIsProbedOnceOverTcpOnTheParserPort) {
     parserPort = 5123;
     const uint32_t address = 0x0A0200C0;  // 192.0.2.10 in network byte order
-    EthernetTransport connection(address);
+    const UnitAddress connection = UnitAddress::network(address);
     EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kEnabled);
     ASSERT_EQ(tcpTargets.size(), 1u);
     EXPECT_EQ(tcpTargets[0], std::make_pair(address, 5123u));

@@ -45,7 +45,7 @@ protected:
         probes.push_back({name, rate});
         // The thread sees the flag before its next port, so the probe begun here still runs.
         if (probes.size() == stopAfterProbes) stop = true;
-        auto port = std::make_unique<ScriptedTransport>(clock, 150, L"COM");
+        auto port = std::make_unique<ScriptedTransport>(clock, 150, TransportKind::kSerial);
         const PortUnit& unit = units[name];
         if (rate == 115200 && !unit.identification.empty()) {
             const std::string text = unit.identification;
@@ -147,7 +147,7 @@ struct PortThatWillNotOpen : Transport {
     bool open() override { return false; }
     bool write(const uint8_t*, uint32_t) override { return false; }
     uint16_t read(uint8_t*, uint32_t) override { return 0; }
-    const wchar_t* kind() override { return L"COM"; }
+    TransportKind transportKind() override { return TransportKind::kSerial; }
     bool discardPendingInput() override { return false; }
 };
 

@@ -120,9 +120,9 @@ TEST_F(PeerFaults, EnterBootloadAgainstASilentPeerFindsNoUnit) {
     CommandPortPeer peer("");
     const uint32_t savedPort = parserPort.load();
     parserPort = peer.port();
-    EthernetTransport connection(ipv4Address(127, 0, 0, 1));
     const auto start = SteadyClock::now();
-    EXPECT_EQ(enterBootload(connection, "1234"), EnterBootloadResult::kUnitNotFound);
+    EXPECT_EQ(enterBootload(UnitAddress::network(ipv4Address(127, 0, 0, 1)), "1234"),
+              EnterBootloadResult::kUnitNotFound);
     EXPECT_LT(msSince(start), kCommandPortTimeoutMs + 1500);
     parserPort = savedPort;
 }

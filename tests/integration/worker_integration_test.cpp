@@ -28,10 +28,12 @@ protected:
     std::unique_ptr<Transport> unitConnection() {
         return std::make_unique<EthernetTransport>(loopbackAddress(), sim.port("udp"));
     }
+    // The simulator's command port is reached at parserPort on this address.
+    const UnitAddress simUnit = UnitAddress::network(loopbackAddress());
 
     Sequence ask() {
         platform::MessageQueue window;
-        DeviceRequest request{&window, unitConnection()};
+        DeviceRequest request{&window, simUnit, unitConnection()};
         answerDeviceRequest(request);
         Sequence out;
         platform::WindowMessage m;
@@ -87,7 +89,8 @@ TEST_F(WorkerAgainstSim, ApplicationWithBootloadDisabledOrEnabled) {
         << enabled.output();
     parserPort = enabled.port("tcp");
     platform::MessageQueue window;
-    DeviceRequest request{&window, std::make_unique<EthernetTransport>(loopbackAddress(), enabled.port("udp"))};
+    DeviceRequest request{&window, simUnit,
+                          std::make_unique<EthernetTransport>(loopbackAddress(), enabled.port("udp"))};
     answerDeviceRequest(request);
     Sequence got;
     platform::WindowMessage m;
@@ -105,8 +108,7 @@ TEST_F(WorkerAgainstSim, NothingAnswers) {
 
 TEST_F(WorkerAgainstSim, RightPinPutsTheUnitIntoBootloadMode) {
     ASSERT_TRUE(startUnit({"--pin", "4821"})) << sim.output();
-    auto connection = unitConnection();
-    ASSERT_EQ(enterBootload(*connection, "4821"), EnterBootloadResult::kEnabled);
+    ASSERT_EQ(enterBootload(simUnit, "4821"), EnterBootloadResult::kEnabled);
     Sequence answer;
     for (int attempt = 0; attempt < 10; ++attempt) {
         answer = ask();
@@ -118,8 +120,7 @@ TEST_F(WorkerAgainstSim, RightPinPutsTheUnitIntoBootloadMode) {
 
 TEST_F(WorkerAgainstSim, WrongPinSendsNeitherEnableNorRestart) {
     ASSERT_TRUE(startUnit({"--pin", "4821"})) << sim.output();
-    auto connection = unitConnection();
-    EXPECT_EQ(enterBootload(*connection, "1111"), EnterBootloadResult::kUnlockFailed);
+    EXPECT_EQ(enterBootload(simUnit, "1111"), EnterBootloadResult::kUnlockFailed);
     nlohmann::json unit = report();
     EXPECT_EQ(unit["command_port"]["commands"], 2);
     EXPECT_EQ(unit["command_port"]["wrong_pins"], 1);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-ScriptedTransport::ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, std::wstring kind)
-    : clock_(clock), readTimeoutMs_(readTimeoutMs), kind_(std::move(kind)) {}
+ScriptedTransport::ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, TransportKind kind)
+    : clock_(clock), readTimeoutMs_(readTimeoutMs), kind_(kind) {}
 
 ScriptedTransport::~ScriptedTransport() { log->deleted = true; }
 

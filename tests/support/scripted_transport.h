@@ -26,7 +26,7 @@ struct ScriptLog {
 class ScriptedTransport : public Transport {
 public:
     // Reads that find nothing advance `clock` by readTimeoutMs; reads that find bytes by 1 ms.
-    ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, std::wstring kind = L"IP");
+    ScriptedTransport(FakeClock& clock, uint32_t readTimeoutMs, TransportKind kind = TransportKind::kUdp);
     ~ScriptedTransport() override;
 
     bool open() override;
@@ -34,7 +34,7 @@ public:
     bool close() override;
     bool write(const uint8_t* data, uint32_t length) override;
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
-    const wchar_t* kind() override { return kind_.c_str(); }
+    TransportKind transportKind() override { return kind_; }
     bool discardPendingInput() override;
 
     // The next read returns these bytes (as many as fit; the rest stays for the one after).
@@ -49,7 +49,7 @@ public:
 private:
     FakeClock& clock_;
     uint32_t readTimeoutMs_;
-    std::wstring kind_;
+    TransportKind kind_;
     bool open_ = false;
     std::deque<Bytes> reads_;
 };

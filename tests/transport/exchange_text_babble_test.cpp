@@ -6,7 +6,7 @@
 
 TEST(ExchangeTextBabble, EndlessInputEndsTheDrainAndTheExchange) {
     FakeClock clock;
-    ScriptedTransport t(clock, 250, L"TCP");
+    ScriptedTransport t(clock, 250, TransportKind::kTcp);
     t.open();
     // Each read brings bytes and costs 1 ms: 20 s of talk without a ">".
     for (int i = 0; i < 20000; ++i) t.queueRead(bytesOf("<sy,bq = ue and never closed"));

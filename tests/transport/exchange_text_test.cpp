@@ -9,7 +9,7 @@ namespace {
 
 class ExchangeTextTest : public ::testing::Test {
 protected:
-    ScriptedTransport& link(uint32_t readMs, const wchar_t* kind) {
+    ScriptedTransport& link(uint32_t readMs, TransportKind kind) {
         transport = std::make_unique<ScriptedTransport>(clock, readMs, kind);
         transport->open();
         return *transport;
@@ -23,7 +23,7 @@ protected:
 }  // namespace
 
 TEST_F(ExchangeTextTest, AssemblesReplySplitOverReadsAndDropsNoise) {
-    ScriptedTransport& t = link(250, L"TCP");
+    ScriptedTransport& t = link(250, TransportKind::kTcp);
     t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
         if (w == bytesOf("\r\n")) {
             s.queueRead(bytesOf("echo<sy,bq "));
@@ -35,26 +35,26 @@ TEST_F(ExchangeTextTest, AssemblesReplySplitOverReadsAndDropsNoise) {
 }
 
 TEST_F(ExchangeTextTest, LineEndFollowsRequestExceptOverSerial) {
-    ScriptedTransport& tcp = link(250, L"TCP");
+    ScriptedTransport& tcp = link(250, TransportKind::kTcp);
     tcp.exchangeText("<SY,BE/>", reply, sizeof reply, 0);
     ASSERT_EQ(tcp.log->writes.size(), 2u);
     EXPECT_EQ(tcp.log->writes[0], bytesOf("<SY,BE/>"));
     EXPECT_EQ(tcp.log->writes[1], bytesOf("\r\n"));
 
-    ScriptedTransport& com = link(150, L"COM");
+    ScriptedTransport& com = link(150, TransportKind::kSerial);
     com.exchangeText("<SY,BE/>", reply, sizeof reply, 0);
     ASSERT_EQ(com.log->writes.size(), 1u);
     EXPECT_EQ(com.log->writes[0], bytesOf("<SY,BE/>"));
 }
 
 TEST_F(ExchangeTextTest, ZeroBudgetMakesExactlyOneReadAfterTheDrain) {
-    ScriptedTransport& t = link(150, L"COM");
+    ScriptedTransport& t = link(150, TransportKind::kSerial);
     EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 0));
     EXPECT_EQ(t.log->reads, 2);
 }
 
 TEST_F(ExchangeTextTest, BudgetCountsFromTheRequestNotPerPass) {
-    ScriptedTransport& t = link(250, L"TCP");
+    ScriptedTransport& t = link(250, TransportKind::kTcp);
     const uint32_t start = clock.now();
     EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 1000));
     // Drain (250), then reads until 1000 ms have passed since sending: 10 + 4 x 250.
@@ -63,7 +63,7 @@ TEST_F(ExchangeTextTest, BudgetCountsFromTheRequestNotPerPass) {
 }
 
 TEST_F(ExchangeTextTest, LongReplyKeepsOneByteForTheTerminator) {
-    ScriptedTransport& t = link(250, L"TCP");
+    ScriptedTransport& t = link(250, TransportKind::kTcp);
     t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
         if (w == bytesOf("\r\n")) s.queueRead(bytesOf("<0123456789abcdefghij/>"));
     };
@@ -75,7 +75,7 @@ TEST_F(ExchangeTextTest, LongReplyKeepsOneByteForTheTerminator) {
 // Once the buffer is full without a closing ">", or the port has closed, no read can finish the
 // reply: the exchange fails at once instead of reading until its budget is spent.
 TEST_F(ExchangeTextTest, FullBufferOrClosedPortFailsAtOnce) {
-    ScriptedTransport& t = link(10, L"TCP");
+    ScriptedTransport& t = link(10, TransportKind::kTcp);
     t.onWrite = [](ScriptedTransport& s, const Bytes& w) {
         if (w == bytesOf("\r\n")) s.queueRead(bytesOf("<0123456789abcdefghijklmnopqrstuvwxyz"));
     };
@@ -91,7 +91,7 @@ TEST_F(ExchangeTextTest, FullBufferOrClosedPortFailsAtOnce) {
 }
 
 TEST_F(ExchangeTextTest, DrainsStaleInputBeforeSending) {
-    ScriptedTransport& t = link(250, L"TCP");
+    ScriptedTransport& t = link(250, TransportKind::kTcp);
     t.queueRead(bytesOf("<sy,bq = ue/>"));
     EXPECT_FALSE(t.exchangeText("<SY,BQ/>", reply, sizeof reply, 0));
 }
