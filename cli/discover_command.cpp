@@ -9,31 +9,26 @@
 #include "cli/json_output.h"
 #include "discovery/discovery_threads.h"
 #include "platform/clock.h"
-#include "platform/serial_names.h"
 #include "platform/sockets.h"
 #include "platform/text.h"
 #include "transport/com_port_table.h"
+#include "transport/unit_address.h"
 #include "ui/worker_messages.h"
 
 namespace {
 
 constexpr uint32_t kReceiveSliceMs = 100;
 
-std::string dottedQuad(uint32_t networkOrder) {
-    const auto* octets = reinterpret_cast<const uint8_t*>(&networkOrder);
-    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
-           std::to_string(octets[3]);
-}
-
 nlohmann::json unitOf(const platform::WindowMessage& m) {
     if (m.id == WMU_SERIAL_UNIT_FOUND) {
-        const std::wstring port = comPortAt(static_cast<size_t>(m.lParam));
-        return {{"port", platform::toUtf8(platform::serialDisplayName(port))},
+        const UnitAddress unit = UnitAddress::serialPort(comPortAt(static_cast<size_t>(m.lParam)));
+        return {{"port", platform::toUtf8(unit.displayText())},
                 {"bootload", m.wParam == 1},
                 {"other_subnet", false},
                 {"link_local", false}};
     }
-    return {{"address", dottedQuad(static_cast<uint32_t>(m.lParam))},
+    const UnitAddress unit = UnitAddress::network(static_cast<uint32_t>(m.lParam));
+    return {{"address", platform::toUtf8(unit.displayText())},
             {"bootload", (m.wParam & UNIT_FLAG_BOOTLOAD) != 0},
             {"other_subnet", (m.wParam & UNIT_FLAG_OTHER_SUBNET) != 0},
             {"link_local", (m.wParam & UNIT_FLAG_LINK_LOCAL) != 0}};

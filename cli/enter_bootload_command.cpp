@@ -40,10 +40,8 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     std::vector<UnitTarget> targets;
     std::string error;
     std::string pin;
-    if (!prepareTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!prepareTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error))
+        return reportUsageError(error);
     parserPort = options.parserPort;
     auto runs = makeRuns(targets);
     runUnitsInParallel(

@@ -1,21 +1,15 @@
 // One exit run per unit in parallel, each on its own engine.
 #include "cli/exit_bootload_command.h"
 
-#include <cstdio>
-
 #include "bootloader/update_sequence.h"
 #include "cli/exit_status.h"
-#include "cli/json_output.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
 
 int runExitBootloadCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
     std::string error;
-    if (!prepareTargets(options, targets, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!prepareTargets(options, targets, error)) return reportUsageError(error);
     auto runs = makeRuns(targets);
     runUnitsInParallel(
         runs,
@@ -37,11 +31,6 @@ int runExitBootloadCommand(const GlobalOptions& options) {
         outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
         outcomes.back().counts = run->counts;
     }
-    if (options.json) {
-        printJsonDocument(outcomesDocument(outcomes));
-    } else {
-        printOutcomeLines(outcomes);
-        if (outcomes.size() > 1) printSummaryTable(outcomes);
-    }
+    printOutcomes(outcomes, options.json);
     return overallStatus(outcomes);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 enum ExitStatus : int {
     kExitSuccess = 0,
@@ -16,4 +18,10 @@ enum ExitStatus : int {
 inline int worseStatus(int a, int b) {
     auto rank = [](int status) { return status == kExitNoResponse ? 3 : status == kExitUsage ? 2 : status; };
     return rank(a) >= rank(b) ? a : b;
+}
+
+// "ztupdate: <error>" on standard error; returns kExitUsage.
+inline int reportUsageError(const std::string& error) {
+    std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
+    return kExitUsage;
 }

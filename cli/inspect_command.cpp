@@ -69,10 +69,8 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, b
     ImageBytes flashBytes;
     std::string error;
     CHexManager application;
-    if (!readApplicationImage(images, hexBytes, check, error) || !readFlashImage(images, flashBytes, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!readApplicationImage(images, hexBytes, check, error) || !readFlashImage(images, flashBytes, error))
+        return reportUsageError(error);
     loadApplicationCopy(hexBytes, application);
     const TransferPlan plan = planTransfer(application, static_cast<uint32_t>(flashBytes.size()));
     const std::string hexName = images.hexFile.empty() ? "embedded" : images.hexFile;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/exit_status.h"
+#include "cli/json_output.h"
 #include "platform/text.h"
 #include "ui/run_result.h"
 #include "ui/worker_messages.h"
@@ -90,4 +91,13 @@ void printSummaryTable(const std::vector<RunOutcome>& outcomes) {
         }
         std::printf("\n");
     }
+}
+
+void printOutcomes(const std::vector<RunOutcome>& outcomes, bool json) {
+    if (json) {
+        printJsonDocument(outcomesDocument(outcomes));
+        return;
+    }
+    printOutcomeLines(outcomes);
+    if (outcomes.size() > 1) printSummaryTable(outcomes);
 }

@@ -38,3 +38,5 @@ int overallStatus(const std::vector<RunOutcome>& outcomes);
 void printOutcomeLines(const std::vector<RunOutcome>& outcomes);
 // The closing table of a run on several units: unit, result, time, and the engine's counts.
 void printSummaryTable(const std::vector<RunOutcome>& outcomes);
+// The JSON document, or the lines and (for several units) the table.
+void printOutcomes(const std::vector<RunOutcome>& outcomes, bool json);

@@ -83,10 +83,7 @@ UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messag
 int runStatusCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
     std::string error;
-    if (!prepareTargets(options, targets, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!prepareTargets(options, targets, error)) return reportUsageError(error);
     parserPort = options.parserPort;
     auto runs = makeRuns(targets);
     std::vector<std::vector<platform::WindowMessage>> answers(runs.size());

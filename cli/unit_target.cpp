@@ -202,6 +202,12 @@ bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
     return collectTargets(options, targets, error) && checkSerialPortsOpen(targets, error);
 }
 
+std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets) {
+    std::vector<std::string> labels;
+    for (const UnitTarget& target : targets) labels.push_back(target.label);
+    return labels;
+}
+
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {
     return makeBootloaderTransport(target.unit);
 }

@@ -41,5 +41,8 @@ bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& e
 // collectTargets, then checkSerialPortsOpen: what every command talking to units starts with.
 bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
 
+// Each target's label, in order: the display's and the log's unit names.
+std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets);
+
 // The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened.
 std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target);

@@ -2,11 +2,9 @@
 // readers per unit in parallel, and reports one result per unit.
 #include "cli/update_command.h"
 
-#include <cstdio>
 #include <string>
 
 #include "cli/exit_status.h"
-#include "cli/json_output.h"
 #include "commandport/command_port.h"
 #include "platform/console.h"
 #include "ui/worker_messages.h"
@@ -47,18 +45,13 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     std::string error;
     CheckedImages images;
     RunLog log;
-    if (!prepareTargets(options, targets, error) || !readImages(update, options, images, error) ||
-        !log.open(options.verbose && !options.json, options.logFile, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!readUpdateInputs(options, update, targets, images, log, error)) return reportUsageError(error);
     parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(update, targets.size()); confirmed != kExitSuccess) return confirmed;
 
     SharedUpdate shared(update, images, log);
     auto runs = makeRuns(targets);
-    std::vector<std::string> labels;
-    for (const UnitTarget& t : targets) labels.push_back(t.label);
+    const std::vector<std::string> labels = targetLabels(targets);
     ProgressDisplay display(displayMode(options), labels);
     setDisplayPlans(display, update, images, targets);
     StageLog stageLog(log, labels);
@@ -81,14 +74,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             stageLog.onMessage(unit, before, display, message.id);
             if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
         },
-        [&] {
-            if (platform::interruptSignal() != 0 && !shared.stopRequested.exchange(true)) {
-                display.stopDrawing();
-                std::fprintf(stderr, "Stopping each unit at its next request (interrupt again to end at once)...\n");
-            }
-            display.refresh();
-        },
-        options.jobs);
+        [&] { refreshOrStop(shared, display); }, options.jobs);
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {
@@ -96,13 +82,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
         if (outcomes.back().counts)
             log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }
-    if (options.json) {
-        printJsonDocument(outcomesDocument(outcomes));
-    } else {
-        printOutcomeLines(outcomes);
-        if (outcomes.size() > 1) printSummaryTable(outcomes);
-        suggestFastResend(outcomes, update.fastResend);
-    }
+    printOutcomes(outcomes, options.json);
+    if (!options.json) suggestFastResend(outcomes, update.fastResend);
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return overallStatus(outcomes);
 }

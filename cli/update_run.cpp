@@ -56,6 +56,12 @@ bool isYes(const std::string& answer) {
     return lower == "y" || lower == "yes";
 }
 
+bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
+                      std::vector<UnitTarget>& targets, CheckedImages& images, RunLog& log, std::string& error) {
+    return prepareTargets(options, targets, error) && readImages(update, options, images, error) &&
+           log.open(options.verbose && !options.json, options.logFile, error);
+}
+
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
                 std::string& error) {
     if (update.noFirmware && update.noUi) {
@@ -114,6 +120,14 @@ SharedUpdate::SharedUpdate(const UpdateCommandOptions& choice, const CheckedImag
     stages.overwriteServerFirmware = update.noFirmware ? 0 : 1;
     stages.overwriteServerUi = update.noUi ? 0 : 1;
     stages.overwriteFactoryDefaults = update.factoryDefaults ? 1 : 0;
+}
+
+void refreshOrStop(SharedUpdate& shared, ProgressDisplay& display) {
+    if (platform::interruptSignal() != 0 && !shared.stopRequested.exchange(true)) {
+        display.stopDrawing();
+        std::fprintf(stderr, "Stopping each unit at its next request (interrupt again to end at once)...\n");
+    }
+    display.refresh();
 }
 
 uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {

@@ -35,6 +35,9 @@ struct CheckedImages {
     ImageBytes flash;
 };
 
+// The targets, the checked images and the opened log, in that order; false with the first error.
+bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
+                      std::vector<UnitTarget>& targets, CheckedImages& images, RunLog& log, std::string& error);
 // False, with a message, for nothing to update or an image that cannot be read or fails a check.
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
                 std::string& error);
@@ -57,6 +60,10 @@ struct SharedUpdate {
     const wchar_t* firmwareVersion;
     std::atomic<bool> stopRequested{false};
 };
+
+// Between messages: redraws the display, or on the first interrupt asks every unit to stop at
+// its next request and says so once.
+void refreshOrStop(SharedUpdate& shared, ProgressDisplay& display);
 
 // One unit's whole update on its own engine and image readers; leaves the engine's counts and
 // whether it stopped in `run`. Returns the terminal message.

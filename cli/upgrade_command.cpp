@@ -298,12 +298,9 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     std::string error;
     CheckedImages images;
     RunLog log;
-    if (!prepareTargets(options, targets, error) || !readImages(upgrade.update, options, images, error) ||
-        !reportWritable(upgrade.reportFile, error) ||
-        !log.open(options.verbose && !options.json, options.logFile, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return kExitUsage;
-    }
+    if (!readUpdateInputs(options, upgrade.update, targets, images, log, error) ||
+        !reportWritable(upgrade.reportFile, error))
+        return reportUsageError(error);
     parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(upgrade.update, targets.size()); confirmed != kExitSuccess)
         return confirmed;
@@ -311,14 +308,13 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     UpgradeContext context{upgrade, shared, std::nullopt, expectedVersion(shared.firmwareVersion),
                            upgrade.restartSeconds * 1000};
     if (!choosePin(upgrade, context.pin, error)) {
-        std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-        return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : kExitUsage;
+        const int usage = reportUsageError(error);
+        return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : usage;
     }
 
     auto runs = makeRuns(targets);
     std::vector<UpgradeRecord> records(runs.size());
-    std::vector<std::string> labels;
-    for (const UnitTarget& t : targets) labels.push_back(t.label);
+    const std::vector<std::string> labels = targetLabels(targets);
     ProgressDisplay display(displayMode(options), labels);
     setDisplayPlans(display, upgrade.update, images, targets);
     StageLog stageLog(log, labels);
@@ -329,13 +325,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         display.onMessage(unit, message);
         stageLog.onMessage(unit, before, display, message.id);
     };
-    hooks.idle = [&] {
-        if (platform::interruptSignal() != 0 && !shared.stopRequested.exchange(true)) {
-            display.stopDrawing();
-            std::fprintf(stderr, "Stopping each unit at its next request (interrupt again to end at once)...\n");
-        }
-        display.refresh();
-    };
+    hooks.idle = [&] { refreshOrStop(shared, display); };
     hooks.onFinished = [&](size_t unit) {
         const UpgradeRecord& record = records[unit];
         log.line(labels[unit],

@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <process.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cwchar>
 #include <iterator>
@@ -16,6 +15,7 @@
 #include "discovery/discovery_threads.h"
 #include "platform/native_window_sink.h"
 #include "resources/resource.h"
+#include "shell/dialog_font.h"
 #include "shell/dialogs.h"
 #include "transport/com_port_table.h"
 #include "transport/unit_address.h"
@@ -70,12 +70,12 @@ struct DiscoverState {
 
 DiscoverState state;
 
-unsigned __stdcall runNetworkDiscoveryThread(void* window) {
+unsigned __stdcall networkDiscoveryThreadEntry(void* window) {
     ip_discover_thread(static_cast<platform::WindowHandle>(window));
     return 0;
 }
 
-unsigned __stdcall runSerialDiscoveryThread(void* window) {
+unsigned __stdcall serialDiscoveryThreadEntry(void* window) {
     com_discover_thread(static_cast<platform::WindowHandle>(window));
     return 0;
 }
@@ -112,19 +112,6 @@ void addEntry(HWND dialog, std::unique_ptr<UnitEntry> entry) {
     if (index >= 0) entry.release();
 }
 
-HFONT createListFont(HWND dialog, int weight) {
-    HDC context = GetDC(dialog);
-    int pixelsPerInch = GetDeviceCaps(context, LOGPIXELSY);
-    ReleaseDC(dialog, context);
-    LOGFONTW font{};
-    font.lfHeight = -static_cast<LONG>(std::lround(kFontPoints * pixelsPerInch / 72.0));
-    font.lfWeight = weight;
-    font.lfCharSet = ANSI_CHARSET;
-    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
-    std::wcsncpy(font.lfFaceName, uiString(kDialogFont), LF_FACESIZE - 1);
-    return CreateFontIndirectW(&font);
-}
-
 int textHeight(HDC context, HFONT font) {
     HGDIOBJ previous = SelectObject(context, font);
     TEXTMETRICW metrics{};
@@ -135,8 +122,8 @@ int textHeight(HDC context, HFONT font) {
 
 // Sent once, before WM_INITDIALOG: the fonts are made here because the height depends on them.
 void onMeasureItem(HWND dialog, MEASUREITEMSTRUCT& measure) {
-    if (!state.normalFont) state.normalFont = createListFont(dialog, FW_NORMAL);
-    if (!state.boldFont) state.boldFont = createListFont(dialog, FW_BOLD);
+    if (!state.normalFont) state.normalFont = createPointFont(dialog, kFontPoints, FW_NORMAL);
+    if (!state.boldFont) state.boldFont = createPointFont(dialog, kFontPoints, FW_BOLD);
     HWND list = unitList(dialog);
     HDC context = GetDC(list);
     measure.itemHeight = static_cast<UINT>(textHeight(context, state.boldFont) + kItemPadding);
@@ -351,7 +338,7 @@ INT_PTR CALLBACK discoverDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 void startDiscovery(bool networkMode) {
     stopDiscovery();
     discoveryStop = false;
-    auto entry = networkMode ? runNetworkDiscoveryThread : runSerialDiscoveryThread;
+    auto entry = networkMode ? networkDiscoveryThreadEntry : serialDiscoveryThreadEntry;
     uintptr_t handle = _beginthreadex(nullptr, 0, entry, static_cast<platform::MessageSink*>(state.sink), 0, nullptr);
     discoveryThread = reinterpret_cast<HANDLE>(handle);
 }

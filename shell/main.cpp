@@ -92,9 +92,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     addFirewallRule(mainWindow);
     trayStart(instance, mainWindow);
     int exitCode = runMessageLoop(mainWindow, accelerators);
-    bool runStillGoing = operationActive();
+    bool operationStillGoing = operationActive();
     shutDown(instance, mainWindow);
-    // Globals the run uses (engine, images) must not be destroyed under it.
-    if (runStillGoing) ExitProcess(static_cast<UINT>(exitCode));
+    // Globals the operation uses (engine, images) must not be destroyed under it.
+    if (operationStillGoing) ExitProcess(static_cast<UINT>(exitCode));
     return exitCode;
 }

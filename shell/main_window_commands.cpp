@@ -149,19 +149,12 @@ void onModeSwitched(HWND window) {
     }
 }
 
-void onIpRadio(HWND window) {
-    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), TRUE);
-    EnableWindow(GetDlgItem(window, IDC_COM_LIST), FALSE);
-    onModeSwitched(window);
-}
-
-void onComRadio(HWND window) {
-    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), FALSE);
-    EnableWindow(GetDlgItem(window, IDC_COM_LIST), TRUE);
+// Only the chosen mode's controls take input.
+void switchConnectionMode(HWND window, bool ipMode) {
+    EnableWindow(GetDlgItem(window, IDC_IP_ADDRESS), ipMode);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT), ipMode);
+    EnableWindow(GetDlgItem(window, IDC_PARSER_PORT_LABEL), ipMode);
+    EnableWindow(GetDlgItem(window, IDC_COM_LIST), !ipMode);
     onModeSwitched(window);
 }
 
@@ -201,8 +194,8 @@ void onCommand(HWND window, WORD id, WORD notification) {
         case IDC_MORE: showVersionInformation(mainWindowState.instance, window); break;
         case IDC_EXIT_BOOTLOAD: onExitBootload(window); break;
         case IDC_ENTER_BOOTLOAD: onEnterBootload(window); break;
-        case IDC_IP_RADIO: onIpRadio(window); break;
-        case IDC_COM_RADIO: onComRadio(window); break;
+        case IDC_IP_RADIO: switchConnectionMode(window, true); break;
+        case IDC_COM_RADIO: switchConnectionMode(window, false); break;
         case IDC_COM_LIST:
             if (notification == CBN_SELCHANGE) onComSelection(window);
             break;

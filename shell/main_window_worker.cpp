@@ -4,11 +4,11 @@
 
 #include <cstdio>
 
-#include "content/content_globals.h"
 #include "resources/resource.h"
 #include "shell/main_window.h"
 #include "shell/main_window_state.h"
 #include "shell/tray_icon.h"
+#include "ui/run_result.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
@@ -73,8 +73,14 @@ void onStatusText(HWND window, LPARAM lParam) {
     SetDlgItemTextW(window, IDC_STATUS, formatStatus(step.c_str()).c_str());
 }
 
+// The same words as ztupdate's report of the run.
+void finishWithResult(HWND window, UINT terminalMessage) {
+    const RunResultText result = runResultText(terminalMessage);
+    finishOperation(window, result.text, result.title, result.success ? MB_ICONINFORMATION : MB_ICONERROR);
+}
+
 void onBootloadExited(HWND window) {
-    finishOperation(window, uiString(kBootloadModeExited), uiString(kSuccessTitle), MB_ICONINFORMATION);
+    finishWithResult(window, WMU_BOOTLOAD_EXITED);
     queryConnection(window);
 }
 
@@ -83,20 +89,10 @@ void onBootloadExited(HWND window) {
 bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WMU_UPDATE_DONE:
-            finishOperation(window, uiString(kUpdatedSuccessfully), uiString(kSuccessTitle), MB_ICONINFORMATION);
-            return true;
         case WMU_UPDATE_FAILED:
-            finishOperation(window, uiString(kUpdateCouldNotComplete), uiString(kErrorTitle), MB_ICONERROR);
-            return true;
-        case WMU_STATUS_TEXT: onStatusText(window, lParam); return true;
         case WMU_WRONG_RESPONSE:
-            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.WrongResponse"), uiString(kErrorTitle),
-                            MB_ICONERROR);
-            return true;
-        case WMU_NO_RESPONSE:
-            finishOperation(window, updaterProperties.getOrEmpty(L"error-message.NoResponse"), uiString(kErrorTitle),
-                            MB_ICONERROR);
-            return true;
+        case WMU_NO_RESPONSE: finishWithResult(window, message); return true;
+        case WMU_STATUS_TEXT: onStatusText(window, lParam); return true;
         case WMU_BOOTLOAD_EXITED: onBootloadExited(window); return true;
         case WMU_BOOTLOADER_FOUND: onBootloaderFound(window); return true;
         case WMU_NO_BOOTLOADER: onNoBootloader(window); return true;
