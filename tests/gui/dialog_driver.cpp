@@ -22,11 +22,6 @@
 
 namespace {
 
-HWND findDialog(const wchar_t* title) {
-    HWND dialog = FindWindowW(L"#32770", title);
-    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
-}
-
 HWND waitDialog(const wchar_t* title, DWORD timeoutMs) {
     HWND dialog = nullptr;
     waitFor([&] { return (dialog = findDialog(title)) != nullptr; }, timeoutMs);
@@ -46,23 +41,10 @@ void command(HWND window, int id, WORD code = BN_CLICKED) {
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
-// Presses OK on a message box with this title, after checking its text.
-bool answerBox(const wchar_t* title, const wchar_t* expectedText, DWORD timeoutMs) {
-    HWND box = waitDialog(title, timeoutMs);
-    if (!box) return false;
-    std::wstring longest;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[32] = {};
-        GetClassNameW(child, className, 32);
-        std::wstring text = textOf(child);
-        if (_wcsicmp(className, L"Static") == 0 && text.size() > longest.size()) longest = text;
-    }
-    if (expectedText) {
-        if (longest != expectedText) std::printf("     box text: %ls\n", longest.c_str());
-        check(longest == expectedText, std::wstring(L"box reads \"") + expectedText + L"\"");
-    }
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return gone(box, 5000);
+// Presses `button` and checks that the dialog goes within `timeoutMs`.
+void closeWith(HWND dialog, int button, DWORD timeoutMs, const char* what) {
+    command(dialog, button);
+    check(gone(dialog, timeoutMs), what);
 }
 
 // --- pixels and screenshots ------------------------------------------------------------------
@@ -179,18 +161,49 @@ HWND openDiscover(bool networkMode) {
     return waitDialog(L"Discover", 10000);
 }
 
+bool anyMode(const UnitEntry&) { return true; }
+bool inBootloadMode(const UnitEntry& unit) { return unit.bootload == 1; }
+
+// Waits until the dialog lists an entry reading `text` that `wanted` accepts; returns the
+// entries as last read.
+std::vector<UnitEntry> waitListed(HWND dialog, const wchar_t* text, DWORD timeoutMs, const char* what,
+                                  bool (*wanted)(const UnitEntry&) = anyMode) {
+    std::vector<UnitEntry> units;
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  int index = indexOf(units, text);
+                  return index >= 0 && wanted(units[index]);
+              },
+              timeoutMs),
+          what);
+    return units;
+}
+
 void selectUnit(HWND dialog, int index) {
     SendDlgItemMessageW(dialog, IDC_UNIT_LIST, LB_SETCURSEL, index, 0);
     command(dialog, IDC_UNIT_LIST, LBN_SELCHANGE);
 }
 
-bool versionsShow(HWND dialog, const wchar_t* bootloader, const wchar_t* application) {
-    return waitFor(
-        [&] {
-            return itemText(dialog, IDC_BOOTLOADER_VERSION) == bootloader &&
-                   itemText(dialog, IDC_APP_VERSION) == application;
-        },
-        15000);
+// Opens Discover in network mode and selects `address` once it is listed; null when either fails.
+HWND openDiscoverAndSelect(const wchar_t* address, const char* listedWhat) {
+    HWND dialog = openDiscover(true);
+    if (!dialog) return nullptr;
+    int index = indexOf(waitListed(dialog, address, 30000, listedWhat), address);
+    if (index < 0) return nullptr;
+    selectUnit(dialog, index);
+    return dialog;
+}
+
+// The selected unit's versions, as every simulated unit reports them.
+void checkVersionsShown(HWND dialog) {
+    check(waitFor(
+              [&] {
+                  return itemText(dialog, IDC_BOOTLOADER_VERSION) == L"3.1" &&
+                         itemText(dialog, IDC_APP_VERSION) == L"1.0";
+              },
+              15000),
+          "its versions: bootloader 3.1, application 1.0");
 }
 
 // Opened in network mode: the application-mode units, the one on another subnet and the
@@ -214,16 +227,9 @@ int discoverNetworkFirst(int expected) {
 int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, const wchar_t* green) {
     HWND dialog = waitDialog(L"Discover", 5000);
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  return indexOf(units, bootloadUnit) >= 0;
-              },
-              30000),
-          "the bootload-mode unit reported later is listed");
+    waitListed(dialog, bootloadUnit, 30000, "the bootload-mode unit reported later is listed");
     Sleep(500);
-    units = listedUnits(dialog);
+    std::vector<UnitEntry> units = listedUnits(dialog);
     printUnits(units);
     int bootload = indexOf(units, bootloadUnit);
     check(bootload == 0 && units[0].bootload == 1, "the bootload-mode unit is drawn above the earlier ones");
@@ -262,10 +268,9 @@ int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, co
         waitFor([&] { return enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && enabled(dialog, IDC_APP_VERSION_LABEL); },
                 3000),
         "a bootload-mode unit: version labels enabled");
-    check(versionsShow(dialog, L"3.1", L"1.0"), "its versions: bootloader 3.1, application 1.0");
+    checkVersionsShown(dialog);
     screenshot("discover-versions");
-    command(dialog, IDOK);
-    check(gone(dialog, 5000), "OK closes the dialog");
+    closeWith(dialog, IDOK, 5000, "OK closes the dialog");
     return failures;
 }
 
@@ -302,22 +307,11 @@ int discoverReturned(const wchar_t* address, bool bootloadMode) {
 
 // An application-mode unit chosen: the reminder, and the unit is still returned.
 int discoverApplicationUnit(const wchar_t* address) {
-    HWND dialog = openDiscover(true);
+    HWND dialog = openDiscoverAndSelect(address, "the unit is listed");
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  return indexOf(units, address) >= 0;
-              },
-              30000),
-          "the unit is listed");
-    int index = indexOf(units, address);
-    if (index < 0) return failures;
-    selectUnit(dialog, index);
     Sleep(300);
     command(dialog, IDOK);
-    answerBox(L"Bootload Mode", L"Please remember to place the selected unit into bootload mode.", 5000);
+    answerBox(L"Bootload Mode", L"Please remember to place the selected unit into bootload mode.", IDOK, 5000);
     check(gone(dialog, 5000), "the dialog closes after the reminder");
     return discoverReturned(address, false);
 }
@@ -325,14 +319,7 @@ int discoverApplicationUnit(const wchar_t* address) {
 int discoverSerial(const wchar_t* port) {
     HWND dialog = openDiscover(false);
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  return indexOf(units, port) >= 0;
-              },
-              60000),
-          "the serial unit is listed");
+    std::vector<UnitEntry> units = waitListed(dialog, port, 60000, "the serial unit is listed");
     printUnits(units);
     int index = indexOf(units, port);
     if (index < 0) return failures;
@@ -340,9 +327,8 @@ int discoverSerial(const wchar_t* port) {
     UINT portIndex = units[index].portIndex;
     screenshot("discover-serial");
     selectUnit(dialog, index);
-    check(versionsShow(dialog, L"3.1", L"1.0"), "its versions: bootloader 3.1, application 1.0");
-    command(dialog, IDOK);
-    check(gone(dialog, 5000), "OK closes the dialog");
+    checkVersionsShown(dialog);
+    closeWith(dialog, IDOK, 5000, "OK closes the dialog");
     HWND window = mainWindow();
     check(SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCURSEL, 0, 0) == static_cast<LRESULT>(portIndex),
           "the main window selects the unit's port");
@@ -367,33 +353,18 @@ bool bootloadUnitsFirst(const std::vector<UnitEntry>& units) {
 int discoverOrderOpen(const wchar_t* bootloadUnit) {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  int k = indexOf(units, bootloadUnit);
-                  return k >= 0 && units[k].bootload == 1;
-              },
-              30000),
-          "the bootload-mode unit is listed");
+    waitListed(dialog, bootloadUnit, 30000, "the bootload-mode unit is listed", inBootloadMode);
     return failures;
 }
 
 int discoverOrderCheck(const wchar_t* laterUnit) {
     HWND dialog = waitDialog(L"Discover", 5000);
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  return indexOf(units, laterUnit) >= 0;
-              },
-              30000),
-          "the application-mode unit that answered later is listed");
+    std::vector<UnitEntry> units =
+        waitListed(dialog, laterUnit, 30000, "the application-mode unit that answered later is listed");
     printUnits(units);
     check(bootloadUnitsFirst(units), "bootload-mode units stay above the application-mode unit that answered later");
-    command(dialog, IDCANCEL);
-    check(gone(dialog, 5000), "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
     return failures;
 }
 
@@ -401,19 +372,8 @@ int discoverOrderCheck(const wchar_t* laterUnit) {
 // next Discover dialog, where nothing is selected. Selection, Cancel and the next Discover are
 // queued at once, so the next dialog is open before the worker's answer.
 int discoverStaleAnswer(const wchar_t* slowUnit) {
-    HWND dialog = openDiscover(true);
+    HWND dialog = openDiscoverAndSelect(slowUnit, "the unit with a silent bootloader is listed");
     if (!dialog) return failures;
-    std::vector<UnitEntry> units;
-    check(waitFor(
-              [&] {
-                  units = listedUnits(dialog);
-                  return indexOf(units, slowUnit) >= 0;
-              },
-              30000),
-          "the unit with a silent bootloader is listed");
-    int index = indexOf(units, slowUnit);
-    if (index < 0) return failures;
-    selectUnit(dialog, index);
     command(dialog, IDCANCEL);
     command(mainWindow(), IDC_DISCOVER);
     HWND next = nullptr;
@@ -430,8 +390,7 @@ int discoverStaleAnswer(const wchar_t* slowUnit) {
             [&] { return !itemText(next, IDC_BOOTLOADER_VERSION).empty() || !itemText(next, IDC_APP_VERSION).empty(); },
             5000),
         "the next dialog shows no answer meant for the closed one");
-    command(next, IDCANCEL);
-    check(gone(next, 5000), "Cancel closes the next dialog");
+    closeWith(next, IDCANCEL, 5000, "Cancel closes the next dialog");
     return failures;
 }
 
@@ -455,7 +414,7 @@ int threadsOfProgram() {
 int discoverOneThread(const wchar_t* port) {
     HWND dialog = openDiscover(false);
     if (!dialog) return failures;
-    check(waitFor([&] { return indexOf(listedUnits(dialog), port) >= 0; }, 60000), "the serial unit is listed");
+    waitListed(dialog, port, 60000, "the serial unit is listed");
     int before = threadsOfProgram();
     for (int k = 0; k < 2; ++k) PostMessageW(dialog, WMU_QUERY_DONE, 0, 0);
     DWORD_PTR ignored = 0;
@@ -463,8 +422,7 @@ int discoverOneThread(const wchar_t* port) {
     std::printf("     threads: %d before the restarts\n", before);
     check(before > 0 && !waitFor([&] { return threadsOfProgram() > before; }, 2000),
           "two restarts in a row leave one discovery thread");
-    command(dialog, IDCANCEL);
-    check(gone(dialog, 5000), "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
     // The close joins the scan, which ends after the port it is probing.
     check(SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0,
           "the main window answers again once the scan has ended");
@@ -474,8 +432,7 @@ int discoverOneThread(const wchar_t* port) {
 int discoverCancel() {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
-    command(dialog, IDCANCEL);
-    check(gone(dialog, 5000), "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
     return failures;
 }
 
@@ -544,7 +501,7 @@ int enterBootloadWrongPin() {
 int answerFailure() {
     HWND dialog = findDialog(L"Enter Bootload");
     screenshot("enter-bootload-failed");
-    answerBox(L"Bootload Mode", L"Unable to enter Bootload Mode.", 5000);
+    answerBox(L"Bootload Mode", L"Unable to enter Bootload Mode.", IDOK, 5000);
     check(!dialog || gone(dialog, 5000), "the dialog ends after the failure");
     return failures;
 }
@@ -569,7 +526,7 @@ int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
     check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 3000),
           "the fourth digit enables OK");
     pressEnter();
-    answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", 15000);
+    answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", IDOK, 15000);
     // Under Wine without a window manager the box takes about 2 s to unmap before
     // MessageBoxW returns; the wait starts then, with the dialog disabled.
     check(waitFor([&] { return IsWindow(dialog) && !IsWindowEnabled(dialog); }, 3000),
@@ -665,11 +622,9 @@ int versionInformation() {
         DWORD selection = static_cast<DWORD>(SendDlgItemMessageW(notes, IDC_NOTES_TEXT, EM_GETSEL, 0, 0));
         check(LOWORD(selection) == HIWORD(selection), "the notes open with nothing selected");
         screenshot("notes");
-        command(notes, IDOK);
-        check(gone(notes, 3000), "OK closes the notes");
+        closeWith(notes, IDOK, 3000, "OK closes the notes");
     }
-    command(dialog, IDOK);
-    check(gone(dialog, 3000), "OK closes Version Information");
+    closeWith(dialog, IDOK, 3000, "OK closes Version Information");
     return failures;
 }
 
@@ -691,22 +646,19 @@ int about() {
     check(client.x == expectedLeft, "the title is centred on the dialog's width");
     check(titleBox.bottom - titleBox.top >= 18, "the title is sized to a 14 pt font");
     screenshot("about");
-    command(dialog, IDOK);
-    check(gone(dialog, 3000), "OK closes About");
+    closeWith(dialog, IDOK, 3000, "OK closes About");
     return failures;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: dialog_driver SCENARIO [ARGS]\n");
-        return 2;
-    }
-    std::wstring scenario = argv[1];
-    const wchar_t* arg = argc > 2 ? argv[2] : L"";
-    const wchar_t* arg2 = argc > 3 ? argv[3] : L"";
-    const wchar_t* arg3 = argc > 4 ? argv[4] : L"";
+    Scenario line;
+    if (!readScenario(argc, argv, "dialog_driver", line)) return 2;
+    const std::wstring& scenario = line.name;
+    const wchar_t* arg = line.arg(0);
+    const wchar_t* arg2 = line.arg(1);
+    const wchar_t* arg3 = line.arg(2);
     check(waitMainWindow(), "main window found");
     if (scenario == L"discover-first") return discoverNetworkFirst(_wtoi(arg));
     if (scenario == L"discover-bootload") return discoverNetworkBootload(arg, arg2, arg3);

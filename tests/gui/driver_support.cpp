@@ -42,6 +42,46 @@ std::wstring textOf(HWND window) {
     return buffer;
 }
 
+HWND findDialog(const wchar_t* title) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+std::wstring boxText(HWND box) {
+    std::wstring longest;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        GetClassNameW(child, className, 32);
+        std::wstring text = textOf(child);
+        if (_wcsicmp(className, L"Static") == 0 && text.size() > longest.size()) longest = text;
+    }
+    return longest;
+}
+
+bool answerBox(const wchar_t* title, const wchar_t* expectedText, int button, DWORD timeoutMs) {
+    HWND box = nullptr;
+    bool found = waitFor([&] { return (box = findDialog(title)) != nullptr; }, timeoutMs);
+    check(found, std::wstring(L"box \"") + title + L"\" appears");
+    if (!found) return false;
+    std::wstring text = boxText(box);
+    if (expectedText) {
+        if (text != expectedText) std::printf("     box text: %ls\n", text.c_str());
+        check(text == expectedText, std::wstring(L"box reads \"") + expectedText + L"\"");
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    return waitFor([&] { return !IsWindow(box); }, 5000);
+}
+
+bool readScenario(int argc, wchar_t** argv, const char* driver, Scenario& scenario) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s SCENARIO [ARGS]\n", driver);
+        return false;
+    }
+    scenario.name = argv[1];
+    scenario.args.assign(argv + 2, argv + argc);
+    return true;
+}
+
 void sendInputs(std::vector<INPUT> inputs) {
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }

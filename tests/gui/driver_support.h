@@ -21,6 +21,26 @@ bool waitMainWindow();
 // WM_GETTEXT itself: GetWindowTextW on another process's edit control reads a stale caption.
 std::wstring textOf(HWND window);
 
+// A visible top-level dialog with this title (message boxes are such dialogs), or null.
+HWND findDialog(const wchar_t* title);
+// A message box's message: the longest static text in it.
+std::wstring boxText(HWND box);
+// Waits for the box, checks its text when one is given, presses `button` and waits until the
+// box is destroyed; false when it never came or stayed.
+bool answerBox(const wchar_t* title, const wchar_t* expectedText, int button, DWORD timeoutMs);
+
+// A driver's command line: SCENARIO [ARGS].
+struct Scenario {
+    std::wstring name;
+    std::vector<std::wstring> args;
+    // The argument at `index` (0 follows the name), or `absent` when the line has none there.
+    const wchar_t* arg(size_t index, const wchar_t* absent = L"") const {
+        return index < args.size() ? args[index].c_str() : absent;
+    }
+};
+// False, after printing how to call `driver`, when the line names no scenario.
+bool readScenario(int argc, wchar_t** argv, const char* driver, Scenario& scenario);
+
 // Real input, as the keyboard and mouse make it: the program sees hardware messages.
 void sendInputs(std::vector<INPUT> inputs);
 INPUT key(WORD virtualKey, bool down);

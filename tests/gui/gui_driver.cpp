@@ -35,43 +35,8 @@ void notify(int id, WORD code) {
     PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(item(id)));
 }
 
-// A message box of this process tree: a top-level dialog with the given title.
-HWND findBox(const wchar_t* title) {
-    HWND box = FindWindowW(L"#32770", title);
-    return box && IsWindowVisible(box) ? box : nullptr;
-}
-
-// The box's message: the longest static text in it.
-std::wstring boxText(HWND box) {
-    std::wstring longest;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[32] = {};
-        GetClassNameW(child, className, 32);
-        std::wstring text = textOf(child);
-        if (_wcsicmp(className, L"Static") == 0 && text.size() > longest.size()) longest = text;
-    }
-    return longest;
-}
-
-// Waits for the box, checks its text when one is given, and presses `button`.
-bool answerBox(const wchar_t* title, const wchar_t* expectedText, int button, DWORD timeoutMs) {
-    HWND box = nullptr;
-    bool found = waitFor([&] { return (box = findBox(title)) != nullptr; }, timeoutMs);
-    std::string name = "box \"" + std::string(title, title + std::wcslen(title)) + "\" appears";
-    check(found, name.c_str());
-    if (!found) return false;
-    std::wstring text = boxText(box);
-    if (expectedText) {
-        bool same = text == expectedText;
-        if (!same) std::printf("     box text: %ls\n", text.c_str());
-        check(same, "box text as expected");
-    }
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    return waitFor([&] { return !IsWindow(box); }, 5000);
-}
-
 bool noBoxFor(const wchar_t* title, DWORD ms) {
-    return !waitFor([&] { return findBox(title) != nullptr; }, ms);
+    return !waitFor([&] { return findDialog(title) != nullptr; }, ms);
 }
 
 // The four edit fields of the IP address control, left to right.
@@ -213,7 +178,7 @@ int duringRun() {
     SetForegroundWindow(mainWindow());
     typeAboutAccelerator(true);
     HWND about = nullptr;
-    bool opened = waitFor([&] { return (about = findBox(L"About")) != nullptr; }, 1500);
+    bool opened = waitFor([&] { return (about = findDialog(L"About")) != nullptr; }, 1500);
     check(!opened, "Alt+? opens no About while its menu item is disabled");
     if (opened) PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return failures;
@@ -381,7 +346,7 @@ int closeAnswerNo() {
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
     // The box comes after the progress messages already queued ahead of the close.
     HWND box = nullptr;
-    if (waitFor([&] { return (box = findBox(L"Close")) != nullptr; }, 60000)) {
+    if (waitFor([&] { return (box = findDialog(L"Close")) != nullptr; }, 60000)) {
         // Wine sets the cursor at the next mouse move the box itself receives, which may come
         // before the box is ready: keep moving between its two buttons until it shows.
         int moves = 0;
@@ -420,7 +385,7 @@ int updateResult(const wchar_t* firstLine) {
     click(IDC_UPDATE);
     answerBox(L"Warning", nullptr, IDOK, 5000);
     HWND box = nullptr;
-    check(waitFor([&] { return (box = findBox(L"Error")) != nullptr; }, 60000), "box \"Error\" appears");
+    check(waitFor([&] { return (box = findDialog(L"Error")) != nullptr; }, 60000), "box \"Error\" appears");
     if (!box) return failures;
     std::wstring text = boxText(box);
     if (text.rfind(firstLine, 0) != 0) std::printf("     box text: %ls\n", text.c_str());
@@ -540,13 +505,11 @@ int quit() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: gui_driver SCENARIO [ARGS]\n");
-        return 2;
-    }
-    std::wstring scenario = argv[1];
-    const wchar_t* arg = argc > 2 ? argv[2] : L"";
-    const wchar_t* arg2 = argc > 3 ? argv[3] : nullptr;
+    Scenario line;
+    if (!readScenario(argc, argv, "gui_driver", line)) return 2;
+    const std::wstring& scenario = line.name;
+    const wchar_t* arg = line.arg(0);
+    const wchar_t* arg2 = line.arg(1, nullptr);
     if (scenario != L"expect-box") check(waitMainWindow(), "main window found");
     if (scenario == L"startup") return startup(true);
     if (scenario == L"startup-noflash") return startup(false);

@@ -1,5 +1,15 @@
-# What both GUI scripts set up, sourced by them: a display of their own and a Wine prefix that
-# looks like Windows. Expects WORK, WINEPREFIX and the PIDS array.
+# What the scripts that run Windows programs under Wine set up, sourced by them: a display of
+# their own, a Wine prefix that looks like Windows and the clean-up. Expects WORK, WINEPREFIX and
+# the PIDS array.
+
+# end_session: for the exit trap. The processes in PIDS and the prefix's wineserver end, then
+# WORK goes.
+end_session() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    wineserver -k 2>/dev/null
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$WORK"
+}
 
 # start_display [COMMAND...]: Xvfb, started through COMMAND (say "ip netns exec NS"), chooses a
 # free display number itself, so scripts that run at once never race for one; exports DISPLAY.

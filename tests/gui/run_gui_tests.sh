@@ -19,19 +19,13 @@ SHOTS=$BUILD/gui-screenshots
 mkdir -p "$SHOTS"
 export WINEPREFIX=$WORK/prefix WINEDEBUG=-all
 PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wineserver -k 2>/dev/null
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/gui_session.sh"
+trap end_session EXIT
 
 ip link set lo up
 ip addr add 192.0.2.1/24 brd 192.0.2.255 dev lo
 ip addr add $UNIT/24 dev lo
 
-source "$(dirname "$0")/gui_session.sh"
 start_display || exit 1
 export ZT_SHOTS="Z:$(echo "$SHOTS" | tr / '\\')"
 
