@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/files.h"
+#include "platform/win32/system_error_win32.h"
 
 namespace platform {
 
@@ -18,13 +19,7 @@ bool fail(std::string* reason, const char* text) {
 bool failWithLastError(std::string* reason) {
     const DWORD code = GetLastError();
     if (!reason) return false;
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        text, sizeof text, nullptr);
-    *reason = length ? std::string(text, length) : "error " + std::to_string(code);
-    while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r' || reason->back() == '.')) {
-        reason->pop_back();
-    }
+    *reason = systemErrorText(code);
     return false;
 }
 

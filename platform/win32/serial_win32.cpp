@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/serial.h"
+#include "platform/win32/system_error_win32.h"
 
 namespace platform {
 
@@ -94,13 +95,7 @@ bool openFailed(DWORD error, std::string* reason) {
         *reason = "in use by another program";
         return false;
     }
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, sizeof text, nullptr);
-    *reason = length ? std::string(text, length) : "error " + std::to_string(error);
-    while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r' || reason->back() == '.')) {
-        reason->pop_back();
-    }
+    *reason = systemErrorText(error);
     return false;
 }
 
