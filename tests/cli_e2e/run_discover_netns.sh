@@ -4,38 +4,14 @@
 # and 192.0.2.11 in bootload mode. 77 means skipped. Usage: run_discover_netns.sh ZTUPDATE SIM
 set -u
 
-readonly SKIP=77
 readonly ZTUPDATE=$1
 readonly SIMULATOR=$2
 readonly RUN="ztc$$r$RANDOM"
 readonly PC="$RUN-pc"
 readonly LIMIT_SECONDS=60
+source "$(dirname "$0")/../netns/netns_lib.sh"
 
-if [ "$(id -u)" != 0 ] || ! command -v ip > /dev/null; then
-    echo "SKIP: network namespaces need root and iproute2"
-    exit $SKIP
-fi
-
-WORK=$(mktemp -d)
-NAMESPACES=()
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2> /dev/null; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2> /dev/null; done
-    for ns in "${NAMESPACES[@]}"; do ip netns del "$ns" 2> /dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-ip netns add "$PC" 2> /dev/null || { echo "SKIP: cannot create network namespaces here"; exit $SKIP; }
-NAMESPACES+=("$PC")
-ip -n "$PC" link set lo up
+make_pc
 ip -n "$PC" link add br0 type bridge || fail "bridge"
 ip -n "$PC" link set br0 up
 ip -n "$PC" addr add 192.0.2.1/24 brd + dev br0
@@ -43,13 +19,7 @@ ip -n "$PC" addr add 192.0.2.1/24 brd + dev br0
 # unit N ADDRESS MODE: a namespace joined to br0, running the simulator in MODE.
 unit() {
     local ns="$RUN-u$1"
-    ip netns add "$ns" || fail "namespace $ns"
-    NAMESPACES+=("$ns")
-    ip -n "$PC" link add "v$1" type veth peer name eth0 netns "$ns" || fail "veth $ns"
-    ip -n "$PC" link set "v$1" master br0 up
-    ip -n "$ns" link set lo up
-    ip -n "$ns" addr add "$2/24" brd + dev eth0
-    ip -n "$ns" link set eth0 up
+    make_unit_namespace "$ns" "v$1" br0 "$2/24"
     ip netns exec "$ns" "$SIMULATOR" --bind 0.0.0.0 --no-udp --no-tcp --no-serial --start-mode "$3" \
         --run-seconds $LIMIT_SECONDS > "$WORK/u$1.out" 2>&1 &
     PIDS+=($!)

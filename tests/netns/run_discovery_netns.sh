@@ -12,7 +12,6 @@
 # removed on exit. Usage: run_discovery_netns.sh TEST_PROGRAM UNIT_SIMULATOR
 set -u
 
-readonly SKIP=77
 readonly TEST_PROGRAM=$1
 readonly SIMULATOR=$2
 readonly HERE=$(cd "$(dirname "$0")" && pwd)
@@ -20,42 +19,15 @@ readonly RUN="zt$$r$RANDOM"
 readonly PC="$RUN-pc"
 readonly LIMIT_SECONDS=240
 readonly DISCOVERY_PORT=30303
+source "$HERE/netns_lib.sh"
 
-if [ "$(id -u)" != 0 ] || ! command -v ip > /dev/null; then
-    echo "SKIP: network namespaces need root and iproute2"
-    exit $SKIP
-fi
-
-WORK=$(mktemp -d)
-NAMESPACES=()
-PIDS=()
-
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2> /dev/null; done
-    for pid in "${PIDS[@]}"; do wait "$pid" 2> /dev/null; done
-    for ns in "${NAMESPACES[@]}"; do ip netns del "$ns" 2> /dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-if ! ip netns add "$PC" 2> /dev/null; then
-    echo "SKIP: cannot create network namespaces here"
-    exit $SKIP
-fi
-NAMESPACES+=("$PC")
+make_pc
 
 # Replies from another subnet must not be dropped by reverse-path filtering.
 quiet_sysctls() {
     ip netns exec "$1" sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0 > /dev/null
 }
 
-ip -n "$PC" link set lo up
 quiet_sysctls "$PC"
 for lan in a b c; do
     ip -n "$PC" link add "br-$lan" type bridge || fail "bridge br-$lan"
@@ -70,13 +42,7 @@ UNIT_COUNT=0
 make_unit() {
     UNIT_COUNT=$((UNIT_COUNT + 1))
     local ns="$RUN-u$UNIT_COUNT"
-    ip netns add "$ns" || fail "namespace $ns"
-    NAMESPACES+=("$ns")
-    ip -n "$PC" link add "v$UNIT_COUNT" type veth peer name eth0 netns "$ns" || fail "veth for $ns"
-    ip -n "$PC" link set "v$UNIT_COUNT" master "br-$1" up
-    ip -n "$ns" link set lo up
-    ip -n "$ns" addr add "$2" brd + dev eth0
-    ip -n "$ns" link set eth0 up
+    make_unit_namespace "$ns" "v$UNIT_COUNT" "br-$1" "$2"
     quiet_sysctls "$ns"
     CURRENT_UNIT=$ns
 }
