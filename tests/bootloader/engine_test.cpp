@@ -25,6 +25,9 @@ protected:
     BootloaderEngine engine;
 };
 
+constexpr uint8_t plain(Command command) { return commandByte(command, false); }
+constexpr uint8_t sequenced(Command command) { return commandByte(command, true); }
+
 Bytes reply(const BootloaderEngine& engine) {
     return Bytes(engine.replyData(), engine.replyData() + engine.replyLength());
 }
@@ -36,7 +39,7 @@ TEST_F(EngineTest, SequencedQueryOnTheWireAndRepackedReply) {
     link->onWrite = [](ScriptedTransport& t, const Bytes&) {
         t.queueRead({0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x05, 0x00, 0x02, 0x00, 0x18, 0x0D, 0x04});
     };
-    ASSERT_TRUE(engine.transact(0x89, nullptr, 0, 5, 500));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kApplicationVersion), nullptr, 0, 5, 500));
     EXPECT_EQ(link->log->writes.at(0), (Bytes{0x01, 0x89, 0x00, 0x00, 0x00, 0x10, 0x01, 0x8D, 0x9A, 0x04}));
     EXPECT_EQ(reply(engine), (Bytes{0x09, 0x05, 0x00, 0x02, 0x00, 0x5B, 0x72}));
     EXPECT_EQ(engine.replyLength(), 7);
@@ -45,7 +48,7 @@ TEST_F(EngineTest, SequencedQueryOnTheWireAndRepackedReply) {
 TEST_F(EngineTest, PlainCommandOnTheWire) {
     ScriptedTransport* link = attach(10);
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x41})); };
-    ASSERT_TRUE(engine.transact(0x0D, nullptr, 0, 5, 500));
+    ASSERT_TRUE(engine.transact(plain(Command::kIdentifyText), nullptr, 0, 5, 500));
     EXPECT_EQ(link->log->writes.at(0), (Bytes{0x01, 0x0D, 0xAD, 0xD1, 0x04}));
 }
 
@@ -53,16 +56,17 @@ TEST_F(EngineTest, SequenceNumbersCountFromIdentificationAndSkipZero) {
     ScriptedTransport* link = attach(10);
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x01})); };
     const uint8_t records[] = {0x00};
-    ASSERT_TRUE(engine.transact(0x81, nullptr, 0, 1, 100));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kIdentify), nullptr, 0, 1, 100));
     EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
-    ASSERT_TRUE(engine.transact(0x83, records, 1, 1, 100));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), records, 1, 1, 100));
     EXPECT_EQ(sequenceOf(link->log->writes.back()), 2u);
-    ASSERT_TRUE(engine.transact(0x01, nullptr, 0, 1, 100));
-    ASSERT_TRUE(engine.transact(0x83, records, 1, 1, 100));
+    ASSERT_TRUE(engine.transact(plain(Command::kIdentify), nullptr, 0, 1, 100));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), records, 1, 1, 100));
     EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
 
     engine.setSequenceForTesting(0xFFFFFFFF);
-    ASSERT_TRUE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 1, 100));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramChunk), std::vector<uint8_t>(kChunkBlockBytes).data(),
+                                kChunkBlockBytes, 1, 100));
     EXPECT_EQ(sequenceOf(link->log->writes.back()), 1u);
 }
 
@@ -72,14 +76,15 @@ TEST_F(EngineTest, ReplyWithPreviousSequenceIsIgnored) {
         t.queueRead(replyFrameWithSequence(w, sequenceOf(w) - 1, {0x01}));
     };
     engine.setSequenceForTesting(5);
-    EXPECT_FALSE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 2, 1000));
+    EXPECT_FALSE(engine.transact(sequenced(Command::kProgramChunk), std::vector<uint8_t>(kChunkBlockBytes).data(),
+                                 kChunkBlockBytes, 2, 1000));
     EXPECT_EQ(link->log->writes.size(), 2u);
 }
 
 TEST_F(EngineTest, ResendTimingOnASilentSerialLink) {
     ScriptedTransport* link = attach(150, TransportKind::kSerial);
     const uint32_t start = clock.now();
-    EXPECT_FALSE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.transact(plain(Command::kIdentify), nullptr, 0, 5, 1000));
     const auto& times = link->log->writeTimes;
     ASSERT_EQ(times.size(), 5u);
     for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[i - 1], 1050u);
@@ -100,7 +105,7 @@ TEST_F(EngineTest, FloodOfForeignFramesEndsWithTheAttempts) {
         }
     };
     const uint32_t start = clock.now();
-    EXPECT_FALSE(engine.transact(0x89, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.transact(sequenced(Command::kApplicationVersion), nullptr, 0, 5, 1000));
     EXPECT_EQ(link->log->writes.size(), 5u);
     EXPECT_LE(clock.now() - start, 4 * 1001u + 2);
     EXPECT_GT(engine.counters().staleFrames, 4000u);
@@ -117,7 +122,7 @@ TEST_F(EngineTest, PlainRepliesSentTwiceAreCaughtOnceSeen) {
         t.queueRead(plainAck(w[1]));
     };
     const uint8_t record[] = {0x00};
-    for (int i = 0; i < 6; ++i) ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000)) << i;
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000)) << i;
     EXPECT_FALSE(engine.repliesInDoubt());
     EXPECT_EQ(engine.counters().staleFrames, 6u);
     EXPECT_EQ(link->log->writes.size(), 6u);
@@ -132,14 +137,14 @@ TEST_F(EngineTest, LateCopyTakenForTheNextPlainReplyPutsRepliesInDoubt) {
         t.queueRead(plainAck(w[1]));
     };
     const uint8_t record[] = {0x00};
-    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
-    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
+    ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000));
+    ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_FALSE(engine.repliesInDoubt());
-    engine.transact(0x03, record, 1, 5, 1000);
+    engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000);
     EXPECT_TRUE(engine.repliesInDoubt());
 
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x03, 0x01})); };
-    ASSERT_TRUE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    ASSERT_TRUE(engine.transact(plain(Command::kIdentify), nullptr, 0, 5, 1000));
     EXPECT_FALSE(engine.repliesInDoubt());
 }
 
@@ -151,21 +156,21 @@ TEST_F(EngineTest, SequencedCopiesAreNeverInDoubt) {
         t.queueRead(replyFrame(w, {0x01}));
     };
     const uint8_t record[] = {0x00};
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_FALSE(engine.repliesInDoubt());
     EXPECT_EQ(engine.counters().staleFrames, 3u);
 }
 
 TEST_F(EngineTest, CloseCommandGoesOnceAndWaitsTwoReads) {
     ScriptedTransport* link = attach(10);
-    EXPECT_FALSE(engine.transact(0x04, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.transact(plain(Command::kClose), nullptr, 0, 5, 1000));
     EXPECT_EQ(link->log->writes.size(), 1u);
     EXPECT_EQ(link->log->reads, 2);
 }
 
 TEST_F(EngineTest, LeaveCommandGoesOnce) {
     ScriptedTransport* link = attach(10);
-    EXPECT_FALSE(engine.transact(0x8B, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.transact(sequenced(Command::kLeave), nullptr, 0, 5, 1000));
     EXPECT_EQ(link->log->writes.size(), 1u);
 }
 
@@ -173,17 +178,17 @@ TEST_F(EngineTest, PayloadRules) {
     ScriptedTransport* link = attach(10);
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x01})); };
     const uint8_t version[] = {3, 2};
-    ASSERT_TRUE(engine.transact(0x08, version, 99, 1, 100));
+    ASSERT_TRUE(engine.transact(plain(Command::kWriteVersion), version, 99, 1, 100));
     EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x08, 0x03, 0x00, 0x02, 0x00}));
 
     const uint8_t stuffed[] = {0x10};
-    ASSERT_TRUE(engine.transact(0x03, stuffed, 1, 1, 100));
+    ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), stuffed, 1, 1, 100));
     EXPECT_EQ(link->log->writes.back()[1], 0x03);
     EXPECT_EQ(link->log->writes.back()[2], 0x10);
     EXPECT_EQ(link->log->writes.back()[3], 0x10);
 
     const char text[] = "name";
-    ASSERT_TRUE(engine.transact(0x0A, reinterpret_cast<const uint8_t*>(text), 0, 1, 100));
+    ASSERT_TRUE(engine.transact(plain(Command::kSetName), reinterpret_cast<const uint8_t*>(text), 0, 1, 100));
     EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x0A, 'n', 'a', 'm', 'e', 0x00}));
 }
 
@@ -198,9 +203,11 @@ TEST_F(EngineTest, RefusedCommandsSendNothing) {
 TEST_F(EngineTest, OversizeMessageIsRefusedWithoutUsingASequenceNumber) {
     ScriptedTransport* link = attach(10);
     std::vector<uint8_t> records(1500, 0x10);  // stuffing doubles it past the buffer
-    EXPECT_FALSE(engine.transact(0x83, records.data(), static_cast<uint32_t>(records.size()), 5, 100));
+    EXPECT_FALSE(engine.transact(sequenced(Command::kProgramRecords), records.data(),
+                                 static_cast<uint32_t>(records.size()), 5, 100));
     std::vector<uint8_t> tooLong(2100, 0x22);
-    EXPECT_FALSE(engine.transact(0x03, tooLong.data(), static_cast<uint32_t>(tooLong.size()), 5, 100));
+    EXPECT_FALSE(engine.transact(plain(Command::kProgramRecords), tooLong.data(), static_cast<uint32_t>(tooLong.size()),
+                                 5, 100));
     EXPECT_TRUE(link->log->writes.empty());
     EXPECT_EQ(engine.sequence(), 0u);
 }
@@ -208,14 +215,14 @@ TEST_F(EngineTest, OversizeMessageIsRefusedWithoutUsingASequenceNumber) {
 TEST_F(EngineTest, ClosedTransportFailsAtOnce) {
     ScriptedTransport* link = attach(10);
     link->close();
-    EXPECT_FALSE(engine.transact(0x01, nullptr, 0, 5, 1000));
+    EXPECT_FALSE(engine.transact(plain(Command::kIdentify), nullptr, 0, 5, 1000));
     EXPECT_TRUE(link->log->writes.empty());
 }
 
 TEST_F(EngineTest, TransportClosedMidTransactionEndsIt) {
     ScriptedTransport* link = attach(150, TransportKind::kSerial);
     link->onWrite = [](ScriptedTransport& t, const Bytes&) { t.close(); };
-    EXPECT_FALSE(engine.transact(0x02, nullptr, 0, 5, 10000));
+    EXPECT_FALSE(engine.transact(plain(Command::kEraseApplication), nullptr, 0, 5, 10000));
     EXPECT_EQ(link->log->writes.size(), 1u);
 }
 
@@ -228,7 +235,8 @@ TEST_F(EngineTest, StaleReplyAndRightReplyInOneReadNeedNoResend) {
         t.queueRead(stale);
     };
     engine.setSequenceForTesting(7);
-    ASSERT_TRUE(engine.transact(0x86, std::vector<uint8_t>(72).data(), 72, 5, 1000));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramChunk), std::vector<uint8_t>(kChunkBlockBytes).data(),
+                                kChunkBlockBytes, 5, 1000));
     EXPECT_EQ(link->log->writes.size(), 1u);
 }
 
@@ -236,7 +244,7 @@ TEST_F(EngineTest, ReplyThatArrivedBeforeTheRequestIsNotTakenForIt) {
     ScriptedTransport* link = attach(10);
     // A late ack of an earlier program request waits in the socket; this request is lost.
     link->queueRead(wireFrame({0x03, 0x01}));
-    EXPECT_FALSE(engine.transact(0x03, std::vector<uint8_t>(21).data(), 21, 2, 100));
+    EXPECT_FALSE(engine.transact(plain(Command::kProgramRecords), std::vector<uint8_t>(21).data(), 21, 2, 100));
     EXPECT_EQ(link->log->discards, 1);
 }
 
@@ -248,11 +256,11 @@ TEST_F(EngineTest, ReplyInTheLastReadLeavesEngineReady) {
             t.queueRead(replyFrame(w, {0x01}));
         }
     };
-    ASSERT_TRUE(engine.transact(0x02, nullptr, 0, 2, 1000));
+    ASSERT_TRUE(engine.transact(plain(Command::kEraseApplication), nullptr, 0, 2, 1000));
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) {
         if (t.log->writes.size() == 7) t.queueRead(replyFrame(w, {0x01}));
     };
-    EXPECT_TRUE(engine.transact(0x02, nullptr, 0, 5, 100));
+    EXPECT_TRUE(engine.transact(plain(Command::kEraseApplication), nullptr, 0, 5, 100));
     EXPECT_EQ(link->log->writes.size(), 7u);
 }
 
@@ -279,17 +287,17 @@ TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
         t.queueRead(replyFrame(w, {0x01}));
     };
     const uint8_t record[] = {0x00};
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
     loseNext = true;
     const uint32_t lostAt = clock.now();
-    ASSERT_TRUE(engine.transact(0x83, record, 1, 5, 1000));
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_LT(clock.now() - lostAt, 100u);
     EXPECT_EQ(engine.counters().resends, 1u);
 
     link->onWrite = nullptr;
     const size_t sendsBefore = link->log->writes.size();
     const uint32_t silentAt = clock.now();
-    EXPECT_FALSE(engine.transact(0x83, record, 1, 5, 1000));
+    EXPECT_FALSE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_GE(clock.now() - silentAt, 4000u);
     EXPECT_LE(clock.now() - silentAt, 4000u + 3 * 10);
     EXPECT_GT(link->log->writes.size() - sendsBefore, 5u);
@@ -300,7 +308,7 @@ TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
         loseNext = false;
     };
     const uint32_t plainAt = clock.now();
-    ASSERT_TRUE(engine.transact(0x03, record, 1, 5, 1000));
+    ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_GE(clock.now() - plainAt, 1000u);
 }
 
