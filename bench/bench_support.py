@@ -8,6 +8,8 @@ import time
 
 
 def write_subset(directory, sample_hex, sample_flash, data_records, flash_bytes, name="bench"):
+    """The first data records of the sample image (with their address records) and an end record,
+    and the first bytes of the sample flash image, as NAME.hex and NAME.bin in `directory`."""
     hex_path = os.path.join(directory, name + ".hex")
     flash_path = os.path.join(directory, name + ".bin")
     written = 0

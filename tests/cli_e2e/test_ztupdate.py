@@ -33,6 +33,8 @@ SIM = os.environ["ZT_UNIT_SIM"]
 SAMPLE_HEX = os.environ["ZT_SAMPLE_HEX"]
 SAMPLE_FLASH = os.environ["ZT_SAMPLE_FLASH"]
 SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(SOURCE_DIR, "bench"))
+from bench_support import write_subset  # noqa: E402
 COMMANDS = ["info", "version", "inspect", "ports", "discover", "status", "enter-bootload", "update", "upgrade",
             "exit-bootload", "completion"]
 
@@ -253,25 +255,6 @@ def program_path(path):
     return "Z:" + path.replace("/", "\\") if UNDER_WINE else path
 
 
-def write_subset(directory, data_records, flash_bytes):
-    """The first data records of the sample image (with their address records) and an end
-    record; the first bytes of the sample flash image."""
-    hex_path = os.path.join(directory, "subset.hex")
-    flash_path = os.path.join(directory, "subset.bin")
-    written = 0
-    with open(SAMPLE_HEX) as source, open(hex_path, "w") as out:
-        for line in source:
-            if written >= data_records:
-                break
-            out.write(line)
-            if line[7:9] == "00":
-                written += 1
-        out.write(":00000001FF\n")
-    with open(SAMPLE_FLASH, "rb") as source, open(flash_path, "wb") as out:
-        out.write(source.read(flash_bytes))
-    return hex_path, flash_path
-
-
 def commands_sent(report):
     return sum(report["commands"].values())
 
@@ -305,8 +288,8 @@ class ScratchTest(unittest.TestCase):
         self.sims.append(sim)
         return sim
 
-    def subset(self, data_records=40, flash_bytes=3000):
-        return write_subset(self.dir, data_records, flash_bytes)
+    def subset(self, data_records=40, flash_bytes=3000, directory=None):
+        return write_subset(directory or self.dir, SAMPLE_HEX, SAMPLE_FLASH, data_records, flash_bytes, name="subset")
 
 
 class HelpAndUsage(unittest.TestCase):
@@ -587,7 +570,7 @@ class OneUnitOverUdp(ScratchTest):
         sim = self.sim("--start-mode", "bootload", "--check-hex", checked_hex, "--check-flash", checked_flash)
 
         def replace_files():
-            other_hex, other_flash = write_subset(tempfile.mkdtemp(dir=self.dir), 10, 500)
+            other_hex, other_flash = self.subset(10, 500, directory=tempfile.mkdtemp(dir=self.dir))
             os.replace(other_hex, hex_path)
             os.replace(other_flash, flash_path)
 
