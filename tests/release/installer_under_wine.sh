@@ -17,21 +17,9 @@ WORK=$(mktemp -d /tmp/zt-release.XXXXXX)
 # A prefix of its own, so its wineserver runs inside this namespace; no host menu entries.
 export WINEPREFIX=$WORK/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-    wineserver -k 2>/dev/null
-    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# Xvfb picks a free display itself and names it once it listens, so runs side by side never
-# race for one.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-[ -s "$WORK/display" ] || { echo "FAIL Xvfb named no display within 10 s"; exit 1; }
-export DISPLAY=:$(head -1 "$WORK/display")
+source "$(dirname "$0")/../gui/gui_session.sh"
+trap end_session EXIT
+start_display || exit 1
 
 FAILED=0
 check() {  # check DESCRIPTION COMMAND...
