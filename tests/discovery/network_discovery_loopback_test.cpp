@@ -11,6 +11,7 @@
 #include "discovery/discovery_threads.h"
 #include "platform/network.h"
 #include "platform/sockets.h"
+#include "tests/support/networked_suite.h"
 #include "ui/worker_messages.h"
 
 using platform::ipv4Address;
@@ -72,13 +73,8 @@ struct Received {
     Clock::time_point when;
 };
 
-class NetworkDiscoveryLoopbackTest : public ::testing::Test {
+class NetworkDiscoveryLoopbackTest : public NetworkedSuite {
 protected:
-    static void SetUpTestSuite() {
-        loadEmbeddedContent();
-        platform::startNetworking();
-    }
-    static void TearDownTestSuite() { platform::stopNetworking(); }
     void SetUp() override {
         platform::setInterfaceSourceForTesting([] {
             return std::vector<platform::InterfaceAddress>{

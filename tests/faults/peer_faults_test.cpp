@@ -16,6 +16,7 @@
 #include "platform/network_interfaces.h"
 #include "platform/sockets.h"
 #include "tests/faults/timed_pump.h"
+#include "tests/support/networked_suite.h"
 #include "transport/ethernet_transport.h"
 #include "ui/worker_messages.h"
 
@@ -73,14 +74,7 @@ private:
     std::atomic<long long> sent_{0};
 };
 
-class PeerFaults : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        loadEmbeddedContent();
-        platform::startNetworking();
-    }
-    static void TearDownTestSuite() { platform::stopNetworking(); }
-};
+class PeerFaults : public NetworkedSuite {};
 
 // One query over a fresh connection to the peer; returns whether it got a reply.
 bool queryPeer(uint16_t port, uint32_t timeoutMs) {

@@ -17,6 +17,7 @@
 #include "platform/network.h"
 #include "platform/network_interfaces.h"
 #include "platform/sockets.h"
+#include "tests/support/networked_suite.h"
 #include "ui/worker_messages.h"
 
 using platform::InterfaceAddress;
@@ -44,14 +45,8 @@ std::vector<InterfaceAddress> systemTableWithout(uint32_t excluded) {
     return table;
 }
 
-class DiscoveryNetnsTest : public ::testing::Test {
+class DiscoveryNetnsTest : public NetworkedSuite {
 protected:
-    static void SetUpTestSuite() {
-        loadEmbeddedContent();
-        platform::startNetworking();
-    }
-    static void TearDownTestSuite() { platform::stopNetworking(); }
-
     // Nothing may be broadcast unless this is the namespace the script built.
     void SetUp() override {
         std::set<uint32_t> addresses;
