@@ -11,6 +11,7 @@
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "transport/com_port_table.h"
+#include "tests/transport/transport_checks.h"
 #include "transport/com_transport.h"
 
 namespace {
@@ -41,8 +42,6 @@ protected:
 
     platform::PseudoTerminal pty;
 };
-
-const uint8_t* bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
 
 }  // namespace
 
@@ -168,18 +167,7 @@ TEST_F(ComTransportTest, ExchangeTextSendsTheRequestWithoutLineEnd) {
 TEST_F(ComTransportTest, ReadReturnsAtOnceWithBytesAndAfterTheTimeOutWithout) {
     COMTransport port(pty.portName(), 115200);
     ASSERT_TRUE(port.open());
-    uint8_t buffer[2048];
-
-    uint32_t start = platform::systemTickCount();
-    EXPECT_EQ(port.read(buffer, sizeof buffer), 0);
-    uint32_t silent = platform::ticksBetween(start, platform::systemTickCount());
-    EXPECT_GE(silent, kSerialReadTimeoutMs - 10);
-    EXPECT_LT(silent, 1000u);
-
-    ASSERT_TRUE(pty.writeFar(bytes("\x55"), 1));
-    start = platform::systemTickCount();
-    EXPECT_EQ(port.read(buffer, sizeof buffer), 1);
-    EXPECT_LT(platform::ticksBetween(start, platform::systemTickCount()), 100u);
+    expectSerialReadTiming(port, [this] { ASSERT_TRUE(pty.writeFar(bytes("\x55"), 1)); });
 }
 
 TEST_F(ComTransportTest, DiscardPendingInputDropsWhatArrived) {

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/network.h"
 #include "platform/sockets.h"
+#include "tests/transport/transport_checks.h"
 #include "transport/ethernet_transport.h"
 #include "ui/ui_strings.h"
 
@@ -53,19 +54,6 @@ protected:
         return count > 0 ? std::string(reinterpret_cast<char*>(buffer), static_cast<size_t>(count)) : std::string();
     }
 };
-
-const uint8_t* bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
-
-// Reads until `expected` bytes came or a bounded number of reads found nothing more.
-template <typename T>
-std::string readText(T& transport, size_t expected) {
-    std::string text;
-    uint8_t buffer[2048];
-    for (int i = 0; i < 50 && text.size() < expected; ++i) {
-        text.append(reinterpret_cast<char*>(buffer), transport.read(buffer, sizeof buffer));
-    }
-    return text;
-}
 
 }  // namespace
 
