@@ -5,6 +5,7 @@
 #include "cli/exit_status.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
+#include "transport/transport_factory.h"
 
 int runExitBootloadCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
@@ -15,7 +16,7 @@ int runExitBootloadCommand(const GlobalOptions& options) {
         runs,
         [](UnitRun& run) -> uint32_t {
             BootloaderEngine engine;
-            const uint32_t terminal = runExitBootload(engine, &run.window, bootloaderTransport(run.target));
+            const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit));
             run.counts = engine.counters();
             run.hasCounts = true;
             return terminal;

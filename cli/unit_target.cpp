@@ -13,7 +13,6 @@
 #include "platform/sockets.h"
 #include "platform/text.h"
 #include "transport/com_transport.h"
-#include "transport/transport_factory.h"
 
 namespace {
 
@@ -206,8 +205,4 @@ std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets) {
     std::vector<std::string> labels;
     for (const UnitTarget& target : targets) labels.push_back(target.label);
     return labels;
-}
-
-std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target) {
-    return makeBootloaderTransport(target.unit);
 }

@@ -2,12 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/global_options.h"
-#include "transport/transport.h"
 #include "transport/unit_address.h"
 
 struct UnitTarget {
@@ -43,6 +41,3 @@ bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targe
 
 // Each target's label, in order: the display's and the log's unit names.
 std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets);
-
-// The unit's bootloader: its serial port at 115200 baud, or UDP to its address. Unopened.
-std::unique_ptr<Transport> bootloaderTransport(const UnitTarget& target);

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
+#include "transport/transport_factory.h"
 #include "ui/worker_messages.h"
 
 namespace {
@@ -143,7 +144,7 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
     if (shared.log.active()) engine.setObserver(&observer);
     UpdateJob job{engine, application, flash, shared.stages, &run.window, shared.firmwareVersion};
     job.stopRequested = &shared.stopRequested;
-    const uint32_t terminal = runUpdate(job, bootloaderTransport(run.target));
+    const uint32_t terminal = runUpdate(job, makeBootloaderTransport(run.target.unit));
     run.counts = engine.counters();
     run.hasCounts = true;
     run.stopped = job.stopped;

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
+#include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
@@ -63,7 +64,7 @@ bool stopping(const UpgradeContext& context) { return context.shared.stopRequest
 // Command 1 until the bootloader answers, instead of a fixed wait after the unlock.
 bool awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
     BootloaderEngine engine;
-    engine.setTransport(bootloaderTransport(target));
+    engine.setTransport(makeBootloaderTransport(target.unit));
     const uint32_t start = platform::tickCount();
     bool answered = false;
     while (!answered && !stopping(context) &&
@@ -149,7 +150,7 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
 bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     postStep(run, L"Leaving bootload mode");
     BootloaderEngine engine;
-    const uint32_t terminal = runExitBootload(engine, &run.window, bootloaderTransport(run.target));
+    const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit));
     addCounts(run.counts, engine.counters());
     if (terminal != WMU_BOOTLOAD_EXITED) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
