@@ -49,6 +49,7 @@ public:
         return n;
     }
     TransportKind transportKind() override { return inner_->transportKind(); }
+    uint32_t readTimeoutMs() const override { return inner_->readTimeoutMs(); }
     bool discardPendingInput() override { return inner_->discardPendingInput(); }
 
     std::vector<std::pair<uint32_t, uint32_t>> exchanges;

@@ -27,7 +27,7 @@ void BootloaderEngine::resetEngine() {
     transmitState_ = TransmitState::kIdle;
     sequence_ = 0;
     leftoverCount_ = 0;
-    plainGuard_ = PlainReplyGuard{};
+    guard_ = ReplyGuard{};
 }
 
 void BootloaderEngine::setTransport(std::unique_ptr<Transport> transport) {
@@ -86,6 +86,7 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     if (!transport_ || !transport_->isOpen()) return false;
 
     const uint8_t code = command & ~kSequencedBit;
+    if (guard_.extrasOwedFor != 0 && command == guard_.extrasOwedFor && !flushExtraReplies()) return false;
     uint32_t sequence = code == codeOf(Command::kIdentify) ? 0 : sequence_;
     if (command & kSequencedBit) sequence = nextSequence(sequence);
 
@@ -103,7 +104,7 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     transmitState_ = TransmitState::kIdle;
     attemptsLeft_ = attempts;
     timedOut_ = false;
-    if (code == codeOf(Command::kIdentify)) plainGuard_ = PlainReplyGuard{};
+    if (code == codeOf(Command::kIdentify)) guard_ = ReplyGuard{};
     command_ = command;
     discardPendingInput(command);
     ++counters_.requests;
@@ -133,7 +134,7 @@ bool BootloaderEngine::awaitAcceptedReply(uint8_t command) {
         if (result == ReceiveResult::kFailure) return false;
         if (result == ReceiveResult::kWaiting) continue;
         if (acceptable(command)) return true;
-        noteStale(command, decoder_.body()[0]);
+        noteStale(command, decoder_.body(), decoder_.count());
         if (timedOut_ || !transport_->isOpen()) {
             timedOut_ = false;
             return false;
@@ -146,72 +147,44 @@ void BootloaderEngine::discardPendingInput(uint8_t command) {
     const bool stale = transport_->discardPendingInput() || leftoverCount_ > 0;
     leftoverCount_ = 0;
     decoder_.reset();
-    if (!stale) return;
-    noteStale(command, 0);
-    // A plain reply carries nothing that ties it to its request: when the last two accepted
-    // replies had the same command byte, the one taken last may have been a late copy of the
-    // other, and the request it stood for may never have run.
-    if (plainGuard_.lastAccepted != 0 && plainGuard_.lastAccepted == plainGuard_.acceptedBefore) {
-        plainGuard_.inDoubt = true;
-    }
-    plainGuard_.armed = true;
+    if (stale) noteStale(command, nullptr, 0);
 }
 
-void BootloaderEngine::noteStale(uint8_t command, uint8_t frameCommand) {
+// frame is null for input thrown away unread before a send.
+void BootloaderEngine::noteStale(uint8_t command, const uint8_t* frame, uint16_t count) {
     ++counters_.staleFrames;
-    if (observer_) observer_->staleFrame(command, frameCommand);
+    if (observer_) observer_->staleFrame(command, frame ? frame[0] : 0);
+    if (!explained(command, frame, count)) guard_.inDoubt = true;
 }
 
-// Once stale replies have been seen on a plain link, and after a plain request that had to be
-// resent, the reply is followed by a short wait for its copy, so that the copy is not there to
-// be taken for the next request's reply. A unit that stops sending copies is soon waited for no
-// more; should copies come back late, the doubt check above still sees them.
-void BootloaderEngine::noteAccepted(uint8_t command) {
+// A plain reply carries nothing that ties it to its request, so a frame not taken on a plain
+// link means replies come twice or late, and any reply taken may have been such a copy; only
+// the extras a resent request may draw are expected. A sequenced reply names its request: only
+// a number this run never sent is unexplained.
+bool BootloaderEngine::explained(uint8_t command, const uint8_t* frame, uint16_t count) const {
+    const uint8_t code = command & ~kSequencedBit;
+    if (code == codeOf(Command::kIdentify) || code == codeOf(Command::kIdentifyText)) return true;
     if (command & kSequencedBit) {
-        plainGuard_.lastAccepted = 0;
-        return;
+        const bool numbered = frame && (frame[0] & kSequencedBit) && count >= kShortestSequencedReply;
+        return !numbered || !platform::tickIsAfter(get32MsbFirst(frame + 1), sequence_);
     }
-    plainGuard_.acceptedBefore = plainGuard_.lastAccepted;
-    plainGuard_.lastAccepted = command;
-    const bool resent = sends_ > 1;
-    if (!plainGuard_.armed && !resent) return;
-    if (awaitCopy()) {
-        noteStale(command, command);
-        // The copy was caught: it cannot stand in for the next request's reply.
-        plainGuard_.lastAccepted = 0;
-        plainGuard_.missedCopies = 0;
-    } else if (plainGuard_.armed && ++plainGuard_.missedCopies >= kMissedCopiesBeforeDisarm) {
-        plainGuard_.armed = false;
-        plainGuard_.missedCopies = 0;
-    }
+    if (guard_.extrasOwedFor == 0) return false;
+    return frame == nullptr || frame[0] == guard_.extrasOwedFor;
 }
 
-// True when a whole frame arrived within the copy window; the window grows to three times the
-// longest gap seen between a reply and its copy.
-bool BootloaderEngine::awaitCopy() {
-    FrameDecoder& decoder = copyDecoder_;
-    decoder.reset();
-    const uint32_t start = platform::tickCount();
-    for (;;) {
-        const uint32_t elapsed = platform::ticksBetween(start, platform::tickCount());
-        if (elapsed >= plainGuard_.copyWindowMs || !transport_->isOpen()) return false;
-        uint16_t count = leftoverCount_;
-        if (count > 0) {
-            std::memcpy(readScratch_, leftover_, count);
-            leftoverCount_ = 0;
-        } else {
-            count = transport_->readWithin(readScratch_, kReadSize, plainGuard_.copyWindowMs - elapsed);
-        }
-        const size_t consumed = decoder.feed(readScratch_, count);
-        if (!decoder.frameComplete()) continue;
-        if (consumed < count) {
-            std::memmove(leftover_, readScratch_ + consumed, count - consumed);
-            leftoverCount_ = static_cast<uint16_t>(count - consumed);
-        }
-        const uint32_t gap = platform::ticksBetween(start, platform::tickCount());
-        plainGuard_.copyWindowMs = std::clamp<uint32_t>(3 * gap, plainGuard_.copyWindowMs, kMaxCopyWindowMs);
-        return true;
-    }
+// Every send of a resent plain request may have run and drawn a reply; those extras could
+// pass for the reply to the next request of the same command.
+void BootloaderEngine::noteAccepted(uint8_t command) {
+    const bool queries = (command & ~kSequencedBit) == codeOf(Command::kApplicationVersion);
+    const bool extrasMayFollow = !(command & kSequencedBit) && !queries && sends_ > 1;
+    guard_.extrasOwedFor = extrasMayFollow ? command : 0;
+}
+
+// Before such a request goes out, a version query is answered behind the extras: the unit
+// answers in order, so they have all arrived (and been set aside) once its reply is in.
+bool BootloaderEngine::flushExtraReplies() {
+    const CommandTiming& timing = timingOf(Command::kApplicationVersion);
+    return transact(codeOf(Command::kApplicationVersion), nullptr, 0, timing.attempts, timing.timeoutMs);
 }
 
 void BootloaderEngine::transmitStep() {
@@ -223,18 +196,21 @@ void BootloaderEngine::transmitStep() {
         sends_ = 1;
         transmitState_ = TransmitState::kWaiting;
         firstSendAt_ = now;
+        lastSendAt_ = now;
         budgetEnd_ = now + static_cast<uint32_t>(attemptsLeft_) * timeoutMs_;
         resendAfterMs_ = firstResendAfterMs();
         resendDeadline_ = now + resendAfterMs_;
         return;
     }
     if (attemptsLeft_ == 0) {
+        if (!finalWaitOver(now)) return;
         timedOut_ = true;
         transmitState_ = TransmitState::kIdle;
         return;
     }
     if (!platform::tickIsAfter(now, resendDeadline_)) return;
     transport_->write(transmit_, transmitLength_);
+    lastSendAt_ = now;
     ++sends_;
     ++counters_.resends;
     if (observer_) observer_->resent(command_, sends_);
@@ -250,6 +226,27 @@ void BootloaderEngine::transmitStep() {
     }
     resendAfterMs_ = std::min<uint32_t>(2 * resendAfterMs_, timeoutMs_);
     resendDeadline_ = platform::tickIsAfter(now + resendAfterMs_, budgetEnd_) ? budgetEnd_ : now + resendAfterMs_;
+}
+
+// After the last send the reply is waited for two reads' time, by the clock: a serial read
+// returns with the first bytes of a frame, so counting reads would end inside the reply.
+bool BootloaderEngine::finalWaitOver(uint32_t now) const {
+    return platform::ticksBetween(lastSendAt_, now) >= 2 * transport_->readTimeoutMs();
+}
+
+// A read never runs past the end of the final wait, nor past an early resend.
+uint32_t BootloaderEngine::readWaitMs() const {
+    const uint32_t now = platform::tickCount();
+    if (transmitState_ == TransmitState::kWaiting && attemptsLeft_ == 0) {
+        const uint32_t waited = platform::ticksBetween(lastSendAt_, now);
+        const uint32_t finalWaitMs = 2 * transport_->readTimeoutMs();
+        return waited >= finalWaitMs ? 0 : finalWaitMs - waited;
+    }
+    if (transmitState_ == TransmitState::kWaiting && fastResending()) {
+        // The resend goes at the first look after the deadline.
+        return platform::tickIsAfter(now, resendDeadline_) ? 0 : platform::ticksBetween(now, resendDeadline_) + 1;
+    }
+    return transport_->readTimeoutMs();
 }
 
 // Fast resends only where a copy is harmless (a sequenced command: the unit answers a repeat
@@ -286,8 +283,11 @@ BootloaderEngine::ReceiveResult BootloaderEngine::receiveStep() {
         count = leftoverCount_;
         std::memcpy(readScratch_, leftover_, count);
         leftoverCount_ = 0;
+    } else if (timedOut_) {
+        count = 0;
     } else {
-        count = transport_->read(readScratch_, kReadSize);
+        const uint32_t waitMs = readWaitMs();
+        count = waitMs == 0 ? 0 : transport_->readWithin(readScratch_, kReadSize, waitMs);
     }
     feedReceived(readScratch_, count);
     if (decoder_.frameComplete()) {

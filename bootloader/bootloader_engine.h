@@ -65,9 +65,11 @@ public:
     // the attempts' time, so a unit that does not answer fails as late as without this. Plain
     // commands always keep the caller's timing: a plain unit runs a repeated request again.
     void setFastResend(bool on) { fastResend_ = on; }
-    // True when a plain reply taken since the last identification may have been a late copy of
-    // an earlier one, so that its request may not have run. Sequenced replies are never in doubt.
-    bool repliesInDoubt() const { return plainGuard_.inDoubt; }
+    // True when a frame arrived since the last identification that this run cannot account
+    // for: on a plain link any frame not taken, except the extra replies a resent request may
+    // draw; on a sequenced link a reply numbered beyond any request sent (another updater is
+    // talking to the unit). A reply taken after that may not belong to its request.
+    bool repliesInDoubt() const { return guard_.inDoubt; }
     void setSequenceForTesting(uint32_t sequence) { sequence_ = sequence; }
 
 private:
@@ -81,11 +83,14 @@ private:
     bool acceptable(uint8_t command) const;
     void repackSequencedReply();
     void discardPendingInput(uint8_t command);
-    void noteStale(uint8_t command, uint8_t frameCommand);
+    void noteStale(uint8_t command, const uint8_t* frame, uint16_t count);
+    bool explained(uint8_t command, const uint8_t* frame, uint16_t count) const;
     void noteAccepted(uint8_t command);
-    bool awaitCopy();
+    bool flushExtraReplies();
     bool fastResending() const;
     uint32_t firstResendAfterMs() const;
+    bool finalWaitOver(uint32_t now) const;
+    uint32_t readWaitMs() const;
     void timeReply();
 
     static constexpr size_t kCommandCodes = kLastCommandCode + 1;
@@ -99,17 +104,13 @@ private:
         double deviationMs = 0;
     };
 
-    static constexpr uint32_t kMinCopyWindowMs = 50;
-    static constexpr uint32_t kMissedCopiesBeforeDisarm = 8;
-    static constexpr uint32_t kMaxCopyWindowMs = 250;
-    // What a plain link has shown of stale replies since the last identification.
-    struct PlainReplyGuard {
-        bool armed = false;
+    // What the link has shown since the last identification. A plain unit runs every send of a
+    // resent request, so each may draw a reply: those extras are owed until a request of
+    // another command has been answered behind them (the unit answers in order).
+    struct ReplyGuard {
         bool inDoubt = false;
-        uint8_t lastAccepted = 0;
-        uint8_t acceptedBefore = 0;
-        uint32_t missedCopies = 0;
-        uint32_t copyWindowMs = kMinCopyWindowMs;
+        uint8_t extrasOwedFor = 0;
+        bool flushing = false;
     };
 
     std::unique_ptr<Transport> transport_;
@@ -122,12 +123,12 @@ private:
     uint16_t sends_ = 0;
     bool fastResend_ = false;
     uint32_t firstSendAt_ = 0;
+    uint32_t lastSendAt_ = 0;
     uint32_t budgetEnd_ = 0;
     uint32_t resendAfterMs_ = 0;
     ReplyTime replyTimes_[kCommandCodes] = {};
     uint8_t command_ = 0;
-    PlainReplyGuard plainGuard_;
-    FrameDecoder copyDecoder_;
+    ReplyGuard guard_;
     uint32_t sequence_ = 0;
     bool timedOut_ = false;
     TransmitState transmitState_ = TransmitState::kIdle;

@@ -166,7 +166,10 @@ uint32_t UpdateRun::run() {
 
     platform::sendWindowMessage(job_.window, {WMU_PROGRESS_RANGE, 0, static_cast<intptr_t>(progressTotal()), {}});
     progressDone_ = 0;
-    const uint32_t result = runStages() ? WMU_UPDATE_DONE : WMU_UPDATE_FAILED;
+    // A frame that cannot be accounted for, even one after the last reply, leaves the memory
+    // unproven: that is no success.
+    const bool completed = runStages() && !job_.engine.repliesInDoubt();
+    const uint32_t result = completed ? WMU_UPDATE_DONE : WMU_UPDATE_FAILED;
     job_.stopped = commands_.stopped();
     job_.repliesInDoubt = job_.engine.repliesInDoubt();
     job_.engine.closeTransport();

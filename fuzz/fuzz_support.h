@@ -60,6 +60,7 @@ public:
     }
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     TransportKind transportKind() override { return kind_; }
+    uint32_t readTimeoutMs() const override { return readTimeoutMs_; }
     bool discardPendingInput() override { return false; }
 
     // Replies this transport hands out whole, before the raw runs, when a test wants them.

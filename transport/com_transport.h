@@ -28,6 +28,7 @@ public:
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     TransportKind transportKind() override { return TransportKind::kSerial; }
+    uint32_t readTimeoutMs() const override { return kSerialReadTimeoutMs; }
     bool discardPendingInput() override;
 
     virtual const wchar_t* portName() { return portName_.c_str(); }

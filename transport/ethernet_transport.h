@@ -34,6 +34,7 @@ public:
     // Accepts a datagram from any sender.
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     TransportKind transportKind() override { return TransportKind::kUdp; }
+    uint32_t readTimeoutMs() const override { return kUdpReadTimeoutMs; }
     bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }
@@ -62,6 +63,7 @@ public:
     // 0 on time-out, error, or when the unit has closed the connection (then at once).
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
     TransportKind transportKind() override { return TransportKind::kTcp; }
+    uint32_t readTimeoutMs() const override { return kTcpReadTimeoutMs; }
     bool discardPendingInput() override;
 
     virtual uint32_t address() { return address_; }

@@ -21,6 +21,8 @@ public:
     // Waits at most the transport's own read time-out; returns the bytes stored, 0 for none.
     virtual uint16_t read(uint8_t* buffer, uint32_t capacity) = 0;
     virtual TransportKind transportKind() = 0;
+    // The longest a read waits for its first byte.
+    virtual uint32_t readTimeoutMs() const = 0;
     // The kind as shown: "COM", "IP" or "TCP".
     const wchar_t* kind();
     // Waits at most timeoutMs (or the transport's own read time-out, if shorter) for bytes.

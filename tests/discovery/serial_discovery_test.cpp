@@ -148,6 +148,7 @@ struct PortThatWillNotOpen : Transport {
     bool write(const uint8_t*, uint32_t) override { return false; }
     uint16_t read(uint8_t*, uint32_t) override { return 0; }
     TransportKind transportKind() override { return TransportKind::kSerial; }
+    uint32_t readTimeoutMs() const override { return 150; }
     bool discardPendingInput() override { return false; }
 };
 

@@ -28,12 +28,20 @@ bool ScriptedTransport::write(const uint8_t* data, uint32_t length) {
 }
 
 uint16_t ScriptedTransport::read(uint8_t* buffer, uint32_t capacity) {
+    return readWithin(buffer, capacity, readTimeoutMs_);
+}
+
+uint16_t ScriptedTransport::readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
     ++log->reads;
-    if (reads_.empty() || !open_) {
-        clock_.advance(readTimeoutMs_);
+    const uint32_t waitMs = std::min(timeoutMs, readTimeoutMs_);
+    const uint32_t now = clock_.now();
+    const bool arrives = !reads_.empty() && open_ && !platform::tickIsAfter(reads_.front().atMs, now + waitMs);
+    if (!arrives) {
+        clock_.advance(waitMs);
         return 0;
     }
-    Bytes& next = reads_.front();
+    if (platform::tickIsAfter(reads_.front().atMs, now)) clock_.advance(reads_.front().atMs - now);
+    Bytes& next = reads_.front().bytes;
     const size_t n = std::min<size_t>(capacity, next.size());
     if (n) std::memcpy(buffer, next.data(), n);
     next.erase(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(n));

@@ -34,11 +34,16 @@ public:
     bool close() override;
     bool write(const uint8_t* data, uint32_t length) override;
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
+    uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     TransportKind transportKind() override { return kind_; }
+    uint32_t readTimeoutMs() const override { return readTimeoutMs_; }
     bool discardPendingInput() override;
 
     // The next read returns these bytes (as many as fit; the rest stays for the one after).
-    void queueRead(Bytes bytes) { reads_.push_back(std::move(bytes)); }
+    void queueRead(Bytes bytes) { reads_.push_back({0, std::move(bytes)}); }
+    // The bytes arrive at clock time atMs: a read waiting then returns them, as a serial line
+    // hands over a reply in the pieces its driver happens to cut.
+    void queueReadAt(uint32_t atMs, Bytes bytes) { reads_.push_back({atMs, std::move(bytes)}); }
     // Called after every write, typically to queue the reply to it.
     std::function<void(ScriptedTransport&, const Bytes& written)> onWrite;
 
@@ -51,7 +56,11 @@ private:
     uint32_t readTimeoutMs_;
     TransportKind kind_;
     bool open_ = false;
-    std::deque<Bytes> reads_;
+    struct Arrival {
+        uint32_t atMs;
+        Bytes bytes;
+    };
+    std::deque<Arrival> reads_;
 };
 
 Bytes bytesOf(const std::string& text);
