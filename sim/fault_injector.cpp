@@ -6,6 +6,16 @@ bool FaultInjector::chance(double percent) {
     return std::uniform_real_distribution<double>(0.0, 100.0)(random_) < percent;
 }
 
+uint32_t FaultInjector::between(uint32_t low, uint32_t high) {
+    if (high <= low) return low;
+    return std::uniform_int_distribution<uint32_t>(low, high)(random_);
+}
+
+uint32_t FaultInjector::extraProgramMs() {
+    const uint32_t slow = chance(config_.slowProgramPercent) ? config_.slowProgramMs : 0;
+    return slow + between(0, config_.programJitterMs);
+}
+
 bool FaultInjector::maybeCorrupt(std::vector<uint8_t>& frame) {
     if (frame.empty() || !chance(config_.corruptPercent)) return false;
     size_t index = std::uniform_int_distribution<size_t>(0, frame.size() - 1)(random_);

@@ -1,6 +1,7 @@
 // zt-unit-sim: plays one or more ZT Series units for the updater's tests and demos.
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -50,7 +51,39 @@ struct Arguments {
     HostOptions host;
     std::string report, dumpHex, checkHex, checkFlash;
     UnitConfig unit;
+    std::string copyDelay;
+    std::vector<std::string> loseReplies;
 };
+
+// "MIN" or "MIN-MAX".
+bool parseRange(const std::string& text, uint32_t& low, uint32_t& high) {
+    unsigned long a = 0, b = 0;
+    char dash = 0, extra = 0;
+    std::istringstream in(text);
+    if (!(in >> a)) return false;
+    b = a;
+    if (in >> dash && (dash != '-' || !(in >> b) || in >> extra)) return false;
+    if (b < a || b > 600000) return false;
+    low = static_cast<uint32_t>(a);
+    high = static_cast<uint32_t>(b);
+    return true;
+}
+
+// "CODE:N" or "CODE:N-M", CODE in hexadecimal (0x85 or 85; bit 7 is ignored).
+bool parseLostReplies(const std::string& text, FaultConfig::LostReplies& lost) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    try {
+        size_t used = 0;
+        const unsigned long code = std::stoul(text.substr(0, colon), &used, 16) & ~0x80ul;
+        if (used != colon || code < 1 || code > 0x0D) return false;
+        if (!parseRange(text.substr(colon + 1), lost.first, lost.last) || lost.first == 0) return false;
+        lost.code = static_cast<uint8_t>(code);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 bool parseVersion(const std::string& text, uint8_t& major, uint8_t& minor) {
     unsigned a = 0, b = 0;
@@ -109,6 +142,10 @@ void defineOptions(CLI::App& app, Arguments& a) {
     app.add_option("--slow-program-ms", f.slowProgramMs, "extra time a slow write takes");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
+    app.add_option("--copy-delay-ms", a.copyDelay, "with --reply-twice: the second copy comes MIN[-MAX] ms later");
+    app.add_option("--program-jitter-ms", f.programJitterMs, "each record or chunk write takes up to this much longer");
+    app.add_option("--lose-reply", a.loseReplies,
+                   "lose the replies to the N-th (to M-th) command of CODE 0x01-0x0D, as CODE:N[-M]; repeatable");
     app.add_option("--vanish-after", f.vanishAfterCommands, "go silent after N bootloader commands");
     app.add_option("--report", a.report, "write a JSON report at exit");
     app.add_option("--dump-hex", a.dumpHex, "write the application memory as Intel HEX at exit");
@@ -141,6 +178,18 @@ bool buildConfig(Arguments& a, std::string& error) {
         return false;
     }
     u.startInBootload = a.startMode == "bootload";
+    if (!a.copyDelay.empty() && !parseRange(a.copyDelay, u.faults.copyDelayMinMs, u.faults.copyDelayMaxMs)) {
+        error = "--copy-delay-ms wants MIN or MIN-MAX milliseconds, got " + a.copyDelay;
+        return false;
+    }
+    for (const std::string& text : a.loseReplies) {
+        FaultConfig::LostReplies lost{};
+        if (!parseLostReplies(text, lost)) {
+            error = "--lose-reply wants CODE:N or CODE:N-M (a command code 0x01-0x0D, N from 1), got " + text;
+            return false;
+        }
+        u.faults.lostReplies.push_back(lost);
+    }
     if (!parseIpv4(a.bind, a.endpoints.address)) {
         error = "--bind wants an IPv4 address, got " + a.bind;
         return false;

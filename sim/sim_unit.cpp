@@ -94,6 +94,7 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
     if (code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk))
         outcome.processingMs += faults_.extraProgramMs();
     ++commandsHandled_;
+    const bool replyLost = isReplyLost(code, ++commandsOfCode_[code]);
     uint32_t limit = config_.faults.vanishAfterCommands;
     if (limit != 0 && commandsHandled_ >= limit) vanished_ = true;
     // A command that arrived while the unit was still busy is answered after the earlier one.
@@ -103,6 +104,10 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
 
     std::vector<Outgoing> out;
     if (!outcome.reply) return out;
+    if (replyLost) {
+        ++linkStats_.repliesDroppedOutgoing;
+        return out;
+    }
     std::vector<uint8_t> frame(kFrameBodyLimit);
     frame.resize(encodeFrame(outcome.message.data(), outcome.message.size(), frame.data(), frame.size()));
     int copies = config_.faults.replyTwice ? 2 : 1;
@@ -113,9 +118,16 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
         }
         std::vector<uint8_t> copy = frame;
         if (faults_.maybeCorrupt(copy)) ++linkStats_.repliesCorrupted;
-        out.push_back({dueMs, std::move(copy)});
+        out.push_back({i == 0 ? dueMs : dueMs + faults_.copyDelayMs(), std::move(copy)});
     }
     return out;
+}
+
+bool SimUnit::isReplyLost(uint8_t code, uint32_t ordinal) const {
+    for (const FaultConfig::LostReplies& lost : config_.faults.lostReplies) {
+        if (lost.code == code && ordinal >= lost.first && ordinal <= lost.last) return true;
+    }
+    return false;
 }
 
 void SimUnit::beginRestart(UnitMode target, uint64_t nowMs) {

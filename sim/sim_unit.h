@@ -64,6 +64,7 @@ public:
 private:
     std::vector<Outgoing> handleFrame(const uint8_t* message, size_t length, uint64_t nowMs);
     void beginRestart(UnitMode target, uint64_t nowMs);
+    bool isReplyLost(uint8_t code, uint32_t ordinal) const;
 
     const UnitConfig config_;
     BootloaderUnit bootloader_;
@@ -76,6 +77,8 @@ private:
     uint64_t restartAtMs_ = 0;
     uint64_t busyUntilMs_ = 0;
     uint64_t commandsHandled_ = 0;
+    // Commands handled, by code (bit 7 clear), for the lost-reply fault.
+    uint32_t commandsOfCode_[128] = {};
     bool vanished_ = false;
     LinkStats linkStats_;
 };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct FaultConfig {
     uint32_t seed = 1;
@@ -16,6 +17,18 @@ struct FaultConfig {
     uint32_t slowProgramMs = 0;
     bool silentBootloader = false;
     bool replyTwice = false;
+    // The second copy of a reply comes this much later, drawn anew for each reply.
+    uint32_t copyDelayMinMs = 0;
+    uint32_t copyDelayMaxMs = 0;
+    // Every record or chunk write takes programDelayMs plus up to this much more.
+    uint32_t programJitterMs = 0;
+    // The replies to the first-th to last-th command of this code (bit 7 ignored) are lost.
+    struct LostReplies {
+        uint8_t code;
+        uint32_t first;
+        uint32_t last;
+    };
+    std::vector<LostReplies> lostReplies;
     // 0 means never; otherwise the unit goes silent after this many bootloader commands.
     uint32_t vanishAfterCommands = 0;
 };

@@ -991,6 +991,19 @@ class SerialLine(ScratchTest):
         self.assertEqual(json.loads(ztupdate(*port, "--json", "exit-bootload")[1])["units"][0]["result"], "exited")
         self.assertEqual(sim.stop()[0], 0)
 
+    def test_lost_replies_answered_by_the_last_send_on_a_paced_line(self):
+        # The image erase loses its first reply, the third chunk those of its first four sends:
+        # the last send's reply, cut into pieces by the line, must still be taken.
+        hex_path, flash_path = self.subset(data_records=20, flash_bytes=1000)
+        sim = self.sim("--start-mode", "bootload", "--pace-serial", "--lose-reply", "0x05:1", "--lose-reply",
+                       "0x06:3-6", "--check-hex", hex_path, "--check-flash", flash_path)
+        status, out, err, _ = ztupdate("--serial", serial_port(sim.serial()), "--json", "update", "--hex",
+                                       program_path(hex_path), "--flash", program_path(flash_path), "--yes")
+        self.assertEqual(status, 0, out + err)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual((unit["result"], unit["timeouts"]), ("updated", 0), unit)
+        self.assertEqual(sim.stop()[0], 0)
+
 
 if __name__ == "__main__":
     if UNDER_WINE and not os.access(SIM, os.X_OK):
