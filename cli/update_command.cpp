@@ -43,9 +43,10 @@ RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, siz
 int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update) {
     std::vector<UnitTarget> targets;
     std::string error;
+    UnitLocks locks;
     CheckedImages images;
     RunLog log;
-    if (!readUpdateInputs(options, update, targets, images, log, error)) return reportUsageError(error);
+    if (!readUpdateInputs(options, update, targets, locks, images, log, error)) return reportUsageError(error);
     parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(update, targets.size()); confirmed != kExitSuccess) return confirmed;
 

@@ -58,8 +58,10 @@ bool isYes(const std::string& answer) {
 }
 
 bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
-                      std::vector<UnitTarget>& targets, CheckedImages& images, RunLog& log, std::string& error) {
-    return prepareTargets(options, targets, error) && readImages(update, options, images, error) &&
+                      std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
+                      std::string& error) {
+    return prepareTargets(options, targets, error) && lockNetworkUnits(targets, locks, error) &&
+           readImages(update, options, images, error) &&
            log.open(options.verbose && !options.json, options.logFile, error);
 }
 
@@ -174,9 +176,10 @@ void logStatus(RunLog& log, const std::string& unit, const char* when, const Uni
 }
 
 const char* const kRepliesInDoubtMessage =
-    "the unit sent replies twice or late, and its bootloader (3.0) does not number them, so a reply "
-    "could not be matched to its request: the unit's memory may be wrong; run update again, over a "
-    "steadier link if you can";
+    "replies came that could not all be matched to their requests (sent twice or late by a "
+    "bootloader that does not number them, or sent to another updater talking to the same unit): "
+    "the unit's memory may be wrong; make sure no other updater is running and run update again, "
+    "over a steadier link if you can";
 
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
     const std::string stage = display.stage(unit).empty() ? std::string("Initializing") : display.stage(unit);

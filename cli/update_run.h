@@ -14,6 +14,7 @@
 #include "cli/run_log.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
+#include "cli/unit_lock.h"
 #include "cli/unit_runner.h"
 
 struct UpdateCommandOptions {
@@ -35,9 +36,11 @@ struct CheckedImages {
     ImageBytes flash;
 };
 
-// The targets, the checked images and the opened log, in that order; false with the first error.
+// The targets and their locks, the checked images and the opened log, in that order; false with
+// the first error.
 bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
-                      std::vector<UnitTarget>& targets, CheckedImages& images, RunLog& log, std::string& error);
+                      std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
+                      std::string& error);
 // False, with a message, for nothing to update or an image that cannot be read or fails a check.
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
                 std::string& error);

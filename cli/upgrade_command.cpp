@@ -297,9 +297,10 @@ bool writeReport(const std::string& path, const nlohmann::json& document) {
 int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions& upgrade) {
     std::vector<UnitTarget> targets;
     std::string error;
+    UnitLocks locks;
     CheckedImages images;
     RunLog log;
-    if (!readUpdateInputs(options, upgrade.update, targets, images, log, error) ||
+    if (!readUpdateInputs(options, upgrade.update, targets, locks, images, log, error) ||
         !reportWritable(upgrade.reportFile, error))
         return reportUsageError(error);
     parserPort = options.parserPort;

@@ -310,7 +310,7 @@ TEST_F(EngineTest, ExtraRepliesOfAResentPlainRequestAreFlushedBeforeTheNextOfIts
         const uint32_t now = t.log->writeTimes.back();
         busyUntil = std::max(busyUntil, now) + (w[1] == plain(Command::kProgramRecords) && n <= 2 ? 1300 : 1);
         t.queueReadAt(busyUntil, w[1] == plain(Command::kApplicationVersion) ? replyFrame(w, {0x00, 0x00, 0x01, 0x00})
-                                                                              : plainAck(w[1]));
+                                                                             : plainAck(w[1]));
     };
     const uint8_t record[] = {0x00};
     ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000));

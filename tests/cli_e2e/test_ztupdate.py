@@ -911,6 +911,23 @@ class Interrupts(ScratchTest):
         status, out, _, _ = ztupdate(*target_args, "--json", "status")
         self.assertEqual(json.loads(out)["units"][0]["bootloader"], "3.1", "still in its bootloader")
 
+    def test_a_second_updater_on_the_same_unit_is_refused_until_the_first_ends(self):
+        hex_path, flash_path = self.subset(data_records=400, flash_bytes=4000)
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "2", "--check-hex", hex_path)
+        update = ["--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path, "--yes"]
+        first = start_update(*update)
+        read_until(first, "Server Application")
+        status, _, err, _ = ztupdate(*update)
+        self.assertEqual(status, 2, err)
+        holder = r"\d+" if UNDER_WINE else str(first.pid)
+        self.assertRegex(err, re.escape(sim.address()) + r" is being updated by another ztupdate \(pid %s\)" % holder)
+        first.send_signal(signal.SIGINT)
+        first.communicate(timeout=30)
+        self.assertEqual(first.returncode, 130)
+        status, out, err, _ = ztupdate(*update)
+        self.assertEqual(status, 0, out + err)
+        self.assertEqual(sim.stop()[0], 0)
+
     def test_each_stage_over_udp_and_serial(self):
         sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "2")
         for target in (["--ip", sim.address()], ["--serial", sim.serial()]):
