@@ -12,8 +12,7 @@ uint32_t FaultInjector::between(uint32_t low, uint32_t high) {
 }
 
 uint32_t FaultInjector::extraProgramMs() {
-    const uint32_t slow = chance(config_.slowProgramPercent) ? config_.slowProgramMs : 0;
-    return slow + between(0, config_.programJitterMs);
+    return chance(config_.slowProgramPercent) ? between(config_.slowProgramMs, config_.slowProgramMaxMs) : 0;
 }
 
 bool FaultInjector::maybeCorrupt(std::vector<uint8_t>& frame) {

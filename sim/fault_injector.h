@@ -13,7 +13,7 @@ public:
 
     bool dropIncoming() { return chance(config_.dropIncomingPercent); }
     bool dropOutgoing() { return chance(config_.dropOutgoingPercent); }
-    // Extra time this record or chunk write takes: slowProgramMs now and then, else 0.
+    // Extra time this record or chunk write takes: now and then slowProgramMs (to slowProgramMaxMs), else 0.
     uint32_t extraProgramMs();
     // How much later than the first the second copy of a reply goes out.
     uint32_t copyDelayMs() { return between(config_.copyDelayMinMs, config_.copyDelayMaxMs); }

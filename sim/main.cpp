@@ -53,6 +53,7 @@ struct Arguments {
     UnitConfig unit;
     std::string copyDelay;
     std::vector<std::string> loseReplies;
+    std::string slowProgram;
 };
 
 // "MIN" or "MIN-MAX".
@@ -139,11 +140,10 @@ void defineOptions(CLI::App& app, Arguments& a) {
     app.add_option("--program-delay-ms", f.programDelayMs, "time a record or chunk write takes");
     app.add_option("--slow-program-percent", f.slowProgramPercent, "percent of record and chunk writes that are slow")
         ->check(CLI::Range(0.0, 100.0));
-    app.add_option("--slow-program-ms", f.slowProgramMs, "extra time a slow write takes");
+    app.add_option("--slow-program-ms", a.slowProgram, "extra time a slow write takes: MS, or MIN-MAX drawn each time");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
     app.add_option("--copy-delay-ms", a.copyDelay, "with --reply-twice: the second copy comes MIN[-MAX] ms later");
-    app.add_option("--program-jitter-ms", f.programJitterMs, "each record or chunk write takes up to this much longer");
     app.add_option("--lose-reply", a.loseReplies,
                    "lose the replies to the N-th (to M-th) command of CODE 0x01-0x0D, as CODE:N[-M]; repeatable");
     app.add_option("--vanish-after", f.vanishAfterCommands, "go silent after N bootloader commands");
@@ -180,6 +180,10 @@ bool buildConfig(Arguments& a, std::string& error) {
     u.startInBootload = a.startMode == "bootload";
     if (!a.copyDelay.empty() && !parseRange(a.copyDelay, u.faults.copyDelayMinMs, u.faults.copyDelayMaxMs)) {
         error = "--copy-delay-ms wants MIN or MIN-MAX milliseconds, got " + a.copyDelay;
+        return false;
+    }
+    if (!a.slowProgram.empty() && !parseRange(a.slowProgram, u.faults.slowProgramMs, u.faults.slowProgramMaxMs)) {
+        error = "--slow-program-ms wants MS or MIN-MAX milliseconds, got " + a.slowProgram;
         return false;
     }
     for (const std::string& text : a.loseReplies) {

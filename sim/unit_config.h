@@ -15,13 +15,13 @@ struct FaultConfig {
     // Now and then a write takes much longer (a flash page that needs a retry inside the unit).
     double slowProgramPercent = 0;
     uint32_t slowProgramMs = 0;
+    // A slow write takes slowProgramMs to this, drawn anew each time (no more than slowProgramMs when lower).
+    uint32_t slowProgramMaxMs = 0;
     bool silentBootloader = false;
     bool replyTwice = false;
     // The second copy of a reply comes this much later, drawn anew for each reply.
     uint32_t copyDelayMinMs = 0;
     uint32_t copyDelayMaxMs = 0;
-    // Every record or chunk write takes programDelayMs plus up to this much more.
-    uint32_t programJitterMs = 0;
     // The replies to the first-th to last-th command of this code (bit 7 ignored) are lost.
     struct LostReplies {
         uint8_t code;

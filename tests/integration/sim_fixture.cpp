@@ -55,8 +55,9 @@ nlohmann::json readReport(const std::filesystem::path& path) {
 }
 
 UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application, CBinManager& flash,
-                               bool firmware, bool ui, bool defaults) {
+                               bool firmware, bool ui, bool defaults, bool fastResend) {
     BootloaderEngine engine;
+    engine.setFastResend(fastResend);
     UpdateOptions options;
     options.overwriteServerFirmware = firmware;
     options.overwriteServerUi = ui;

@@ -44,4 +44,4 @@ struct UpdateOutcome {
 
 // Runs one update with all three stages selected as given, on its own engine.
 UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application, CBinManager& flash,
-                               bool firmware, bool ui, bool defaults);
+                               bool firmware, bool ui, bool defaults, bool fastResend = false);
