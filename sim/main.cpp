@@ -108,6 +108,8 @@ void defineOptions(CLI::App& app, Arguments& a) {
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--slow-program-ms", f.slowProgramMs, "extra time a slow write takes");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
+    app.add_flag("--restart-into-application", f.restartIntoApplication,
+                 "answer <SY,BR/> but restart into the application, not the bootloader");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
     app.add_option("--vanish-after", f.vanishAfterCommands, "go silent after N bootloader commands");
     app.add_option("--report", a.report, "write a JSON report at exit");

@@ -15,6 +15,8 @@ struct FaultConfig {
     double slowProgramPercent = 0;
     uint32_t slowProgramMs = 0;
     bool silentBootloader = false;
+    // "<SY,BR/>" is answered, but the unit restarts into its application, not its bootloader.
+    bool restartIntoApplication = false;
     bool replyTwice = false;
     // 0 means never; otherwise the unit goes silent after this many bootloader commands.
     uint32_t vanishAfterCommands = 0;
