@@ -182,7 +182,8 @@ const char* const kRepliesInDoubtMessage =
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
     const std::string initializing = platform::toUtf8(uiString(kInitializing));
     const std::string& stage = display.stage(unit);
-    if (stage.empty() || stage == initializing) return "stopped during " + initializing + ", before anything was erased";
+    if (stage.empty() || stage == initializing)
+        return "stopped during " + initializing + ", before anything was erased";
     const std::string where = "stopped during " + stage;
     const uint32_t planned = display.stageRequestsPlanned(unit);
     if (planned == 0) return where;

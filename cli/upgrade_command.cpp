@@ -180,7 +180,8 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
     if (terminal != WMU_UPDATE_DONE) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
-        if (terminal == WMU_WRONG_RESPONSE && record.enteredBootload) return returnUnchanged(run, context, record, outcome);
+        if (terminal == WMU_WRONG_RESPONSE && record.enteredBootload)
+            return returnUnchanged(run, context, record, outcome);
         return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
     }
     if (context.upgrade.update.noFirmware) {
@@ -212,7 +213,7 @@ bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     if (waited.answered) return true;
     if (stopping(context)) {
         return fail(record, "wait_application", "stopped",
-                    "stopped: the unit was told to leave bootload mode; only its return was not awaited", kExitFailed);
+                    "the unit was told to leave bootload mode; only its return was not awaited", kExitFailed);
     }
     return fail(record, "wait_application", "did_not_return",
                 "the unit left bootload mode but its command port did not answer within " + secondsText(waited.ms) +
@@ -244,7 +245,7 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
         return true;
     }
     if (!leaveBootloadMode(run, context, record, LeaveScope::kUpdatable)) {
-        if (record.result == "stopped") record.message = updateDoneText(context) + "; " + record.message;
+        if (record.result == "stopped") record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
         return false;
     }
     record.message = "upgraded; the unit runs its application";
@@ -350,13 +351,13 @@ nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const st
     return document;
 }
 
-// A retried unit's line also names how its first attempt ended, which the later ones may hide.
-std::string firstCause(const std::vector<UpgradeRecord>& attempts) {
-    if (attempts.size() < 2) return "";
+// A retried unit's result is followed by how its first attempt ended, which the later ones may hide.
+void printFirstCause(const std::vector<UpgradeRecord>& attempts) {
+    if (attempts.size() < 2) return;
     const UpgradeRecord& first = attempts.front();
     const std::string step = stepOf(first);
-    return "; attempt 1 of " + std::to_string(attempts.size()) + " ended " + first.result +
-           (step.empty() ? "" : " at " + step) + ": " + firstLine(first.message);
+    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), first.result.c_str(),
+                step.empty() ? "" : (" at " + step).c_str(), firstLine(first.message).c_str());
 }
 
 void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
@@ -366,16 +367,15 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
         const UpgradeRecord& r = records[i];
         const std::string versions =
             "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
-        const std::string earlier = firstCause(attempts[i]);
         if (o.result == "not_started") {
             std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
         } else if (o.result == "upgraded") {
-            std::printf("%s: %s, %s%s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(),
-                        earlier.c_str(), o.seconds);
+            std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
         } else {
-            std::printf("%s: %s at %s: %s%s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
-                        o.message.c_str(), earlier.c_str(), o.seconds);
+            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
+                        o.message.c_str(), o.seconds);
         }
+        printFirstCause(attempts[i]);
     }
 }
 
