@@ -814,11 +814,12 @@ class Fleets(ScratchTest):
 
 
 def start_update(*args):
-    """ztupdate update with standard output on a pipe, read line by line as it comes."""
+    """ztupdate update with standard output on a pipe, read line by line as it comes. Unbuffered, so
+    that no line read_until waits for sits in a buffer that select cannot see."""
     full_env = dict(os.environ)
     full_env.pop("ZT_PIN", None)
     return subprocess.Popen(PROGRAM + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=full_env)
+                            stderr=subprocess.PIPE, env=full_env, bufsize=0)
 
 
 def read_until(proc, needle, timeout=60):
@@ -985,9 +986,9 @@ class Interrupts(ScratchTest):
 
     def test_upgrade_stops_say_what_was_done(self):
         hex_path, flash_path = self.subset(data_records=400, flash_bytes=40000)
-        writing = self.sim("--start-mode", "bootload", "--program-delay-ms", "5")
+        writing = self.sim("--start-mode", "bootload", "--program-delay-ms", "10")
         proc = start_update("--ip", writing.address(), "upgrade", "--hex", hex_path, "--flash", flash_path, "--yes")
-        read_until(proc, "Server Application")
+        # The first progress line comes with the first request of Server Application.
         read_until(proc, writing.address() + ": 0%")
         proc.send_signal(signal.SIGINT)
         out, err = proc.communicate(timeout=30)
