@@ -156,49 +156,6 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
                 kExitNoResponse);
 }
 
-bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, LeaveScope scope);
-
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-// The bootloader's identification was refused before anything was erased: a unit this run
-// took out of its application goes back to it, and the message says where it ended up.
-bool returnUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const RunOutcome& cause) {
-    UpgradeRecord leaving = record;
-    std::string where = "it left bootload mode again and runs its application";
-    if (!leaveBootloadMode(run, context, leaving, LeaveScope::kAnyVersion)) {
-        where = leaving.step == "exit_bootload" ? "leaving bootload mode failed (" + firstLine(leaving.message) +
-                                                      "): the unit is still in bootload mode"
-                                                : leaving.message;
-    }
-    return fail(record, "update", cause.result.c_str(), firstLine(cause.message) + " Nothing was written; " + where,
-                cause.exitStatus);
-}
-
-bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
-    const uint32_t terminal = updateUnit(run, context.shared);
-    if (run.stopped) return stoppedAt(record, "update", "the unit stays in bootload mode");
-    if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
-    if (terminal != WMU_UPDATE_DONE) {
-        const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
-        if (terminal == WMU_WRONG_RESPONSE && record.enteredBootload)
-            return returnUnchanged(run, context, record, outcome);
-        return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
-    }
-    if (context.upgrade.update.noFirmware) {
-        record.versionAfter = record.versionBefore;
-        return true;
-    }
-    postStep(run, L"Reading the version back");
-    const UnitStatus after = probeStatus(run.target);
-    logStatus(context.shared.log, run.target.label, "after the update", after);
-    record.versionAfter = after.application;
-    if (after.application == context.expectedVersion) return true;
-    return fail(record, "verify", "version_mismatch",
-                "the unit reports application version " + after.application.value_or("(none)") + " after " +
-                    context.expectedVersion + " was written; it stays in bootload mode",
-                kExitFailed);
-}
-
 bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, LeaveScope scope) {
     postStep(run, L"Leaving bootload mode");
     BootloaderEngine engine;
@@ -219,6 +176,50 @@ bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
                 "the unit left bootload mode but its command port did not answer within " + secondsText(waited.ms) +
                     ": check that it runs its application",
                 kExitNoResponse);
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string returnToApplication(UnitRun& run, UpgradeContext& context, const UpgradeRecord& record) {
+    UpgradeRecord leaving = record;
+    if (leaveBootloadMode(run, context, leaving, LeaveScope::kAnyVersion)) {
+        return "it left bootload mode again and runs its application";
+    }
+    if (leaving.step != "exit_bootload") return leaving.message;
+    return "leaving bootload mode failed (" + firstLine(leaving.message) + "): the unit is still in bootload mode";
+}
+
+// The bootloader's identification was refused before anything was erased. A unit this run took
+// out of its application goes back to it (unless told to stay); the message says where it is.
+bool refusedUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const RunOutcome& cause) {
+    std::string where = "the unit stays in bootload mode";
+    if (record.enteredBootload && !context.upgrade.stayInBootload) where = returnToApplication(run, context, record);
+    return fail(record, "update", cause.result.c_str(), firstLine(cause.message) + " Nothing was written; " + where,
+                cause.exitStatus);
+}
+
+bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
+    const uint32_t terminal = updateUnit(run, context.shared);
+    if (run.stopped) return stoppedAt(record, "update", "the unit stays in bootload mode");
+    if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
+    if (terminal != WMU_UPDATE_DONE) {
+        const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
+        if (terminal == WMU_WRONG_RESPONSE) return refusedUnchanged(run, context, record, outcome);
+        return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+    }
+    if (context.upgrade.update.noFirmware) {
+        record.versionAfter = record.versionBefore;
+        return true;
+    }
+    postStep(run, L"Reading the version back");
+    const UnitStatus after = probeStatus(run.target);
+    logStatus(context.shared.log, run.target.label, "after the update", after);
+    record.versionAfter = after.application;
+    if (after.application == context.expectedVersion) return true;
+    return fail(record, "verify", "version_mismatch",
+                "the unit reports application version " + after.application.value_or("(none)") + " after " +
+                    context.expectedVersion + " was written; it stays in bootload mode",
+                kExitFailed);
 }
 
 std::string updateDoneText(const UpgradeContext& context) {

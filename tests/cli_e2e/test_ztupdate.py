@@ -728,7 +728,8 @@ class Fleets(ScratchTest):
         unsupported = self.sim("--bootloader-version", "3.3")
         stays = self.sim("--restart-into-application")
         quiet = self.sim("--silent-bootloader")
-        units = self.units_file([unsupported.address(), stays.address(), quiet.address()])
+        found_unsupported = self.sim("--start-mode", "bootload", "--bootloader-version", "3.3")
+        units = self.units_file([unsupported.address(), stays.address(), quiet.address(), found_unsupported.address()])
         status, out, err, _ = ztupdate("--units", units, "--json", "upgrade", "--restart-seconds", "2", "--yes",
                                        env={"ZT_PIN": "1234"})
         self.assertEqual(status, 3, err)
@@ -737,6 +738,8 @@ class Fleets(ScratchTest):
         self.assertEqual((unit["result"], unit["step"], unit["bootloader"]), ("wrong_response", "update", "3.3"))
         self.assertEqual(unit["message"], "Received incorrect response from unit. Nothing was written; it left "
                                           "bootload mode again and runs its application")
+        self.assertEqual(results[found_unsupported.address()]["message"], "Received incorrect response from unit. "
+                         "Nothing was written; the unit stays in bootload mode")
         unit = results[stays.address()]
         self.assertEqual((unit["result"], unit["step"]), ("bootloader_silent", "wait_bootloader"))
         self.assertRegex(unit["message"], r"^the unit did not restart into bootload mode: the bootloader did not "
@@ -747,7 +750,7 @@ class Fleets(ScratchTest):
         self.assertRegex(unit["message"], r"^the unit was told to restart into bootload mode, but the bootloader did "
                                           r"not answer within 2\.\d s and its command port is silent too$")
         for sim, mode, left in ((unsupported, "application", True), (stays, "application", False),
-                                (quiet, "bootload", False)):
+                                (quiet, "bootload", False), (found_unsupported, "bootload", False)):
             _, reports = sim.stop()
             self.assertEqual((reports[0]["mode"], reports[0]["leave_received"]), (mode, left))
 
