@@ -25,15 +25,17 @@ enum class Identity { kNoReply, kWrong, kPlain, kSequenced };
 constexpr uint16_t kFirstUpdatableVersion = 0x0300;
 constexpr uint16_t kLastUpdatableVersion = 0x0302;
 
-// Versions 3.0 to 3.2 are acceptable; a third data byte means the unit takes sequenced commands.
-Identity identifyBootloader(BootloaderCommands& commands) {
+// Versions 3.0 to 3.2 are acceptable (any version with `anyVersion`); a third data byte means
+// the unit takes sequenced commands.
+Identity identifyBootloader(BootloaderCommands& commands, bool anyVersion = false) {
     const Identification identification = commands.identify();
     if (!identification.answered) return Identity::kNoReply;
     if (identification.replyLength != kPlainIdentificationLength &&
         identification.replyLength != kSequencedIdentificationLength) {
         return Identity::kWrong;
     }
-    if (identification.version < kFirstUpdatableVersion || identification.version > kLastUpdatableVersion) {
+    if (!anyVersion &&
+        (identification.version < kFirstUpdatableVersion || identification.version > kLastUpdatableVersion)) {
         return Identity::kWrong;
     }
     return identification.acceptsSequenced ? Identity::kSequenced : Identity::kPlain;
@@ -195,12 +197,12 @@ uint32_t runUpdate(UpdateJob& job, std::unique_ptr<Transport> transport) {
     return UpdateRun(job).run();
 }
 
-uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window,
-                         std::unique_ptr<Transport> transport) {
+uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window, std::unique_ptr<Transport> transport,
+                         LeaveScope scope) {
     engine.setTransport(std::move(transport));
     engine.openTransport();
     BootloaderCommands commands(engine);
-    const Identity identity = identifyBootloader(commands);
+    const Identity identity = identifyBootloader(commands, scope == LeaveScope::kAnyVersion);
     uint32_t result = WMU_BOOTLOAD_EXITED;
     if (identity == Identity::kNoReply) {
         result = WMU_NO_RESPONSE;

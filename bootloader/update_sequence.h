@@ -55,8 +55,12 @@ struct UpdateJob {
 
 // Runs a whole update; the engine takes the transport. Returns the terminal message posted.
 uint32_t runUpdate(UpdateJob& job, std::unique_ptr<Transport> transport);
+// Which bootloaders an exit run tells to leave: those an update can program, or any that
+// identifies itself properly (a unit put into bootload mode from its application goes back).
+enum class LeaveScope { kUpdatable, kAnyVersion };
 // Identifies the bootloader and tells it to leave bootload mode. Returns the terminal message.
-uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window, std::unique_ptr<Transport> transport);
+uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window, std::unique_ptr<Transport> transport,
+                         LeaveScope scope = LeaveScope::kUpdatable);
 
 // Thread entries for the window's runs, on the process-wide engine, images and options.
 // Each ends about 500 ms after its terminal message.

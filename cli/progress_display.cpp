@@ -148,6 +148,12 @@ int ProgressDisplay::percent(size_t unit) const {
     return u.range ? static_cast<int>(100.0 * std::min(u.position, u.range) / u.range) : 0;
 }
 
+uint32_t ProgressDisplay::stageRequestsPlanned(size_t unit) const {
+    const Unit& u = units_[unit];
+    if (u.kind == RunStage::kApplication) return u.plan.programRequests;
+    return u.kind == RunStage::kFlash ? u.plan.flashChunks : 0;
+}
+
 std::string ProgressDisplay::rateText(const Unit& unit, uint32_t nowTick) const {
     const double seconds = platform::ticksBetween(unit.stageTick, nowTick) / 1000.0;
     if (seconds < 0.2 || unit.position <= unit.stagePosition) return "";
@@ -172,7 +178,7 @@ double ProgressDisplay::secondsLeft(size_t index, uint32_t nowTick) const {
     const double perRequest =
         platform::ticksBetween(u.firstRequestTick, u.lastRequestTick) / 1000.0 / (u.stageRequests - 1);
     const bool inApplication = u.kind == RunStage::kApplication;
-    const uint32_t stageTotal = inApplication ? u.plan.programRequests : u.plan.flashChunks;
+    const uint32_t stageTotal = stageRequestsPlanned(index);
     double left = perRequest * (stageTotal > u.stageRequests ? stageTotal - u.stageRequests : 0);
     if (inApplication && u.plan.flashChunks > 0) {
         const double scale = u.plan.serial && u.plan.programRequestBytes > 0

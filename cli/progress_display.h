@@ -47,6 +47,11 @@ public:
     // Where a unit is: its current stage ("Server UI") and how far the whole run has come.
     const std::string& stage(size_t unit) const { return units_[unit].stage; }
     int percent(size_t unit) const;
+    // The current stage's kind, the requests it has had answered and the ones it sends in all
+    // (0 for a stage without a plan).
+    RunStage stageKind(size_t unit) const { return units_[unit].kind; }
+    uint32_t stageRequestsDone(size_t unit) const { return units_[unit].stageRequests; }
+    uint32_t stageRequestsPlanned(size_t unit) const;
     // Seconds the run still needs: the current stage's requests left at their measured time
     // each, and the later stages' requests at that time scaled by their size on a serial line.
     // Negative until the stage has run long enough for the figure to mean something.

@@ -14,6 +14,7 @@
 #include "platform/console.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
+#include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
 namespace {
@@ -182,8 +183,17 @@ const char* const kRepliesInDoubtMessage =
     "over a steadier link if you can";
 
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit) {
-    const std::string stage = display.stage(unit).empty() ? std::string("Initializing") : display.stage(unit);
-    return "stopped during " + stage + " at " + std::to_string(display.percent(unit)) + " %";
+    const std::string initializing = platform::toUtf8(uiString(kInitializing));
+    const std::string& stage = display.stage(unit);
+    if (stage.empty() || stage == initializing)
+        return "stopped during " + initializing + ", before anything was erased";
+    const std::string where = "stopped during " + stage;
+    const uint32_t planned = display.stageRequestsPlanned(unit);
+    if (planned == 0) return where;
+    const uint32_t done = display.stageRequestsDone(unit);
+    const std::string image = display.stageKind(unit) == RunStage::kApplication ? "the application" : "the web content";
+    return where + " after " + std::to_string(done) + " of " + std::to_string(planned) + " requests: " + image +
+           (done == 0 ? " may be erased" : " is erased and incomplete");
 }
 
 StageLog::StageLog(RunLog& log, std::vector<std::string> labels)

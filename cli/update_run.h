@@ -81,7 +81,8 @@ void logStatus(RunLog& log, const std::string& unit, const char* when, const Uni
 // Why a run whose replies were in doubt failed, in the installer's words.
 extern const char* const kRepliesInDoubtMessage;
 
-// "stopped during Server UI at 43 %": where a stopped unit's run ended, from its display.
+// "stopped during Server UI after 40 of 625 requests: the web content is erased and incomplete":
+// where a stopped unit's run ended and what it had done, from its display.
 std::string stoppedWhere(const ProgressDisplay& display, size_t unit);
 
 // The -v and --log lines of each stage's start and time, fed the messages the display sees.

@@ -2,6 +2,7 @@
 // probe, the unlock, the update, the exit run and the command-port probe.
 #include "cli/upgrade_command.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,8 @@ struct UpgradeRecord {
     std::string result;
     std::string message;
     int exitStatus = kExitSuccess;
+    // This attempt put the unit into bootload mode from its application.
+    bool enteredBootload = false;
     std::optional<std::string> bootloader;
     std::optional<std::string> versionBefore;
     std::optional<std::string> versionAfter;
@@ -57,36 +60,54 @@ bool fail(UpgradeRecord& record, const char* step, const char* result, std::stri
 
 std::string noResponseText() { return platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")); }
 
-std::string restartText(uint32_t restartMs) { return std::to_string(restartMs / 1000) + " s"; }
-
 bool stopping(const UpgradeContext& context) { return context.shared.stopRequested.load(); }
 
+// A restart wait: whether the unit answered, and how long the wait really took.
+struct Waited {
+    bool answered = false;
+    uint32_t ms = 0;
+};
+
+std::string secondsText(uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
+    return text;
+}
+
+// Polls until `answers` is true or the restart time is spent; each poll gets only the time left.
+template <typename Poll>
+Waited awaitRestart(const UpgradeContext& context, Poll answers) {
+    const uint32_t start = platform::tickCount();
+    Waited waited;
+    for (;;) {
+        const uint32_t spent = platform::ticksBetween(start, platform::tickCount());
+        if (waited.answered || stopping(context) || spent >= context.restartMs) {
+            waited.ms = spent;
+            return waited;
+        }
+        waited.answered = answers(context.restartMs - spent);
+        if (!waited.answered) platform::sleepMs(std::min(kProbePauseMs, context.restartMs - spent));
+    }
+}
+
 // Command 1 until the bootloader answers, instead of a fixed wait after the unlock.
-bool awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
+Waited awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
     BootloaderEngine engine;
     engine.setTransport(makeBootloaderTransport(target.unit));
-    const uint32_t start = platform::tickCount();
-    bool answered = false;
-    while (!answered && !stopping(context) &&
-           platform::ticksBetween(start, platform::tickCount()) < context.restartMs) {
-        if (!engine.openTransport()) {
-            platform::sleepMs(kProbePauseMs);
-            continue;
-        }
-        answered = BootloaderCommands(engine).identify(kPollTimeoutMs, 1).answered;
+    return awaitRestart(context, [&](uint32_t leftMs) {
+        if (!engine.openTransport()) return false;
+        const uint16_t timeoutMs = static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, leftMs));
+        const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
         engine.closeTransport();
-    }
-    return answered;
+        return answered;
+    });
 }
 
 // The command port answers once the unit runs its application again.
-bool awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
-    const uint32_t start = platform::tickCount();
-    while (!stopping(context) && platform::ticksBetween(start, platform::tickCount()) < context.restartMs) {
-        if (probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {})) return true;
-        platform::sleepMs(kProbePauseMs);
-    }
-    return false;
+Waited awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
+    return awaitRestart(context, [&](uint32_t leftMs) {
+        return probeCommandPortWithin(target.unit, leftMs, [](Transport&, const char*) {});
+    });
 }
 
 void addCounts(EngineCounters& into, const EngineCounters& more) {
@@ -98,6 +119,17 @@ void addCounts(EngineCounters& into, const EngineCounters& more) {
 
 bool stoppedAt(UpgradeRecord& record, const char* step, const char* state) {
     return fail(record, step, "stopped", std::string("stopped; ") + state + "; run upgrade again", kExitFailed);
+}
+
+// After the wait, the command port tells a unit that never left its application (or came back
+// to it) from one that went quiet.
+std::string silentBootloaderText(const UnitTarget& target, const Waited& waited) {
+    const std::string silence = "the bootloader did not answer within " + secondsText(waited.ms) + " and ";
+    if (probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {})) {
+        return "the unit did not restart into bootload mode: " + silence +
+               "its command port answers, so it still runs its application";
+    }
+    return "the unit was told to restart into bootload mode, but " + silence + "its command port is silent too";
 }
 
 bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
@@ -117,11 +149,53 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
             return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
     }
     postStep(run, L"Waiting for the bootloader");
-    if (awaitBootloader(run.target, context)) return true;
+    const Waited waited = awaitBootloader(run.target, context);
+    if (waited.answered) return true;
     if (stopping(context)) return stoppedAt(record, "wait_bootloader", "the unit is restarting into bootload mode");
-    return fail(record, "wait_bootloader", "bootloader_silent",
-                "bootload mode was entered but the bootloader did not answer within " + restartText(context.restartMs),
+    return fail(record, "wait_bootloader", "bootloader_silent", silentBootloaderText(run.target, waited),
                 kExitNoResponse);
+}
+
+bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, LeaveScope scope) {
+    postStep(run, L"Leaving bootload mode");
+    BootloaderEngine engine;
+    const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit), scope);
+    addCounts(run.counts, engine.counters());
+    if (terminal != WMU_BOOTLOAD_EXITED) {
+        const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
+        return fail(record, "exit_bootload", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+    }
+    postStep(run, L"Waiting for the application");
+    const Waited waited = awaitApplication(run.target, context);
+    if (waited.answered) return true;
+    if (stopping(context)) {
+        return fail(record, "wait_application", "stopped",
+                    "the unit was told to leave bootload mode; only its return was not awaited", kExitFailed);
+    }
+    return fail(record, "wait_application", "did_not_return",
+                "the unit left bootload mode but its command port did not answer within " + secondsText(waited.ms) +
+                    ": check that it runs its application",
+                kExitNoResponse);
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string returnToApplication(UnitRun& run, UpgradeContext& context, const UpgradeRecord& record) {
+    UpgradeRecord leaving = record;
+    if (leaveBootloadMode(run, context, leaving, LeaveScope::kAnyVersion)) {
+        return "it left bootload mode again and runs its application";
+    }
+    if (leaving.step != "exit_bootload") return leaving.message;
+    return "leaving bootload mode failed (" + firstLine(leaving.message) + "): the unit is still in bootload mode";
+}
+
+// The bootloader's identification was refused before anything was erased. A unit this run took
+// out of its application goes back to it (unless told to stay); the message says where it is.
+bool refusedUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const RunOutcome& cause) {
+    std::string where = "the unit stays in bootload mode";
+    if (record.enteredBootload && !context.upgrade.stayInBootload) where = returnToApplication(run, context, record);
+    return fail(record, "update", cause.result.c_str(), firstLine(cause.message) + " Nothing was written; " + where,
+                cause.exitStatus);
 }
 
 bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
@@ -130,6 +204,7 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
     if (terminal != WMU_UPDATE_DONE) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
+        if (terminal == WMU_WRONG_RESPONSE) return refusedUnchanged(run, context, record, outcome);
         return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
     }
     if (context.upgrade.update.noFirmware) {
@@ -147,22 +222,8 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
                 kExitFailed);
 }
 
-bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
-    postStep(run, L"Leaving bootload mode");
-    BootloaderEngine engine;
-    const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit));
-    addCounts(run.counts, engine.counters());
-    if (terminal != WMU_BOOTLOAD_EXITED) {
-        const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
-        return fail(record, "exit_bootload", outcome.result.c_str(), outcome.message, outcome.exitStatus);
-    }
-    postStep(run, L"Waiting for the application");
-    if (awaitApplication(run.target, context)) return true;
-    if (stopping(context)) return stoppedAt(record, "wait_application", "the unit has left bootload mode");
-    return fail(record, "wait_application", "did_not_return",
-                "the unit left bootload mode but its command port did not answer within " +
-                    restartText(context.restartMs) + ": check that it runs its application",
-                kExitNoResponse);
+std::string updateDoneText(const UpgradeContext& context) {
+    return context.upgrade.update.noFirmware ? "the update is complete" : "the update is complete and verified";
 }
 
 bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
@@ -173,6 +234,7 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     if (!before.bootloader) {
         if (!before.bootloadMode) return fail(record, "status", "no_response", noResponseText(), kExitNoResponse);
         if (!enterBootloadMode(run, context, record)) return false;
+        record.enteredBootload = true;
         before = probeStatus(run.target);
         logStatus(context.shared.log, run.target.label, "in bootload mode", before);
     }
@@ -183,7 +245,10 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
         record.message = "upgraded; the unit stays in bootload mode (--stay-in-bootload)";
         return true;
     }
-    if (!leaveBootloadMode(run, context, record)) return false;
+    if (!leaveBootloadMode(run, context, record, LeaveScope::kUpdatable)) {
+        if (record.result == "stopped") record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
+        return false;
+    }
     record.message = "upgraded; the unit runs its application";
     return true;
 }
@@ -239,18 +304,38 @@ nlohmann::json orNull(const std::optional<std::string>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-RunOutcome outcomeOfRecord(const UnitRun& run, const UpgradeRecord& record, const ProgressDisplay& display,
-                           size_t unit) {
+// A stop during the update is worded from the display, which saw how far the stage came.
+void finishRecord(UpgradeRecord& record, const ProgressDisplay& display, size_t unit) {
+    if (record.result == "stopped" && record.step == "update") {
+        record.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run upgrade again";
+    }
+}
+
+RunOutcome outcomeOfRecord(const UnitRun& run, const UpgradeRecord& record) {
     if (run.attempts == 0) return notStartedOutcome(run.target.label);
     RunOutcome outcome{run.target.label, record.result, record.message, run.seconds(), record.exitStatus, {}};
-    if (record.result == "stopped" && record.step == "update") {
-        outcome.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run upgrade again";
-    }
     if (run.hasCounts) outcome.counts = run.counts;
     return outcome;
 }
 
+std::string stepOf(const UpgradeRecord& record) {
+    if (record.result == "upgraded") return "";
+    return record.step.empty() ? "start" : record.step;
+}
+
+nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const UpgradeRecord& a : attempts) {
+        const std::string step = stepOf(a);
+        list.push_back({{"step", step.empty() ? nlohmann::json(nullptr) : nlohmann::json(step)},
+                        {"result", a.result},
+                        {"message", a.message}});
+    }
+    return list;
+}
+
 nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
+                               const std::vector<std::vector<UpgradeRecord>>& attempts,
                                const std::vector<std::unique_ptr<UnitRun>>& runs) {
     nlohmann::json document = outcomesDocument(outcomes);
     for (size_t i = 0; i < records.size(); ++i) {
@@ -260,14 +345,24 @@ nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const st
         unit["bootloader"] = orNull(records[i].bootloader);
         unit["version_before"] = orNull(records[i].versionBefore);
         unit["version_after"] = orNull(records[i].versionAfter);
-        unit["attempts"] = runs[i]->attempts;
+        unit["attempts"] = attemptsJson(attempts[i]);
         unit["started"] = std::round(runs[i]->startedAt * 1000) / 1000;
         unit["ended"] = std::round(runs[i]->endedAt * 1000) / 1000;
     }
     return document;
 }
 
-void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records) {
+// A retried unit's result is followed by how its first attempt ended, which the later ones may hide.
+void printFirstCause(const std::vector<UpgradeRecord>& attempts) {
+    if (attempts.size() < 2) return;
+    const UpgradeRecord& first = attempts.front();
+    const std::string step = stepOf(first);
+    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), first.result.c_str(),
+                step.empty() ? "" : (" at " + step).c_str(), firstLine(first.message).c_str());
+}
+
+void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
+                       const std::vector<std::vector<UpgradeRecord>>& attempts) {
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const RunOutcome& o = outcomes[i];
         const UpgradeRecord& r = records[i];
@@ -278,9 +373,10 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
         } else if (o.result == "upgraded") {
             std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
         } else {
-            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(),
-                        r.step.empty() ? "start" : r.step.c_str(), o.message.c_str(), o.seconds);
+            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
+                        o.message.c_str(), o.seconds);
         }
+        printFirstCause(attempts[i]);
     }
 }
 
@@ -316,6 +412,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
 
     auto runs = makeRuns(targets);
     std::vector<UpgradeRecord> records(runs.size());
+    std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
     ProgressDisplay display(displayMode(options), labels);
     setDisplayPlans(display, upgrade.update, images, targets);
@@ -329,7 +426,9 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     };
     hooks.idle = [&] { refreshOrStop(shared, display); };
     hooks.onFinished = [&](size_t unit) {
-        const UpgradeRecord& record = records[unit];
+        UpgradeRecord& record = records[unit];
+        finishRecord(record, display, unit);
+        attempts[unit].push_back(record);
         log.line(labels[unit],
                  record.result + (record.result == "upgraded" ? "" : " at " + record.step + ": " + record.message));
         display.onFinished(unit, record.result);
@@ -352,10 +451,10 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {
-        outcomes.push_back(outcomeOfRecord(*runs[i], records[i], display, i));
+        outcomes.push_back(outcomeOfRecord(*runs[i], records[i]));
         if (outcomes.back().counts) log.line(labels[i], countsText(*outcomes.back().counts));
     }
-    const nlohmann::json document = upgradeDocument(outcomes, records, runs);
+    const nlohmann::json document = upgradeDocument(outcomes, records, attempts, runs);
     int status = overallStatus(outcomes);
     if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
         std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n", upgrade.reportFile.c_str());
@@ -364,7 +463,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     if (options.json) {
         printJsonDocument(document);
     } else {
-        printUpgradeLines(outcomes, records);
+        printUpgradeLines(outcomes, records, attempts);
         if (outcomes.size() > 1) printSummaryTable(outcomes);
         suggestFastResend(outcomes, upgrade.update.fastResend);
     }

@@ -1,12 +1,14 @@
 // Command texts, reply rules and the probing order shared by the worker, the dialog and the CLI.
 #include "commandport/command_port.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <memory>
 
+#include "platform/clock.h"
 #include "transport/com_port_table.h"
 #include "transport/transport_factory.h"
 
@@ -39,6 +41,18 @@ bool probeWith(std::unique_ptr<Transport> probe, uint32_t timeoutMs, const Comma
     return found;
 }
 
+// The serial rates in turn, each for up to kCommandPortTimeoutMs but never past budgetMs in all.
+bool probeSerialRates(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound) {
+    const uint32_t start = platform::tickCount();
+    for (const uint32_t* rate = baudRates; *rate != 0; ++rate) {
+        const uint32_t spent = platform::ticksBetween(start, platform::tickCount());
+        if (spent >= budgetMs) return false;
+        const uint32_t timeoutMs = std::min(kCommandPortTimeoutMs, budgetMs - spent);
+        if (probeWith(makeSerialTransport(unit.portName, *rate), timeoutMs, onFound)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Above the well-known ports, up to the highest TCP port.
@@ -65,13 +79,19 @@ bool unlockBootload(Transport& transport, const char* pin) {
 
 bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
     switch (unit.kind) {
-        case UnitAddress::Kind::kSerial:
-            for (const uint32_t* rate = baudRates; *rate != 0; ++rate) {
-                if (probeWith(makeSerialTransport(unit.portName, *rate), kCommandPortTimeoutMs, onFound)) return true;
-            }
-            return false;
+        case UnitAddress::Kind::kSerial: return probeSerialRates(unit, UINT32_MAX, onFound);
         case UnitAddress::Kind::kNetwork:
             return probeWith(makeTcpTransport(unit.ipv4, parserPort.load()), tcpTimeoutMs, onFound);
+    }
+    return false;
+}
+
+bool probeCommandPortWithin(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound) {
+    switch (unit.kind) {
+        case UnitAddress::Kind::kSerial: return probeSerialRates(unit, budgetMs, onFound);
+        case UnitAddress::Kind::kNetwork:
+            return budgetMs > 0 && probeWith(makeTcpTransport(unit.ipv4, parserPort.load()),
+                                             std::min(kCommandPortTimeoutMs, budgetMs), onFound);
     }
     return false;
 }

@@ -37,6 +37,9 @@ bool unlockBootload(Transport& transport, const char* pin);
 // transports live only for their attempt. False when nothing answered.
 using CommandPortFound = std::function<void(Transport& transport, const char* reply)>;
 bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
+// probeCommandPort within budgetMs in all: each attempt gets at most what is left of it, and the
+// serial rates not reached in time are skipped.
+bool probeCommandPortWithin(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound);
 
 enum class EnterBootloadResult {
     kUnitNotFound,  // no query reply anywhere: the dialog stays open

@@ -142,6 +142,8 @@ void defineOptions(CLI::App& app, Arguments& a) {
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--slow-program-ms", a.slowProgram, "extra time a slow write takes: MS, or MIN-MAX drawn each time");
     app.add_flag("--silent-bootloader", f.silentBootloader, "the bootloader never answers");
+    app.add_flag("--restart-into-application", f.restartIntoApplication,
+                 "answer <SY,BR/> but restart into the application, not the bootloader");
     app.add_flag("--reply-twice", f.replyTwice, "send every reply twice");
     app.add_option("--copy-delay-ms", a.copyDelay, "with --reply-twice: the second copy comes MIN[-MAX] ms later");
     app.add_option("--lose-reply", a.loseReplies,

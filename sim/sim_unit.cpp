@@ -49,7 +49,7 @@ std::vector<Outgoing> SimUnit::onSerialBytes(const uint8_t* bytes, size_t count,
         for (std::string& reply : commandPort_.feed(serialPending_, bytes, count)) {
             out.push_back({nowMs, std::vector<uint8_t>(reply.begin(), reply.end())});
         }
-        if (commandPort_.restartRequested()) beginRestart(UnitMode::Bootload, nowMs);
+        if (commandPort_.restartRequested()) beginRestart(bootloadRestartTarget(), nowMs);
         return out;
     }
     size_t offset = 0;
@@ -68,7 +68,7 @@ std::vector<std::string> SimUnit::onCommandText(std::string& pending, const uint
                                                 uint64_t nowMs) {
     if (!commandPortOpen()) return {};
     std::vector<std::string> replies = commandPort_.feed(pending, bytes, count);
-    if (commandPort_.restartRequested()) beginRestart(UnitMode::Bootload, nowMs);
+    if (commandPort_.restartRequested()) beginRestart(bootloadRestartTarget(), nowMs);
     return replies;
 }
 
@@ -128,6 +128,10 @@ bool SimUnit::isReplyLost(uint8_t code, uint32_t ordinal) const {
         if (lost.code == code && ordinal >= lost.first && ordinal <= lost.last) return true;
     }
     return false;
+}
+
+UnitMode SimUnit::bootloadRestartTarget() const {
+    return config_.faults.restartIntoApplication ? UnitMode::Application : UnitMode::Bootload;
 }
 
 void SimUnit::beginRestart(UnitMode target, uint64_t nowMs) {

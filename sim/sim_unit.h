@@ -63,6 +63,8 @@ public:
 
 private:
     std::vector<Outgoing> handleFrame(const uint8_t* message, size_t length, uint64_t nowMs);
+    // Where "<SY,BR/>" takes the unit: its bootloader, or with the fault its application again.
+    UnitMode bootloadRestartTarget() const;
     void beginRestart(UnitMode target, uint64_t nowMs);
     bool isReplyLost(uint8_t code, uint32_t ordinal) const;
 

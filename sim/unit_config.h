@@ -18,6 +18,8 @@ struct FaultConfig {
     // A slow write takes slowProgramMs to this, drawn anew each time (no more than slowProgramMs when lower).
     uint32_t slowProgramMaxMs = 0;
     bool silentBootloader = false;
+    // "<SY,BR/>" is answered, but the unit restarts into its application, not its bootloader.
+    bool restartIntoApplication = false;
     bool replyTwice = false;
     // The second copy of a reply comes this much later, drawn anew for each reply.
     uint32_t copyDelayMinMs = 0;

@@ -325,10 +325,10 @@ TEST(FirmwareVersion, ReadsMajorAndMinor) {
 
 class ExitBootloadTest : public ::testing::Test {
 protected:
-    uint32_t exitRun() {
+    uint32_t exitRun(LeaveScope scope = LeaveScope::kUpdatable) {
         auto transport = std::make_unique<ScriptedTransport>(clock, 10);
         unit.attachTo(*transport);
-        return runExitBootload(engine, &window, std::move(transport));
+        return runExitBootload(engine, &window, std::move(transport), scope);
     }
     FakeClock clock;
     BootloaderEngine engine;
@@ -346,6 +346,15 @@ TEST_F(ExitBootloadTest, PlainBootloaderGetsPlainLeave) {
     unit.version = {0x03, 0x00};
     EXPECT_EQ(exitRun(), WMU_BOOTLOAD_EXITED);
     EXPECT_EQ(unit.commands(), (std::vector<uint8_t>{0x01, 0x0B}));
+}
+
+// Only upgrade, returning a unit it put there itself, tells a bootloader it cannot program to leave.
+TEST_F(ExitBootloadTest, UnsupportedVersionLeavesOnlyWhenAnyVersionMay) {
+    unit.version = {0x03, 0x03, 0x00};
+    EXPECT_EQ(exitRun(), WMU_WRONG_RESPONSE);
+    EXPECT_EQ(unit.count(0x0B) + unit.count(0x8B), 0u);
+    EXPECT_EQ(exitRun(LeaveScope::kAnyVersion), WMU_BOOTLOAD_EXITED);
+    EXPECT_EQ(unit.count(0x8B), 1u);
 }
 
 TEST_F(ExitBootloadTest, NoIdentificationMeansNoLeaveCommand) {

@@ -66,7 +66,9 @@ class Sim:
 
     def __init__(self, bind, *args, units=1, report_dir=None):
         self.report = os.path.join(report_dir, "report.json") if report_dir else None
-        argv = [SIM, "--bind", bind, "--no-discovery", "--restart-ms", "200", "--units", str(units)]
+        argv = [SIM, "--bind", bind, "--no-discovery", "--units", str(units)]
+        if "--restart-ms" not in args:
+            argv += ["--restart-ms", "200"]
         if self.report:
             argv += ["--report", self.report]
         self.proc = subprocess.Popen(argv + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -722,6 +724,68 @@ class Fleets(ScratchTest):
         status, out, _, _ = ztupdate("--units-from", report, "--failed", "--json", "status")
         self.assertEqual([u["target"] for u in json.loads(out)["units"]], [wrong_pin.address(), gone.address()])
 
+    def test_units_that_cannot_be_upgraded_are_said_to_be_where_they_are(self):
+        unsupported = self.sim("--bootloader-version", "3.3")
+        stays = self.sim("--restart-into-application")
+        quiet = self.sim("--silent-bootloader")
+        found_unsupported = self.sim("--start-mode", "bootload", "--bootloader-version", "3.3")
+        units = self.units_file([unsupported.address(), stays.address(), quiet.address(), found_unsupported.address()])
+        status, out, err, _ = ztupdate("--units", units, "--json", "upgrade", "--restart-seconds", "2", "--yes",
+                                       env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 3, err)
+        results = {u["target"]: u for u in json.loads(out)["units"]}
+        unit = results[unsupported.address()]
+        self.assertEqual((unit["result"], unit["step"], unit["bootloader"]), ("wrong_response", "update", "3.3"))
+        self.assertEqual(unit["message"], "Received incorrect response from unit. Nothing was written; it left "
+                                          "bootload mode again and runs its application")
+        self.assertEqual(results[found_unsupported.address()]["message"], "Received incorrect response from unit. "
+                         "Nothing was written; the unit stays in bootload mode")
+        unit = results[stays.address()]
+        self.assertEqual((unit["result"], unit["step"]), ("bootloader_silent", "wait_bootloader"))
+        self.assertRegex(unit["message"], r"^the unit did not restart into bootload mode: the bootloader did not "
+                                          r"answer within 2\.\d s and its command port answers, so it still runs "
+                                          r"its application$")
+        unit = results[quiet.address()]
+        self.assertEqual((unit["result"], unit["step"]), ("bootloader_silent", "wait_bootloader"))
+        self.assertRegex(unit["message"], r"^the unit was told to restart into bootload mode, but the bootloader did "
+                                          r"not answer within 2\.\d s and its command port is silent too$")
+        for sim, mode, left in ((unsupported, "application", True), (stays, "application", False),
+                                (quiet, "bootload", False), (found_unsupported, "bootload", False)):
+            _, reports = sim.stop()
+            self.assertEqual((reports[0]["mode"], reports[0]["leave_received"]), (mode, left))
+
+    def test_a_retried_unit_keeps_every_attempt_and_names_the_first_cause(self):
+        # It restarts too slowly for the wait, and is still restarting when tried again.
+        slow = self.sim("--restart-ms", "30000")
+        report = os.path.join(self.dir, "venue.json")
+        status, out, err, _ = ztupdate("--ip", slow.address(), "upgrade", "--restart-seconds", "1", "--retry", "1",
+                                       "--report", report, "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 3, err)
+        self.assertIn(slow.address() + ": no_response at status: Received no response from unit.", out)
+        self.assertRegex(out, r"\n    attempt 1 of 2: bootloader_silent at wait_bootloader: the unit was told to "
+                         r"restart into bootload mode, but the bootloader did not answer within 1\.\d s")
+        with open(report) as f:
+            unit = json.load(f)["units"][0]
+        self.assertEqual([(a["step"], a["result"]) for a in unit["attempts"]],
+                         [("wait_bootloader", "bootloader_silent"), ("status", "no_response")])
+        self.assertEqual(unit["attempts"][-1]["message"], unit["message"])
+
+    def test_a_serial_restart_wait_ends_at_its_time(self):
+        hex_path, _ = self.subset(data_records=5)
+        # Told to leave, it takes longer to restart than the wait allows.
+        sim = self.sim("--start-mode", "bootload", "--no-tcp", "--restart-ms", "30000")
+        status, out, err, _ = ztupdate("--serial", sim.serial(), "--json", "upgrade", "--hex", hex_path, "--no-ui",
+                                       "--restart-seconds", "2", "--yes")
+        self.assertEqual(status, 3, err)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual((unit["result"], unit["step"]), ("did_not_return", "wait_application"))
+        within = re.search(r"did not answer within (\d+\.\d) s", unit["message"])
+        self.assertIsNotNone(within, unit["message"])
+        waited = float(within.group(1))
+        self.assertGreaterEqual(waited, 2.0)
+        self.assertLess(waited, 3.0)
+        self.assertLess(unit["seconds"], waited + 2.5, "the update and the leave take well under 2.5 s")
+
     def test_fast_resend_over_a_lossy_link_keeps_the_memory_identical(self):
         hex_path, flash_path = self.subset(data_records=80, flash_bytes=6000)
         sim = self.sim("--start-mode", "bootload", "--drop-in", "10", "--drop-out", "10", "--seed", "5",
@@ -753,11 +817,12 @@ class Fleets(ScratchTest):
 
 
 def start_update(*args):
-    """ztupdate update with standard output on a pipe, read line by line as it comes."""
+    """ztupdate update with standard output on a pipe, read line by line as it comes. Unbuffered, so
+    that no line read_until waits for sits in a buffer that select cannot see."""
     full_env = dict(os.environ)
     full_env.pop("ZT_PIN", None)
     return subprocess.Popen(PROGRAM + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=full_env)
+                            stderr=subprocess.PIPE, env=full_env, bufsize=0)
 
 
 def read_until(proc, needle, timeout=60):
@@ -907,7 +972,8 @@ class Interrupts(ScratchTest):
         self.assertEqual(proc.returncode, expected_status, err)
         label = target_args[1]
         self.assertRegex(out.decode(), re.escape(label) + r": stopped during " + (reported or re.escape(stage)) +
-                         r" at \d+ %; the unit stays in bootload mode; run update again")
+                         r"(, before anything was erased| after \d+ of \d+ requests: the (application|web content) "
+                         r"(may be erased|is erased and incomplete)); the unit stays in bootload mode; run update again")
         status, out, _, _ = ztupdate(*target_args, "--json", "status")
         self.assertEqual(json.loads(out)["units"][0]["bootloader"], "3.1", "still in its bootloader")
 
@@ -937,6 +1003,35 @@ class Interrupts(ScratchTest):
                     ("Initializing", signal.SIGHUP, 129, "(Initializing|Server Application)")):
                 with self.subTest(target=target[0], stage=stage):
                     self.interrupt_during(target, stage, sig, expected, reported)
+
+    def test_upgrade_stops_say_what_was_done(self):
+        hex_path, flash_path = self.subset(data_records=400, flash_bytes=40000)
+        writing = self.sim("--start-mode", "bootload", "--program-delay-ms", "10")
+        proc = start_update("--ip", writing.address(), "upgrade", "--hex", hex_path, "--flash", flash_path, "--yes")
+        # The first progress line comes with the first request of Server Application.
+        read_until(proc, writing.address() + ": 0%")
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual(proc.returncode, 130, err)
+        stopped = re.search(re.escape(writing.address()) + r": stopped at update: stopped during Server Application "
+                            r"after (\d+) of (\d+) requests: the application is erased and incomplete; the unit stays "
+                            r"in bootload mode; run upgrade again", out.decode())
+        self.assertIsNotNone(stopped, out)
+        _, reports = writing.stop()
+        self.assertEqual(int(stopped.group(1)), reports[0]["commands"]["record_program"])
+        self.assertGreater(int(stopped.group(2)), int(stopped.group(1)))
+
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        returning = self.sim("--start-mode", "bootload", "--restart-ms", "30000")
+        proc = start_update("--ip", returning.address(), "upgrade", "--hex", hex_path, "--flash", flash_path, "--yes")
+        read_until(proc, "Waiting for the application")
+        proc.send_signal(signal.SIGTERM)
+        out, err = proc.communicate(timeout=30)
+        self.assertEqual(proc.returncode, 143, err)
+        self.assertIn(returning.address() + ": stopped at wait_application: stopped; the update is complete and verified; the "
+                      "unit was told to leave bootload mode; only its return was not awaited", out.decode())
+        _, reports = returning.stop()
+        self.assertTrue(reports[0]["version_written"] and reports[0]["leave_received"])
 
     def test_closed_output_never_stops_an_update(self):
         hex_path, flash_path = self.subset(data_records=200, flash_bytes=20000)
