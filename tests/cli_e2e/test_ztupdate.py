@@ -989,6 +989,32 @@ class SaysWhatWentWrong(ScratchTest):
                                        "--yes")
         self.assertIn("Server UI took", err)
 
+    def test_output_that_is_lost_or_would_clash_is_named(self):
+        """A log or a result lost to a full disk fails the run (exit 1); a report over the log, or a
+        log in the middle of --json's document, is refused before anything is sent (exit 2)."""
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        sim = self.sim("--start-mode", "bootload")
+        ip = ["--ip", sim.address()]
+        images = ["--hex", hex_path, "--flash", flash_path, "--yes"]
+        status, _, err, _ = ztupdate(*ip, "--log", "/dev/full", "update", *images)
+        self.assertEqual(status, 1, err)
+        self.assertIn("--log /dev/full: the log could not be written whole: No space left on device", err)
+        log = os.path.join(self.dir, "run.log")
+        for args, expected in (
+                (["--log", log, "upgrade", "--report", log, *images], "--report %s is also the --log file" % log),
+                (["--log", "/dev/stdout", "--json", "update", *images], "--log /dev/stdout is the standard output")):
+            status, _, err, _ = ztupdate(*ip, *args)
+            self.assertEqual(status, 2, args)
+            self.assertIn(expected, err, args)
+        for args in (["--json", "status"], ["status"], ["--json", "update", *images], ["--json", "inspect"]):
+            with open("/dev/full", "w") as full:
+                done = subprocess.run(PROGRAM + ip + args, stdin=subprocess.DEVNULL, stdout=full,
+                                      stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn(b"standard output: the result could not be written: No space left on device", done.stderr)
+        _, reports = sim.stop()
+        self.assertEqual(reports[0]["commands"]["close"], 2, "only the runs to /dev/full reached the unit")
+
 
 class Interrupts(ScratchTest):
     """A signal stops each unit at a transaction boundary; the unit stays in bootload mode."""
