@@ -1,6 +1,7 @@
 // Reading, checking and sharing the update's images.
 #include "cli/image_files.h"
 
+#include "cli/target_text.h"
 #include "content/content_globals.h"
 #include "platform/files.h"
 #include "platform/resources.h"
@@ -14,11 +15,11 @@ std::string located(const std::string& file, uint32_t line, const char* reason) 
 }  // namespace
 
 bool ImageBytes::readFile(const std::string& path, std::string& error) {
-    name_ = path;
+    name_ = shownText(path, kShownWhole);
     borrowed_ = nullptr;
     std::string reason;
-    if (platform::readWholeFile(path, owned_, &reason)) return true;
-    error = path + ": cannot be read: " + reason;
+    if (platform::readWholeFile(platform::argumentPath(path), owned_, &reason)) return true;
+    error = name_ + ": cannot be read: " + reason;
     return false;
 }
 

@@ -25,7 +25,7 @@ public:
 
     const uint8_t* data() const { return borrowed_ ? borrowed_ : owned_.data(); }
     size_t size() const { return borrowed_ ? borrowedSize_ : owned_.size(); }
-    // The name reports use: the file as typed, or "embedded application image".
+    // The name reports use: the file as typed (escaped for a terminal), or "embedded application image".
     const std::string& name() const { return name_; }
 
     // False, with "NAME: cannot be read: REASON" in error.

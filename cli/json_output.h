@@ -1,7 +1,15 @@
-// The one JSON document a --json command prints on standard output.
+// The one JSON document a --json command prints on standard output, and the check that what
+// was printed there arrived.
 #pragma once
+
+#include <string>
 
 #include <nlohmann/json.hpp>
 
 // Two-space indentation; bytes that are not UTF-8 are replaced rather than failing.
 void printJsonDocument(const nlohmann::json& document);
+
+// Flushes standard output. False, with the reason, when something printed there was lost (a
+// full disk, a device error); true when all of it arrived, or when its reader closed the pipe
+// and wanted no more (`ztupdate ... | head -1`).
+bool standardOutputDelivered(std::string& reason);

@@ -12,8 +12,10 @@
 #include "cli/help_texts.h"
 #include "cli/info_command.h"
 #include "cli/inspect_command.h"
+#include "cli/json_output.h"
 #include "cli/ports_command.h"
 #include "cli/status_command.h"
+#include "cli/target_text.h"
 #include "cli/update_command.h"
 #include "cli/upgrade_command.h"
 #include "content/content_globals.h"
@@ -110,14 +112,21 @@ bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
         if (command->get_name() == word) return false;
     }
     const std::string nearest = nearestCommand(app, word);
-    std::fprintf(stderr, "ztupdate: '%s' is not a command%s%s%s\nRun 'ztupdate --help' for the commands.\n", word,
-                 nearest.empty() ? "" : "; did you mean '", nearest.c_str(), nearest.empty() ? "" : "'?");
+    std::fprintf(stderr, "ztupdate: '%s' is not a command%s%s%s\nRun 'ztupdate --help' for the commands.\n",
+                 shownText(word).c_str(), nearest.empty() ? "" : "; did you mean '", nearest.c_str(),
+                 nearest.empty() ? "" : "'?");
     return true;
 }
 
-}  // namespace
+// A result lost on the way out (a full disk behind `> out.json`) is a failure, not a success.
+int withOutputDelivered(int status) {
+    std::string reason;
+    if (standardOutputDelivered(reason)) return status;
+    std::fprintf(stderr, "ztupdate: standard output: the result could not be written: %s\n", reason.c_str());
+    return worseStatus(status, kExitFailed);
+}
 
-int main(int argc, char** argv) {
+int runProgram(int argc, char** argv) {
     GlobalOptions options;
     CLI::App app{
         "ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater "
@@ -232,3 +241,7 @@ int main(int argc, char** argv) {
         result = kExitInterrupted + platform::interruptSignal();
     return result;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return withOutputDelivered(runProgram(argc, argv)); }

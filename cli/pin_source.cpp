@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cli/target_text.h"
 #include "commandport/command_port.h"
 #include "platform/console.h"
 #include "platform/files.h"
@@ -33,8 +34,8 @@ bool readInstallerPin(const std::string& pinFile, std::string& pin, std::string&
     if (!pinFile.empty()) {
         std::vector<uint8_t> bytes;
         std::string reason;
-        if (!platform::readWholeFile(pinFile, bytes, &reason)) {
-            error = pinFile + ": cannot be read: " + reason;
+        if (!platform::readWholeFile(platform::argumentPath(pinFile), bytes, &reason)) {
+            error = shownText(pinFile, kShownWhole) + ": cannot be read: " + reason;
             return false;
         }
         return takePin(firstLine(bytes), "--pin-file", pin, error);

@@ -1,7 +1,12 @@
 // Run logs: stamped lines to standard error and a file, and the engine events that become them.
 #include "cli/run_log.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "cli/target_text.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -17,9 +22,21 @@ bool RunLog::open(bool toStandardError, const std::string& logPath, std::string&
     toStandardError_ = toStandardError;
     startTick_ = platform::tickCount();
     if (logPath.empty()) return true;
-    file_ = std::fopen(logPath.c_str(), "a");
+    std::string reason;
+    file_ = platform::openOutputFile(platform::argumentPath(logPath), platform::OutputFile::kStream, false, &reason);
+    path_ = logPath;
     if (file_) return true;
-    error = "--log " + logPath + ": cannot be written";
+    error = "--log " + shownText(logPath, kShownWhole) + ": cannot be written: " + reason;
+    return false;
+}
+
+bool RunLog::close(std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!file_) return true;
+    if (std::fclose(file_) != 0 && writeError_.empty()) writeError_ = std::strerror(errno);
+    file_ = nullptr;
+    if (writeError_.empty()) return true;
+    error = "--log " + shownText(path_, kShownWhole) + ": the log could not be written whole: " + writeError_;
     return false;
 }
 
@@ -34,9 +51,8 @@ void RunLog::line(const std::string& unit, const std::string& text) {
     const std::string whole = stamp + unit + ": " + text + "\n";
     std::lock_guard<std::mutex> lock(mutex_);
     if (toStandardError_) std::fputs(whole.c_str(), stderr);
-    if (file_) {
-        std::fputs(whole.c_str(), file_);
-        std::fflush(file_);
+    if (file_ && (std::fputs(whole.c_str(), file_) < 0 || std::fflush(file_) != 0) && writeError_.empty()) {
+        writeError_ = std::strerror(errno);
     }
 }
 

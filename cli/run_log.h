@@ -13,8 +13,12 @@
 class RunLog {
 public:
     // Copies of the lines go to standard error when toStandardError, and to the file at
-    // logPath when it is not empty. False from open when the file cannot be written.
+    // logPath when it is not empty, appended. False from open, with the reason, when the file
+    // cannot be written; a FIFO that no program reads is refused at once rather than waited on.
     bool open(bool toStandardError, const std::string& logPath, std::string& error);
+    // Closes the file; false, with "--log FILE: ...: REASON" in error, when a line could not be
+    // written to it (a full disk, a reader that went away), so the log is incomplete.
+    bool close(std::string& error);
     ~RunLog();
 
     bool active() const { return toStandardError_ || file_; }
@@ -25,6 +29,9 @@ private:
     std::mutex mutex_;
     bool toStandardError_ = false;
     std::FILE* file_ = nullptr;
+    std::string path_;
+    // Why the first line that did not reach the file failed; empty while all did.
+    std::string writeError_;
     uint32_t startTick_ = 0;
 };
 

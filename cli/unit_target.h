@@ -24,16 +24,20 @@ bool isSuccessResult(const std::string& result);
 bool parseIpv4(const std::string& text, uint32_t& address);
 
 // Every --ip, every --serial, each --units file's lines, then the units of --units-from, in
-// order. A file line is an IPv4 address when it holds only digits and dots, else a serial port;
-// `#` starts a comment, blank lines are skipped. False, with a message, for an address that is
-// not one, or that the GUI would refuse (0.0.0.0, 127.0.0.1, a broadcast), for a unit named twice
-// (127.0.0.03 is 127.0.0.3; two links to one serial device are one port), for a file that cannot
-// be read, or when none was given.
+// order (cli/target_text.h reads and checks the names). A file line is an IPv4 address when it
+// holds only digits and dots, else a serial port, unless it looks like another network name
+// (192.0.2.10:6234, localhost, ::1, 127.0.0.1O); `#` starts a comment, blank lines are skipped.
+// False, with a message, for an address that is not one, or that the GUI would refuse (0.0.0.0,
+// 127.0.0.1, a broadcast), for a name that cannot name a unit (a control character, a byte that
+// is not UTF-8 text), for a unit named twice (127.0.0.03 is 127.0.0.3; two links to one serial
+// device are one port), for more than kMostUnits units, for a file that cannot be read or is not
+// what it should be, or when none was given.
 bool collectTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
 
 // Opens and closes each serial target's port once, so a port that is missing, not a port or
 // held by another program is named before any run ("cannot open /dev/ttyUSB9: No such file or
-// directory", "COM3 is in use by another program") rather than reported as a silent unit.
+// directory", "COM3 is in use by another program", after "units.txt:4: " for a file's line)
+// rather than reported as a silent unit.
 bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& error);
 
 // collectTargets, then checkSerialPortsOpen: what every command talking to units starts with.

@@ -85,6 +85,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     }
     printOutcomes(outcomes, options.json);
     if (!options.json) suggestFastResend(outcomes, update.fastResend);
+    const int status = closeRunLog(log, overallStatus(outcomes));
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
-    return overallStatus(outcomes);
+    return status;
 }

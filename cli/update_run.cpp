@@ -8,10 +8,12 @@
 #include "cli/exit_status.h"
 #include "bootloader/request_worker.h"
 #include "cli/inspect_command.h"
+#include "cli/target_text.h"
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
@@ -61,9 +63,16 @@ bool isYes(const std::string& answer) {
 bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
                       std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
                       std::string& error) {
-    return prepareTargets(options, targets, error) && lockNetworkUnits(targets, locks, error) &&
-           readImages(update, options, images, error) &&
-           log.open(options.verbose && !options.json, options.logFile, error);
+    if (!prepareTargets(options, targets, error) || !lockNetworkUnits(targets, locks, error) ||
+        !readImages(update, options, images, error))
+        return false;
+    if (options.json && !options.logFile.empty() &&
+        platform::isStandardOutput(platform::argumentPath(options.logFile))) {
+        error = "--log " + shownText(options.logFile, kShownWhole) +
+                " is the standard output, where --json writes its document: give the log a file of its own";
+        return false;
+    }
+    return log.open(options.verbose && !options.json, options.logFile, error);
 }
 
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -215,6 +224,13 @@ void StageLog::onMessage(size_t unit, const std::string& stageBefore, const Prog
         stageTicks_[unit] = now;
         stageOpen_[unit] = true;
     }
+}
+
+int closeRunLog(RunLog& log, int status) {
+    std::string error;
+    if (log.close(error)) return status;
+    std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
+    return worseStatus(status, kExitFailed);
 }
 
 void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend) {

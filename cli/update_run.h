@@ -37,7 +37,8 @@ struct CheckedImages {
 };
 
 // The targets and their locks, the checked images and the opened log, in that order; false with
-// the first error.
+// the first error. With --json, a --log naming standard output is refused: its lines would break
+// the document.
 bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
                       std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
                       std::string& error);
@@ -98,6 +99,10 @@ private:
     std::vector<uint32_t> stageTicks_;
     std::vector<bool> stageOpen_;
 };
+
+// Closes the run's log; a log that lost lines is said on standard error, and the status becomes
+// at least kExitFailed.
+int closeRunLog(RunLog& log, int status);
 
 // With many resends and no --fast-resend, the closing hint that it would shorten the waits.
 void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend);

@@ -6,17 +6,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "bootloader/bootloader_commands.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
 #include "cli/status_command.h"
+#include "cli/target_text.h"
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
@@ -281,16 +285,30 @@ bool choosePin(const UpgradeCommandOptions& upgrade, std::optional<std::string>&
     return true;
 }
 
-bool reportWritable(const std::string& path, std::string& error) {
+bool reportWritable(const GlobalOptions& options, const std::string& path, std::string& error) {
     if (path.empty()) return true;
-    // Appending writes nothing, so a report read by --units-from is still whole.
-    std::FILE* file = std::fopen(path.c_str(), "a");
-    if (file) {
-        std::fclose(file);
-        return true;
+    const std::string report = "--report " + shownText(path, kShownWhole);
+    // Appending writes nothing, so a report read by --units-from is still whole. A FIFO or
+    // device is refused before it could block the open.
+    std::string reason;
+    std::FILE* file =
+        platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, false, &reason);
+    if (!file) {
+        error = report + ": cannot be written: " + reason;
+        return false;
     }
-    error = "--report " + path + ": cannot be written";
-    return false;
+    std::fclose(file);
+    std::error_code unknown;
+    if (!options.logFile.empty() &&
+        std::filesystem::equivalent(platform::argumentPath(options.logFile), platform::argumentPath(path), unknown)) {
+        error = report + " is also the --log file: the report would replace the log; give each a file of its own";
+        return false;
+    }
+    if (options.json && platform::isStandardOutput(platform::argumentPath(path))) {
+        error = report + " is the standard output, where --json writes its document: give the report a file of its own";
+        return false;
+    }
+    return true;
 }
 
 bool worthRetrying(const UpgradeRecord& record) {
@@ -381,7 +399,7 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
 }
 
 bool writeReport(const std::string& path, const nlohmann::json& document) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, true);
     if (!file) return false;
     const std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     const bool written = std::fputs(text.c_str(), file) >= 0;
@@ -397,7 +415,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     CheckedImages images;
     RunLog log;
     if (!readUpdateInputs(options, upgrade.update, targets, locks, images, log, error) ||
-        !reportWritable(upgrade.reportFile, error))
+        !reportWritable(options, upgrade.reportFile, error))
         return reportUsageError(error);
     parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(upgrade.update, targets.size()); confirmed != kExitSuccess)
@@ -457,7 +475,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     const nlohmann::json document = upgradeDocument(outcomes, records, attempts, runs);
     int status = overallStatus(outcomes);
     if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
-        std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n", upgrade.reportFile.c_str());
+        std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n",
+                     shownText(upgrade.reportFile, kShownWhole).c_str());
         status = worseStatus(status, kExitFailed);
     }
     if (options.json) {
@@ -467,6 +486,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         if (outcomes.size() > 1) printSummaryTable(outcomes);
         suggestFastResend(outcomes, upgrade.update.fastResend);
     }
+    status = closeRunLog(log, status);
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;
 }

@@ -93,3 +93,23 @@ write("exchange_text", "query_split_com", b"\x03\x10\x14" + run(b"") + run(b"ech
 write("exchange_text", "too_long", b"\x00\x05\x14" + run(b"") + run(b"<sy,bq = ue/>"))
 write("exchange_text", "unlock", b"\x04\x20\x14" + run(b"") + run(b"<sy,bu = ue/>\r\n") + run(b"")
       + run(b"<sy,be = ue/>\r\n") + run(b"") + run(b"<sy,br/>\r\n"))
+
+# units_file: a venue as documented, Notepad's form of it, and lines each reader must refuse.
+venue = b"# stage left\n192.0.2.10\n192.0.2.11   # amp B\n\n/dev/ttyUSB0\nCOM3\n"
+write("units_file", "venue", venue)
+write("units_file", "notepad", b"\xef\xbb\xbf" + venue.replace(b"\n", b"\r\n"))
+write("units_file", "old_mac", venue.replace(b"\n", b"\r"))
+write("units_file", "odd_names", b"127.79.0.2:6234\nlocalhost\n::1\n-1.2.3.4\n127.0.0.1O\n/dev/tty\xc3\x9cSB0\n"
+      b"192.0.2.10/24\n127.79.0.2\x00\n/dev/tty\x1b[2J\n/dev/tty\xc0\xaf\n0.0.0.0\n127.0.0.1\n")
+write("units_file", "two_words", b"192.0.2.1 192.0.2.2\n")
+write("units_file", "utf16", "192.0.2.10\r\n".encode("utf-16"))
+
+# report: an upgrade's result as it writes it, and shapes a hand-edited one may take.
+write("report", "upgrade", b'{\n  "units": [\n    {"target": "192.0.2.10", "result": "upgraded", "step": null,\n'
+      b'     "message": "upgraded; the unit runs its application", "seconds": 34.2, "attempts": 1},\n'
+      b'    {"target": "/dev/ttyUSB0", "result": "did_not_return", "step": "wait_application"},\n'
+      b'    {"target": "192.0.2.12", "result": "pin_refused"}\n  ]\n}\n')
+write("report", "wrong_types", b'{"units": [{"target": "192.0.2.5", "result": 3}, {"target": 7}, null, "x"]}')
+write("report", "odd_targets", b'{"units": [{"target": "localhost:6234"}, {"target": "\\u001b[2J"},'
+      b' {"target": "::1", "result": null}]}')
+write("report", "not_a_result", b'[{"units": {}}]')

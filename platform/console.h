@@ -11,6 +11,10 @@ enum class ConsoleStream { kInput, kOutput, kError };
 // True when the stream is an interactive terminal (not a file or a pipe).
 bool isTerminal(ConsoleStream stream);
 
+// True when the stream is a pipe or socket whose reading end has been closed: what is written
+// there is no longer wanted (`ztupdate ... | head -1`), so a failed write is no fault.
+bool outputReaderGone(ConsoleStream stream);
+
 // Shows `prompt` on standard error and reads one line from the terminal with echo turned off,
 // without its line end. False when standard input is not a terminal, the read fails or an
 // interrupt arrives; the terminal's settings are restored on every way out, a second

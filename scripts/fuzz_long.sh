@@ -16,7 +16,7 @@ fi
 cmake --build "$build" --target fuzz_targets -j2 >/dev/null || exit 1
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frame_decoder transact hex_image hex_check properties discovery_reply exchange_text)
+[ ${#targets[@]} -gt 0 ] || targets=(frame_decoder transact hex_image hex_check properties discovery_reply exchange_text units_file report)
 status=0
 summary=()
 for name in "${targets[@]}"; do

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,6 +66,15 @@ bool readLineFromDescriptor(int fd, std::string& line) {
 }  // namespace
 
 bool isTerminal(ConsoleStream stream) { return ::isatty(descriptorOf(stream)) == 1; }
+
+// A pipe whose reader has gone polls as an error; a socket whose peer has gone, as hung up.
+bool outputReaderGone(ConsoleStream stream) {
+    const int fd = descriptorOf(stream);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || (!S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode))) return false;
+    pollfd output{fd, POLLOUT, 0};
+    return poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP)) != 0;
+}
 
 bool readSecretLine(const char* prompt, std::string& line) {
     if (!isTerminal(ConsoleStream::kInput)) return false;

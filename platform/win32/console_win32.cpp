@@ -41,6 +41,9 @@ bool isTerminal(ConsoleStream stream) {
     return GetConsoleMode(GetStdHandle(handleIdOf(stream)), &mode) != 0;
 }
 
+// A write to a pipe fails only when its reader has gone.
+bool outputReaderGone(ConsoleStream stream) { return GetFileType(GetStdHandle(handleIdOf(stream))) == FILE_TYPE_PIPE; }
+
 bool readSecretLine(const char* prompt, std::string& line) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD saved = 0;

@@ -1,7 +1,10 @@
-// Whole-file reads (Windows).
+// Whole-file reads and output files (Windows).
 #include <windows.h>
+#include <io.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/win32/system_error_win32.h"
@@ -50,7 +53,65 @@ bool readAll(HANDLE file, std::vector<uint8_t>& bytes, std::string* reason) {
     return true;
 }
 
+// The file a handle has open: volume and index, as GetFileInformationByHandle gives them.
+bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& identity) {
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &identity) != 0;
+}
+
 }  // namespace
+
+std::filesystem::path argumentPath(const std::string& text) {
+    if (text.empty()) return {};
+    const int wideChars = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide;
+    if (wideChars > 0) {
+        wide.resize(static_cast<size_t>(wideChars));
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideChars);
+    } else {
+        for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return std::filesystem::path(wide);
+}
+
+// Pipes (\\.\pipe\...) either open at once or fail with ERROR_PIPE_BUSY, so no open here waits.
+std::FILE* openOutputFile(const std::filesystem::path& path, OutputFile kind, bool replace, std::string* reason) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            fail(reason, "is a directory");
+            return nullptr;
+        }
+        if (kind == OutputFile::kDocument && (attributes & FILE_ATTRIBUTE_DEVICE)) {
+            fail(reason, "not a regular file");
+            return nullptr;
+        }
+    }
+    std::FILE* file = _wfopen(path.c_str(), replace ? L"w" : L"a");
+    if (!file) {
+        if (reason) *reason = std::strerror(errno);
+        return nullptr;
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (kind == OutputFile::kDocument && GetFileType(handle) != FILE_TYPE_DISK) {
+        std::fclose(file);
+        fail(reason, "not a regular file");
+        return nullptr;
+    }
+    return file;
+}
+
+bool isStandardOutput(const std::filesystem::path& path) {
+    BY_HANDLE_FILE_INFORMATION output{};
+    if (!identityOf(GetStdHandle(STD_OUTPUT_HANDLE), output)) return false;
+    const HANDLE named = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION identity{};
+    const bool known = identityOf(named, identity);
+    if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
+    return known && identity.dwVolumeSerialNumber == output.dwVolumeSerialNumber &&
+           identity.nFileIndexHigh == output.nFileIndexHigh && identity.nFileIndexLow == output.nFileIndexLow;
+}
 
 bool readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string* reason) {
     bytes.clear();

@@ -11,6 +11,7 @@
 #include "cli/progress_display.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
+#include "cli/target_text.h"
 #include "cli/unit_runner.h"
 #include "cli/unit_target.h"
 #include "cli/update_command.h"
@@ -131,6 +132,63 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     options.unitsFrom.clear();
     EXPECT_FALSE(collectTargets(options, targets, error));
     EXPECT_NE(error.find("--failed needs --units-from"), std::string::npos) << error;
+}
+
+// What a file or a terminal may hold: names are read line by line whatever the line ends, and
+// echoed with nothing a terminal would act on, however long or odd they are.
+TEST(CliTargets, OddTextIsReadCheckedAndEchoedSafely) {
+    std::vector<NamedUnit> names;
+    std::string error;
+    ASSERT_TRUE(
+        readUnitsText("\xEF\xBB\xBF"
+                      "192.0.2.1\r192.0.2.2\r\n\n192.0.2.3 #\t\n",
+                      "u.txt", names, error))
+        << error;
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0].text, "192.0.2.1");
+    EXPECT_EQ(names[2].origin, "u.txt:4");
+    EXPECT_FALSE(readUnitsText(std::string_view("\xFF\xFE"
+                                                "1\0"
+                                                "9\0",
+                                                6),
+                               "u.txt", names, error));
+    EXPECT_NE(error.find("u.txt: UTF-16 text"), std::string::npos) << error;
+    std::string many;
+    for (size_t i = 0; i <= kMostUnits; ++i) many += "/dev/ttyS" + std::to_string(i) + "\n";
+    EXPECT_FALSE(readUnitsText(many, "u.txt", names, error));
+    EXPECT_NE(error.find("more than 1024 units"), std::string::npos) << error;
+
+    EXPECT_EQ(shownText("a\x1b[2J\tb\x7f\xC2\x85\xE2\x80\xAE\xFF"), "a\\x1b[2J\\tb\\x7f\\u0085\\u202e\\xff");
+    EXPECT_EQ(shownText("\xC3\x9C" + std::string(200, 'x')), "\xC3\x9C" + std::string(kShownChars - 1, 'x') + "...");
+    // Forms a lenient decoder would turn into other bytes ('/' and NUL) are no UTF-8 text.
+    for (const char* overlong : {"/dev/tty\xC0\xAF", "/dev/tty\xC0\x80", "/dev/tty\xED\xA0\x80"}) {
+        EXPECT_NE(unusableNameProblem(overlong).find("not UTF-8 text"), std::string::npos) << overlong;
+    }
+    EXPECT_EQ(unusableNameProblem("/dev/tty\xC3\x9CSB0"), "");
+    EXPECT_EQ(networkNameProblem("/dev/ttyUSB0"), "");
+    EXPECT_EQ(networkNameProblem("COM3"), "");
+    EXPECT_EQ(networkNameProblem("\\\\.\\COM10"), "");
+    EXPECT_EQ(networkNameProblem("192.0.2.10/24"), "a prefix length does not belong here");
+    EXPECT_EQ(networkNameProblem("amp1.venue.local:4999"), "a port number does not belong here");
+
+    // Any character in a serial name: the device is resolved by its bytes, never through a locale.
+    GlobalOptions options;
+    std::vector<UnitTarget> targets;
+    options.serialPorts = {"/dev/tty\xC3\x9CSB0"};
+    ASSERT_TRUE(collectTargets(options, targets, error)) << error;
+    EXPECT_EQ(targets[0].label, "/dev/tty\xC3\x9CSB0");
+
+    const std::string_view shapes[] = {R"({"units": [{"target": "192.0.2.5", "result": null}]})",
+                                       R"({"units": [{"target": ["192.0.2.5"]}]})",
+                                       R"({"units": [7]})",
+                                       R"({"units": 7})",
+                                       "[]",
+                                       "{\"units\": [",
+                                       "1e999999"};
+    for (std::string_view shape : shapes) {
+        EXPECT_FALSE(readReportText(shape, "r.json", true, names, error)) << shape;
+        EXPECT_EQ(error.rfind("--units-from r.json: ", 0), 0u) << error;
+    }
 }
 
 // --jobs and --retry: never more units in flight than allowed, and a retry queued behind

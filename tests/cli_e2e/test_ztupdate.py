@@ -418,6 +418,26 @@ class OfflineCommands(ScratchTest):
             self.assertIn(": cannot be read: not a regular file", err, args)
         status, _, err, _ = ztupdate("inspect", "--hex", self.dir, timeout=10)
         self.assertIn(": cannot be read: is a directory", err)
+        # Output files: a log is a stream (a device or a read FIFO will do), a report a file.
+        sim = self.sim("--start-mode", "bootload")
+        ip = ["--ip", sim.address()]
+        for args, expected in ((["--log", fifo, "update", "--yes"], "--log %s: cannot be written: a FIFO that no program reads" % fifo),
+                               (["upgrade", "--report", fifo, "--yes"], "--report %s: cannot be written: not a regular file" % fifo),
+                               (["upgrade", "--report", "/dev/null", "--yes"], "--report /dev/null: cannot be written: not a regular file"),
+                               (["--log", self.dir, "update", "--yes"], "--log %s: cannot be written: is a directory" % self.dir)):
+            status, _, err, _ = ztupdate(*ip, *args, timeout=10)
+            self.assertEqual(status, 2, args)
+            self.assertIn(expected, err, args)
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            status, _, err, _ = ztupdate(*ip, "--log", fifo, "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+            self.assertEqual(status, 0, err)
+            self.assertIn(b"Server UI started", os.read(reader, 65536))
+        finally:
+            os.close(reader)
+        status, _, err, _ = ztupdate(*ip, "--log", "/dev/null", "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        self.assertEqual(status, 0, err)
 
     def test_build_time_image_check(self):
         checker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "check_images.py")
@@ -918,6 +938,81 @@ class SaysWhatWentWrong(ScratchTest):
         finally:
             os.close(holder)
 
+    def test_odd_names_are_refused_with_the_reason_never_an_abort(self):
+        """Names a person can type or a file can hold: each is refused (exit 2) with its place and
+        a reason, echoed escaped and cut short; nothing ends in an abort or reaches a unit."""
+        sim = self.sim()
+        units = os.path.join(self.dir, "venue.txt")
+        long_name = b"/dev/tty" + b"A" * (1 << 20)
+        # Command-line arguments, or the bytes of a units file.
+        cases = [
+            (["--serial", "/dev/ttyÜSB0"], "cannot open /dev/ttyÜSB0: No such file or directory"),
+            (["--serial", b"/dev/tty\xffUSB0"],
+             "--serial /dev/tty\\xffUSB0: not a usable unit name: it holds a byte that is not UTF-8 text (\\xff)"),
+            (["--serial", "/dev/tty\x1b[2JUSB0"],
+             "--serial /dev/tty\\x1b[2JUSB0: not a usable unit name: it holds a control character (\\x1b)"),
+            (["--serial", "127.79.0.2:6234"],
+             "--serial 127.79.0.2:6234: not a serial port, and not an IPv4 address (a port number does not belong here)"),
+            (["--serial", sim.address()],
+             "--serial %s: an IPv4 address, not a serial port: name it with --ip %s" % (sim.address(), sim.address())),
+            (["--ip", "localhost"], "--ip localhost: not an IPv4 address (a host name: ztupdate looks up no names"),
+            (b"/dev/tty\xc3\x9cSB0\n", ":1: cannot open /dev/ttyÜSB0: No such file or directory"),
+            (b"127.79.0.2\x00\n", ":1: 127.79.0.2\\x00: not a usable unit name: it holds a control character (\\x00)"),
+            (b"# rack\n127.79.0.2:6234\n", ":2: 127.79.0.2:6234: not an IPv4 address (a port number does not belong here)"),
+            (b"localhost\n", ":1: localhost: not an IPv4 address (a host name"),
+            (b"::1\n", ":1: ::1: not an IPv4 address (an IPv6 address"),
+            (b"-1.2.3.4\n", ":1: -1.2.3.4: not an IPv4 address (mistyped? '-' is not a digit)"),
+            (b"127.0.0.1O\n", ":1: 127.0.0.1O: not an IPv4 address (mistyped? 'O' is not a digit)"),
+            (b"192.0.2.1 192.0.2.2\n", ":1: 192.0.2.1 192.0.2.2: more than one name on the line"),
+            (b"\r\n\r\n" + long_name + b"\r\n", ":3: cannot open /dev/tty" + "A" * 92 + "...: File name too long"),
+        ]
+        for args, expected in cases:
+            if isinstance(args, bytes):
+                with open(units, "wb") as f:
+                    f.write(args)
+                args, expected = ["--units", units], units + expected
+            status, _, err, seconds = ztupdate(*args, "status", env={"LANG": "C.UTF-8"})
+            self.assertEqual(status, 2, expected)
+            self.assertIn(expected, err)
+            self.assertNotRegex(err, "[\x00-\x08\x0b-\x1f\x7f]", expected)
+            self.assertLess(len(err), 500, expected)
+            self.assertLess(seconds, 3)
+        _, reports = sim.stop()
+        self.assertEqual((commands_sent(reports[0]), reports[0]["command_port"]["commands"]), (0, 0))
+        # Notepad's byte-order mark and line ends are no part of the first name.
+        sim = self.sim()
+        with open(units, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + sim.address().encode() + b"\r\n# spare\r\n")
+        status, out, err, _ = ztupdate("--units", units, "--json", "status", env={"LANG": "C.UTF-8"})
+        self.assertEqual(status, 0, err)
+        self.assertEqual(json.loads(out)["units"][0]["target"], sim.address())
+
+    def test_a_report_of_the_wrong_shape_names_the_file_and_the_key(self):
+        report = os.path.join(self.dir, "venue.json")
+        cases = [
+            ({"units": [{"target": "192.0.2.5", "result": 3}]}, "units[0].result is a number, not a string"),
+            ({"units": [{"target": "192.0.2.5", "result": "upgraded"}, {"target": "192.0.2.6", "result": None}]},
+             "units[1].result is null, not a string"),
+            ({"units": [{"target": 17}]}, "units[0].target is a number, not a string"),
+            ({"units": ["192.0.2.5"]}, "units[0] is a string, not an object"),
+            ({"units": {"target": "192.0.2.5"}}, "units is an object, not a list"),
+            ([{"target": "192.0.2.5"}], "not a ztupdate JSON result (a list, not an object"),
+            ({"units": [{"target": "192.0.2.5:6234"}]}, "192.0.2.5:6234: not an IPv4 address (a port number"),
+        ]
+        for document, expected in cases:
+            with open(report, "w") as f:
+                json.dump(document, f)
+            for failed in ([], ["--failed"]):
+                status, _, err, _ = ztupdate("--units-from", report, *failed, "status")
+                self.assertEqual(status, 2, document)
+                self.assertIn(report, err, document)
+                self.assertIn(expected, err, document)
+        with open(report, "w") as f:
+            f.write('{"units": [')
+        status, _, err, _ = ztupdate("--units-from", report, "status")
+        self.assertEqual(status, 2)
+        self.assertIn("--units-from %s: not a ztupdate JSON result (not JSON text" % report, err)
+
     def test_a_unit_running_its_application(self):
         sim = self.sim()
         ip = ["--ip", sim.address()]
@@ -958,6 +1053,32 @@ class SaysWhatWentWrong(ScratchTest):
         status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
                                        "--yes")
         self.assertIn("Server UI took", err)
+
+    def test_output_that_is_lost_or_would_clash_is_named(self):
+        """A log or a result lost to a full disk fails the run (exit 1); a report over the log, or a
+        log in the middle of --json's document, is refused before anything is sent (exit 2)."""
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        sim = self.sim("--start-mode", "bootload")
+        ip = ["--ip", sim.address()]
+        images = ["--hex", hex_path, "--flash", flash_path, "--yes"]
+        status, _, err, _ = ztupdate(*ip, "--log", "/dev/full", "update", *images)
+        self.assertEqual(status, 1, err)
+        self.assertIn("--log /dev/full: the log could not be written whole: No space left on device", err)
+        log = os.path.join(self.dir, "run.log")
+        for args, expected in (
+                (["--log", log, "upgrade", "--report", log, *images], "--report %s is also the --log file" % log),
+                (["--log", "/dev/stdout", "--json", "update", *images], "--log /dev/stdout is the standard output")):
+            status, _, err, _ = ztupdate(*ip, *args)
+            self.assertEqual(status, 2, args)
+            self.assertIn(expected, err, args)
+        for args in (["--json", "status"], ["status"], ["--json", "update", *images], ["--json", "inspect"]):
+            with open("/dev/full", "w") as full:
+                done = subprocess.run(PROGRAM + ip + args, stdin=subprocess.DEVNULL, stdout=full,
+                                      stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn(b"standard output: the result could not be written: No space left on device", done.stderr)
+        _, reports = sim.stop()
+        self.assertEqual(reports[0]["commands"]["close"], 2, "only the runs to /dev/full reached the unit")
 
 
 class Interrupts(ScratchTest):
