@@ -13,6 +13,14 @@ namespace {
 
 constexpr uint32_t kReadSize = 2038;
 
+// The erases and the factory defaults run for seconds: neither resent early nor a measure of
+// the link's round trip.
+bool takesSeconds(uint8_t command) {
+    const uint8_t code = command & ~kSequencedBit;
+    return code == codeOf(Command::kEraseApplication) || code == codeOf(Command::kEraseImage) ||
+           code == codeOf(Command::kFactoryDefaults);
+}
+
 inline uint32_t nextSequence(uint32_t sequence) {
     ++sequence;
     return sequence == 0 ? 1 : sequence;
@@ -196,7 +204,9 @@ void BootloaderEngine::transmitStep() {
         sends_ = 1;
         transmitState_ = TransmitState::kWaiting;
         firstSendAt_ = now;
+        firstSendAtUs_ = platform::microsecondCount();
         lastSendAt_ = now;
+        fastThisTransaction_ = fastResending();
         budgetEnd_ = now + static_cast<uint32_t>(attemptsLeft_) * timeoutMs_;
         resendAfterMs_ = firstResendAfterMs();
         resendDeadline_ = now + resendAfterMs_;
@@ -214,7 +224,7 @@ void BootloaderEngine::transmitStep() {
     ++sends_;
     ++counters_.resends;
     if (observer_) observer_->resent(command_, sends_);
-    if (!fastResending()) {
+    if (!fastThisTransaction_) {
         --attemptsLeft_;
         resendDeadline_ = now + timeoutMs_;
         return;
@@ -242,7 +252,7 @@ uint32_t BootloaderEngine::readWaitMs() const {
         const uint32_t finalWaitMs = 2 * transport_->readTimeoutMs();
         return waited >= finalWaitMs ? 0 : finalWaitMs - waited;
     }
-    if (transmitState_ == TransmitState::kWaiting && fastResending()) {
+    if (transmitState_ == TransmitState::kWaiting && fastThisTransaction_) {
         // The resend goes at the first look after the deadline.
         return platform::tickIsAfter(now, resendDeadline_) ? 0 : platform::ticksBetween(now, resendDeadline_) + 1;
     }
@@ -250,31 +260,40 @@ uint32_t BootloaderEngine::readWaitMs() const {
 }
 
 // Fast resends only where a copy is harmless (a sequenced command: the unit answers a repeat
-// from its stored reply) and where replies to this command have been timed.
+// from its stored reply), where a reply has been timed, and not for the commands that take
+// seconds: an erase resent early would only be answered later.
 bool BootloaderEngine::fastResending() const {
-    return fastResend_ && (command_ & kSequencedBit) && replyTimes_[command_ & ~kSequencedBit].samples > 0;
+    const bool wanted =
+        fastResend_ == FastResend::kAlways || (fastResend_ == FastResend::kOnceResent && counters_.resends > 0);
+    return wanted && (command_ & kSequencedBit) && !takesSeconds(command_) && anyReplyTime_.samples > 0;
 }
 
 uint32_t BootloaderEngine::firstResendAfterMs() const {
-    if (!fastResending()) return timeoutMs_;
-    const ReplyTime& time = replyTimes_[command_ & ~kSequencedBit];
-    const auto estimate = static_cast<uint32_t>(std::lround(time.smoothedMs + 4 * time.deviationMs));
-    return std::clamp<uint32_t>(estimate, kMinFastResendMs, timeoutMs_);
+    if (!fastThisTransaction_) return timeoutMs_;
+    const ReplyTime& own = replyTimes_[command_ & ~kSequencedBit];
+    const ReplyTime& time = own.samples > 0 ? own : anyReplyTime_;
+    const double estimateUs = time.smoothedUs + 4 * time.deviationUs;
+    const auto estimateMs = static_cast<uint32_t>(std::ceil(estimateUs / 1000));
+    return std::clamp<uint32_t>(estimateMs, kMinFastResendMs, timeoutMs_);
 }
 
 // Smoothed reply time and its deviation, from replies to a first send only: the reply to a
 // resent request cannot be matched to one send.
 void BootloaderEngine::timeReply() {
     if (sends_ != 1) return;
-    const double sample = platform::ticksBetween(firstSendAt_, platform::tickCount());
-    ReplyTime& time = replyTimes_[command_ & ~kSequencedBit];
+    const auto sampleUs = static_cast<double>(platform::microsecondCount() - firstSendAtUs_);
+    addSample(replyTimes_[command_ & ~kSequencedBit], sampleUs);
+    if (!takesSeconds(command_)) addSample(anyReplyTime_, sampleUs);
+}
+
+void BootloaderEngine::addSample(ReplyTime& time, double sampleUs) {
     if (time.samples++ == 0) {
-        time.smoothedMs = sample;
-        time.deviationMs = sample / 2;
+        time.smoothedUs = sampleUs;
+        time.deviationUs = sampleUs / 2;
         return;
     }
-    time.deviationMs += kDeviationGain * (std::abs(time.smoothedMs - sample) - time.deviationMs);
-    time.smoothedMs += kSmoothingGain * (sample - time.smoothedMs);
+    time.deviationUs += kDeviationGain * (std::abs(time.smoothedUs - sampleUs) - time.deviationUs);
+    time.smoothedUs += kSmoothingGain * (sampleUs - time.smoothedUs);
 }
 
 BootloaderEngine::ReceiveResult BootloaderEngine::receiveStep() {

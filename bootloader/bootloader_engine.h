@@ -25,6 +25,9 @@ public:
     virtual void staleFrame(uint8_t /*command*/, uint8_t /*frameCommand*/) {}
 };
 
+// When a sequenced request may be resent before its interval is over (see setFastResend).
+enum class FastResend { kNever, kOnceResent, kAlways };
+
 // An engine belongs to one thread at a time; engines share no working storage.
 class BootloaderEngine {
 public:
@@ -59,12 +62,14 @@ public:
     const EngineCounters& counters() const { return counters_; }
     // `observer` (may be null) must outlive its use by this engine.
     void setObserver(EngineObserver* observer) { observer_ = observer; }
-    // Sequenced commands whose replies have been timed are resent after the smoothed reply time
-    // plus four deviations (at least 20 ms, doubling with each resend, never later than the
-    // caller's interval) instead of the full interval; the last send still goes at the end of
-    // the attempts' time, so a unit that does not answer fails as late as without this. Plain
-    // commands always keep the caller's timing: a plain unit runs a repeated request again.
-    void setFastResend(bool on) { fastResend_ = on; }
+    // Sequenced commands are resent after the smoothed reply time plus four deviations (this
+    // command's, or any command's until it has its own; at least 2 ms, doubling with each resend,
+    // never later than the caller's interval) instead of the full interval; the last send still
+    // goes at the end of the attempts' time, so a unit that does not answer fails as late as
+    // without this. kOnceResent starts doing so after the engine's first resend: a clean link
+    // keeps the described timing. Plain commands and the long ones (the erases, factory
+    // defaults) always keep the caller's timing: a plain unit runs a repeated request again.
+    void setFastResend(FastResend mode) { fastResend_ = mode; }
     // True when a frame arrived since the last identification that this run cannot account
     // for: on a plain link any frame not taken, except the extra replies a resent request may
     // draw; on a sequenced link a reply numbered beyond any request sent (another updater is
@@ -94,15 +99,16 @@ private:
     void timeReply();
 
     static constexpr size_t kCommandCodes = kLastCommandCode + 1;
-    static constexpr uint32_t kMinFastResendMs = 20;
+    static constexpr uint32_t kMinFastResendMs = 2;
     // The usual round-trip estimator's gains (as TCP's): 1/8 for the mean, 1/4 for the deviation.
     static constexpr double kSmoothingGain = 0.125;
     static constexpr double kDeviationGain = 0.25;
     struct ReplyTime {
         uint32_t samples = 0;
-        double smoothedMs = 0;
-        double deviationMs = 0;
+        double smoothedUs = 0;
+        double deviationUs = 0;
     };
+    static void addSample(ReplyTime& time, double sampleUs);
 
     // What the link has shown since the last identification. A plain unit runs every send of a
     // resent request, so each may draw a reply: those extras are owed until a request of
@@ -121,12 +127,15 @@ private:
     FrameDecoder decoder_;
     uint16_t attemptsLeft_ = 0;
     uint16_t sends_ = 0;
-    bool fastResend_ = false;
+    FastResend fastResend_ = FastResend::kNever;
+    bool fastThisTransaction_ = false;
     uint32_t firstSendAt_ = 0;
+    uint64_t firstSendAtUs_ = 0;
     uint32_t lastSendAt_ = 0;
     uint32_t budgetEnd_ = 0;
     uint32_t resendAfterMs_ = 0;
     ReplyTime replyTimes_[kCommandCodes] = {};
+    ReplyTime anyReplyTime_;
     uint8_t command_ = 0;
     ReplyGuard guard_;
     uint32_t sequence_ = 0;

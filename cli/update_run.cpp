@@ -151,7 +151,7 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
         return WMU_UPDATE_FAILED;
     }
     BootloaderEngine engine;
-    engine.setFastResend(shared.update.fastResend);
+    engine.setFastResend(shared.update.fastResend ? FastResend::kAlways : FastResend::kNever);
     UnitLogObserver observer(shared.log, run.target.label);
     if (shared.log.active()) engine.setObserver(&observer);
     UpdateJob job{engine, application, flash, shared.stages, &run.window, shared.firmwareVersion};

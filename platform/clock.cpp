@@ -16,6 +16,11 @@ uint32_t tickCount() {
     return clock ? clock->now() : systemTickCount();
 }
 
+uint64_t microsecondCount() {
+    Clock* clock = installedClock.load();
+    return clock ? clock->nowUs() : systemMicrosecondCount();
+}
+
 void sleepMs(uint32_t ms) {
     Clock* clock = installedClock.load();
     if (clock) {

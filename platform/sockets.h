@@ -61,6 +61,10 @@ public:
     // Like receive, and tells who sent the datagram (either pointer may be null).
     int32_t receiveFrom(uint8_t* buffer, uint32_t capacity, uint32_t* address, uint16_t* port);
 
+    // True once something can be received, waiting at most ms: a wait shorter than the receive
+    // time-out.
+    bool waitReadable(uint32_t ms);
+
     // Receives without waiting until nothing is left, a stream has ended, or maxReceives
     // receives have been made (so that a flood cannot hold the caller). Returns the receives.
     uint32_t discardPending(uint32_t maxReceives);

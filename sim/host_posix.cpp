@@ -160,6 +160,9 @@ uint64_t nextDeadlineUs(const UnitHost& host, uint64_t now) {
     if (!host.serialIn.empty()) {
         next = std::min(next, std::max(host.serialIn.nextDueUs(), host.unit->busyUntilMs() * 1000));
     }
+    // A busy unit's socket is not watched, so the loop must wake when the unit is free again,
+    // even when the reply it worked on was lost and nothing else is due.
+    if (host.unit->busy(now / 1000)) next = std::min(next, host.unit->busyUntilMs() * 1000);
     uint64_t event = host.unit->nextEventMs();
     if (event != std::numeric_limits<uint64_t>::max()) next = std::min(next, event * 1000);
     return std::max(next, now);

@@ -66,6 +66,11 @@ uint16_t EthernetTransport::read(uint8_t* buffer, uint32_t capacity) {
     return 0;
 }
 
+uint16_t EthernetTransport::readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
+    if (timeoutMs < kUdpReadTimeoutMs && !socket_.waitReadable(timeoutMs)) return 0;
+    return read(buffer, capacity);
+}
+
 bool EthernetTransport::discardPendingInput() { return socket_.discardPending(kMaxDiscardedReceives) > 0; }
 
 EthernetTransportTCP::EthernetTransportTCP(uint32_t address, uint32_t port)

@@ -33,6 +33,8 @@ public:
     bool write(const uint8_t* data, uint32_t length) override;
     // Accepts a datagram from any sender.
     uint16_t read(uint8_t* buffer, uint32_t capacity) override;
+    // Waits less than a whole read when asked: an early resend is due at its own deadline.
+    uint16_t readWithin(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) override;
     TransportKind transportKind() override { return TransportKind::kUdp; }
     uint32_t readTimeoutMs() const override { return kUdpReadTimeoutMs; }
     bool discardPendingInput() override;

@@ -147,6 +147,16 @@ int32_t Socket::receiveFrom(uint8_t* buffer, uint32_t capacity, uint32_t* addres
     return countOrError(count);
 }
 
+bool Socket::waitReadable(uint32_t ms) {
+    if (!isOpen()) return false;
+    pollfd watch{fdOf(handle_), POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&watch, 1, static_cast<int>(ms));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
 uint32_t Socket::discardPending(uint32_t maxReceives) {
     uint8_t scrap[2048];
     uint32_t receives = 0;

@@ -167,6 +167,12 @@ int32_t Socket::receiveFrom(uint8_t* buffer, uint32_t capacity, uint32_t* addres
     return countOrError(count);
 }
 
+bool Socket::waitReadable(uint32_t ms) {
+    if (!isOpen()) return false;
+    WSAPOLLFD watch{socketOf(handle_), POLLRDNORM, 0};
+    return WSAPoll(&watch, 1, static_cast<INT>(ms)) > 0;
+}
+
 uint32_t Socket::discardPending(uint32_t maxReceives) {
     char scrap[2048];
     uint32_t receives = 0;

@@ -348,7 +348,7 @@ TEST_F(EngineTest, SetTransportNullClosesAndDeletesTheHeldOne) {
 // silent unit fails as late as without them; plain commands keep the interval.
 TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
     ScriptedTransport* link = attach(10);
-    engine.setFastResend(true);
+    engine.setFastResend(FastResend::kAlways);
     bool loseNext = false;
     link->onWrite = [&loseNext](ScriptedTransport& t, const Bytes& w) {
         if (loseNext) {
@@ -364,6 +364,17 @@ TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
     ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_LT(clock.now() - lostAt, 100u);
     EXPECT_EQ(engine.counters().resends, 1u);
+
+    // A command not timed yet goes by the other commands' reply times; an erase keeps its interval.
+    loseNext = true;
+    const uint32_t firstChunkAt = clock.now();
+    ASSERT_TRUE(engine.transact(sequenced(Command::kProgramChunk), std::vector<uint8_t>(kChunkBlockBytes).data(),
+                                kChunkBlockBytes, 5, 1000));
+    EXPECT_LT(clock.now() - firstChunkAt, 100u);
+    loseNext = true;
+    const uint32_t eraseAt = clock.now();
+    ASSERT_TRUE(engine.transact(sequenced(Command::kEraseImage), nullptr, 0, 2, 10000));
+    EXPECT_GE(clock.now() - eraseAt, 10000u);
 
     link->onWrite = nullptr;
     const size_t sendsBefore = link->log->writes.size();
@@ -381,6 +392,26 @@ TEST_F(EngineTest, FastResendFollowsTheReplyTimesWithinTheSameBudget) {
     const uint32_t plainAt = clock.now();
     ASSERT_TRUE(engine.transact(plain(Command::kProgramRecords), record, 1, 5, 1000));
     EXPECT_GE(clock.now() - plainAt, 1000u);
+}
+
+// Adaptive: the described interval until the first resend, early resends after it.
+TEST_F(EngineTest, FastResendOnceResentWaitsTheIntervalOnlyForTheFirstLoss) {
+    ScriptedTransport* link = attach(10);
+    engine.setFastResend(FastResend::kOnceResent);
+    bool loseNext = false;
+    link->onWrite = [&loseNext](ScriptedTransport& t, const Bytes& w) {
+        if (!loseNext) t.queueRead(replyFrame(w, {0x01}));
+        loseNext = false;
+    };
+    const uint8_t record[] = {0x00};
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
+    for (uint32_t longestMs : {1100u, 100u}) {
+        loseNext = true;
+        const uint32_t lostAt = clock.now();
+        ASSERT_TRUE(engine.transact(sequenced(Command::kProgramRecords), record, 1, 5, 1000));
+        EXPECT_LT(clock.now() - lostAt, longestMs);
+        EXPECT_GT(clock.now() - lostAt, longestMs / 2 - 50);
+    }
 }
 
 // Every command's sends and their spacing against a silent unit, as the protocol fixes them;

@@ -57,7 +57,7 @@ nlohmann::json readReport(const std::filesystem::path& path) {
 UpdateOutcome runUpdateAgainst(std::unique_ptr<Transport> transport, CHexManager& application, CBinManager& flash,
                                bool firmware, bool ui, bool defaults, bool fastResend) {
     BootloaderEngine engine;
-    engine.setFastResend(fastResend);
+    engine.setFastResend(fastResend ? FastResend::kAlways : FastResend::kNever);
     UpdateOptions options;
     options.overwriteServerFirmware = firmware;
     options.overwriteServerUi = ui;
