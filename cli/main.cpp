@@ -67,7 +67,11 @@ void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
     addImageOptions(command, update.images);
     command->add_flag("-y,--yes", update.yes, "do not ask for confirmation (required without a terminal)");
     command->add_flag("--fast-resend", update.fastResend,
-                      "resend to sequenced bootloaders after their measured reply time, not a full second");
+                      "resend to sequenced bootloaders after their measured reply time from the first loss on");
+    command
+        ->add_flag("--described-timing", update.describedTiming,
+                   "always wait the full interval before a resend, as the Windows program does")
+        ->excludes("--fast-resend");
 }
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options) {

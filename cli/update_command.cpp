@@ -84,7 +84,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }
     printOutcomes(outcomes, options.json);
-    if (!options.json) suggestFastResend(outcomes, update.fastResend);
+    if (!options.json) suggestFastResend(outcomes, update);
     const int status = closeRunLog(log, overallStatus(outcomes));
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;

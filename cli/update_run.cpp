@@ -52,6 +52,12 @@ std::string stageLine(const std::string& stage, uint32_t startTick, uint32_t now
     return stage + " took " + seconds + " s";
 }
 
+// Early resends once the link has lost a reply, unless told otherwise.
+FastResend resendMode(const UpdateCommandOptions& update) {
+    if (update.fastResend) return FastResend::kAlways;
+    return update.describedTiming ? FastResend::kNever : FastResend::kOnceResent;
+}
+
 }  // namespace
 
 bool isYes(const std::string& answer) {
@@ -151,7 +157,7 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared) {
         return WMU_UPDATE_FAILED;
     }
     BootloaderEngine engine;
-    engine.setFastResend(shared.update.fastResend ? FastResend::kAlways : FastResend::kNever);
+    engine.setFastResend(resendMode(shared.update));
     UnitLogObserver observer(shared.log, run.target.label);
     if (shared.log.active()) engine.setObserver(&observer);
     UpdateJob job{engine, application, flash, shared.stages, &run.window, shared.firmwareVersion};
@@ -233,8 +239,9 @@ int closeRunLog(RunLog& log, int status) {
     return worseStatus(status, kExitFailed);
 }
 
-void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend) {
-    if (fastResend) return;
+// Only the described timing leaves each lost reply its whole second.
+void suggestFastResend(const std::vector<RunOutcome>& outcomes, const UpdateCommandOptions& update) {
+    if (!update.describedTiming) return;
     uint32_t requests = 0;
     uint32_t resends = 0;
     for (const RunOutcome& o : outcomes) {
@@ -244,7 +251,8 @@ void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend)
     }
     if (resends < kManyResends || resends < kManyResendsShare * requests) return;
     std::printf(
-        "\n%u of %u requests were sent again: on a lossy link, --fast-resend shortens each wait for a lost\n"
-        "reply (sequenced bootloaders only; a unit that does not answer still fails as late).\n",
+        "\n%u of %u requests were sent again: on a lossy link, leave out --described-timing to shorten\n"
+        "each wait for a lost reply (sequenced bootloaders only; a unit that does not answer still fails\n"
+        "as late).\n",
         resends, requests);
 }

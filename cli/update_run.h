@@ -22,8 +22,11 @@ struct UpdateCommandOptions {
     bool noUi = false;
     bool factoryDefaults = false;
     bool yes = false;
-    // Sequenced bootloaders are resent to after their measured reply time, not the full interval.
+    // Sequenced bootloaders are resent to after their measured reply time, not the full interval:
+    // by default once a resend has shown the link to lose, with fastResend from the start, with
+    // describedTiming never.
     bool fastResend = false;
+    bool describedTiming = false;
     ImageChoice images;
 };
 
@@ -105,4 +108,4 @@ private:
 int closeRunLog(RunLog& log, int status);
 
 // With many resends and no --fast-resend, the closing hint that it would shorten the waits.
-void suggestFastResend(const std::vector<RunOutcome>& outcomes, bool fastResend);
+void suggestFastResend(const std::vector<RunOutcome>& outcomes, const UpdateCommandOptions& update);

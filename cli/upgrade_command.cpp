@@ -484,7 +484,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     } else {
         printUpgradeLines(outcomes, records, attempts);
         if (outcomes.size() > 1) printSummaryTable(outcomes);
-        suggestFastResend(outcomes, upgrade.update.fastResend);
+        suggestFastResend(outcomes, upgrade.update);
     }
     status = closeRunLog(log, status);
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
