@@ -29,15 +29,24 @@ HANDLE openExclusive(const std::wstring& name) {
                        nullptr);
 }
 
-// Reads return at once with what is there; SerialPort::read polls them. The setting that
-// should wait only for the first byte (MAXDWORD, MAXDWORD, 150) holds every read for the full
-// time under Wine, and Wine aborts WaitCommEvent on a pseudo-terminal at once, so neither way
-// of waiting for the first byte works there.
-bool setTimeouts(HANDLE port) {
+// Wine marks itself by an export of ntdll that Windows lacks.
+bool underWine() {
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+// waitMs 0: a read returns at once with what is there. Otherwise it returns as soon as the
+// first byte is there, or empty after waitMs: the driver wakes the read, so a reply costs no
+// poll interval. Under Wine that setting holds every read for the full time, and Wine aborts
+// WaitCommEvent on a pseudo-terminal at once, so there reads return at once and are polled.
+bool setTimeouts(HANDLE port, DWORD waitMs) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.ReadTotalTimeoutMultiplier = waitMs == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = waitMs;
     timeouts.WriteTotalTimeoutMultiplier = 1;
     timeouts.WriteTotalTimeoutConstant = kWriteBaseMs;
     return SetCommTimeouts(port, &timeouts) != 0;
@@ -114,7 +123,7 @@ bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* 
     HANDLE port = openExclusive(name);
     if (port == INVALID_HANDLE_VALUE) return openFailed(GetLastError(), reason);
     handle_ = reinterpret_cast<std::intptr_t>(port);
-    setTimeouts(port);
+    setTimeouts(port, 0);
     if (!setLine(port, baudRate)) close();
     return isOpen();
 }
@@ -129,6 +138,16 @@ void SerialPort::close() {
 // write: every later read would fail at once and leave the caller spinning.
 uint32_t SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeoutMs) {
     if (!isOpen() || capacity == 0) return 0;
+    if (!underWine()) {
+        DWORD count = 0;
+        if (!setTimeouts(handleOf(handle_), timeoutMs) ||
+            !ReadFile(handleOf(handle_), buffer, capacity, &count, nullptr)) {
+            close();
+            return 0;
+        }
+        if (count == 0 && lineGone(handleOf(handle_))) close();
+        return count;
+    }
     const uint32_t start = systemTickCount();
     PollPause pause;
     for (;;) {
