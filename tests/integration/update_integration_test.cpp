@@ -112,8 +112,8 @@ TEST_F(SmallUpdate, SurvivesDuplicatedAndCorruptedRepliesOnlyWhenTheyAreNumbered
     EXPECT_EQ(sim.waitExit(20000), 0);
 
     SimProcess plain;
-    ASSERT_TRUE(plain.start(simArguments(Link::kUdp, {"--reply-twice", "--corrupt", "5", "--seed", "3",
-                                                      "--legacy-bootloader"})))
+    ASSERT_TRUE(plain.start(
+        simArguments(Link::kUdp, {"--reply-twice", "--corrupt", "5", "--seed", "3", "--legacy-bootloader"})))
         << plain.output();
     EXPECT_EQ(runUpdateAgainst(bootloaderTransport(plain, Link::kUdp), application, flash, true, true, false).terminal,
               WMU_UPDATE_FAILED);
