@@ -25,8 +25,7 @@ RunOutcome enterOutcome(const UnitRun& run) {
             return {run.target.label, "enabled",    platform::toUtf8(uiString(kBootloadModeEnabled)),
                     run.seconds(),    kExitSuccess, {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused",   platform::toUtf8(uiString(kUnableToEnterBootloadMode)),
-                    run.seconds(),    kExitFailed, {}};
+            return {run.target.label, "refused", refusedPinText(), run.seconds(), kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
     return {

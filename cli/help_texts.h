@@ -52,6 +52,9 @@ inline constexpr HelpText kCompletionHelp{
     "  ztupdate completion bash > ~/.local/share/bash-completion/completions/ztupdate\n"
     "  ztupdate completion fish > ~/.config/fish/completions/ztupdate.fish\n" ZT_EXIT_STATUSES};
 
+inline constexpr HelpText kHelpHelp{"show the help of ztupdate, or of one command (as COMMAND --help)",
+                                    "\nExamples:\n  ztupdate help\n  ztupdate help upgrade\n" ZT_EXIT_STATUSES};
+
 inline constexpr HelpText kPortsHelp{
     "list the serial ports that can be opened",
     "\nPorts held by another program are not listed. Example:\n  ztupdate ports\n" ZT_EXIT_STATUSES};
@@ -84,7 +87,9 @@ inline constexpr HelpText kEnterBootloadHelp{
     "  ztupdate --ip 192.0.2.10 enter-bootload\n"
     "  ztupdate --ip 192.0.2.10 enter-bootload --pin-file ~/.zt-pin\n"
     "  ZT_PIN=1234 ztupdate --serial COM3 enter-bootload\n" ZT_EXIT_STATUSES
-    "A refused PIN gives 1; a unit whose command port does not answer gives 3.\n"};
+    "A refused PIN gives 1 (check the PIN before trying again: units may lock after wrong PINs); a\n"
+    "unit whose command port does not answer gives 3. A PIN typed at the prompt that is not four\n"
+    "digits is asked for again, up to three times.\n"};
 
 inline constexpr HelpText kUpdateHelp{
     "update each unit (in bootload mode) with the embedded firmware, or with --hex/--flash files",
@@ -98,7 +103,8 @@ inline constexpr HelpText kUpdateHelp{
     "  ztupdate --ip 192.0.2.10 update\n"
     "  ztupdate --ip 192.0.2.10 update --no-ui --yes\n"
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 update --hex app.hex --flash web.bin --yes\n"
-    "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES};
+    "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES
+    "An answer other than yes at the question gives 1, and nothing is sent.\n"};
 
 inline constexpr HelpText kUpgradeHelp{
     "take each unit from whatever state it is in to running the new firmware",
@@ -117,7 +123,8 @@ inline constexpr HelpText kUpgradeHelp{
     "  ztupdate --units venue.txt --jobs 8 upgrade --pin-file ~/.zt-pin --report venue.json --yes\n"
     "  ztupdate --units-from venue.json --failed upgrade --pin-file ~/.zt-pin --retry 2 --yes\n"
     "  ztupdate --ip 192.0.2.10 --json upgrade --no-ui --fast-resend --yes\n" ZT_EXIT_STATUSES
-    "A refused PIN gives 1; a unit that does not answer or does not come back gives 3.\n"};
+    "A refused PIN gives 1; a unit that does not answer or does not come back gives 3.\n"
+    "An answer other than yes at the question gives 1, and nothing is sent.\n"};
 
 inline constexpr HelpText kExitBootloadHelp{
     "tell each unit's bootloader to leave bootload mode without updating",

@@ -141,10 +141,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     switch (enterBootload(run.target.unit, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
-            return fail(record, "enter_bootload", "pin_refused",
-                        platform::toUtf8(uiString(kUnableToEnterBootloadMode)) +
-                            " The unit refused the Installer PIN or broke off the unlock.",
-                        kExitFailed);
+            return fail(record, "enter_bootload", "pin_refused", refusedPinText(), kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
             return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
     }

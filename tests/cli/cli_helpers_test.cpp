@@ -14,6 +14,7 @@
 #include "cli/unit_runner.h"
 #include "cli/unit_target.h"
 #include "cli/update_command.h"
+#include "cli/usage_advice.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
 #include "tests/support/scratch_dir.h"
