@@ -70,8 +70,9 @@ inline constexpr HelpText kDiscoverHelp{
 
 inline constexpr HelpText kStatusHelp{
     "show each unit's bootloader version, application version and bootload mode",
-    "\nAsks the bootloader first; when it does not answer, asks the unit's command port (TCP\n"
-    "--parser-port, or the serial port at each rate from 4800 to 115200 baud).\n"
+    "\nAsks the bootloader and, on the network, the unit's command port (TCP --parser-port) at the\n"
+    "same time; the bootloader's answer wins. On a serial port the command port is asked when the\n"
+    "bootloader does not answer, at each rate from 4800 to 115200 baud.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 status\n"
     "  ztupdate --serial /dev/ttyUSB0 --json status\n"
@@ -81,8 +82,8 @@ inline constexpr HelpText kEnterBootloadHelp{
     "put each unit into bootload mode with its Installer PIN",
     "\nThe PIN (four digits) is never taken from the command line. It comes from --pin-file FILE\n"
     "(first line), else the ZT_PIN environment variable, else a prompt without echo on a terminal.\n"
-    "On success the unit restarts into its bootloader; ztupdate then waits 5 s, as the updater\n"
-    "window does, so that the next command finds the bootloader.\n"
+    "On success the unit restarts into its bootloader; ztupdate then asks the bootloader until it\n"
+    "answers, at most 5 s (the updater window's wait), so that the next command finds it.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 enter-bootload\n"
     "  ztupdate --ip 192.0.2.10 enter-bootload --pin-file ~/.zt-pin\n"

@@ -104,10 +104,16 @@ int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
 }
 
 ProgressDisplay::Mode displayMode(const GlobalOptions& options) {
-    if (options.json || options.quiet) return ProgressDisplay::Mode::kSilent;
+    if (options.quiet) return ProgressDisplay::Mode::kSilent;
+    if (options.json) {
+        return platform::isTerminal(platform::ConsoleStream::kError) ? ProgressDisplay::Mode::kBars
+                                                                     : ProgressDisplay::Mode::kSilent;
+    }
     return platform::isTerminal(platform::ConsoleStream::kOutput) ? ProgressDisplay::Mode::kBars
                                                                   : ProgressDisplay::Mode::kLines;
 }
+
+std::FILE* displayStream(const GlobalOptions& options) { return options.json ? stderr : stdout; }
 
 void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
                      const std::vector<UnitTarget>& targets) {

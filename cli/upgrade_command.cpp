@@ -411,7 +411,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     std::vector<UpgradeRecord> records(runs.size());
     std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels);
+    ProgressDisplay display(displayMode(options), labels, displayStream(options));
+    display.attachLog(log);
     setDisplayPlans(display, upgrade.update, images, targets);
     StageLog stageLog(log, labels);
 
@@ -445,6 +446,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
             return upgradeUnit(run, context, records[unit]);
         },
         hooks, options.jobs);
+    display.finish();
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {

@@ -116,12 +116,14 @@ def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
 
 
-def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None):
+def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None, env=None,
+                         stdout=None):
     """Runs with standard input and output on a pseudo-terminal, typing `answer` and Enter once
     `prompt` shows and keys reach the program (calling `before_answer` first); returns status
-    and output."""
+    and output. With a `stdout` file, only standard error is on the terminal."""
     controller, terminal = pty.openpty()
-    proc = subprocess.Popen(PROGRAM + list(args), stdin=terminal, stdout=terminal, stderr=terminal)
+    proc = subprocess.Popen(PROGRAM + list(args), stdin=terminal, stdout=stdout or terminal, stderr=terminal,
+                            env=dict(os.environ, **(env or {})))
     os.close(terminal)
     output = b""
     answered = answer is None
@@ -197,6 +199,9 @@ def screen(output):
                 column = max(column - count, 0)
             elif final == "K" and parameters in ("", "0"):
                 del lines[row][column:]
+            elif final == "J" and parameters in ("", "0"):
+                del lines[row][column:]
+                del lines[row + 1:]
         elif character == "\r":
             column = 0
         elif character == "\n":
@@ -519,8 +524,9 @@ class OneUnitOverUdp(ScratchTest):
         self.assertIn("The firmware updated successfully.", out)
 
     def test_bars_and_confirmation_on_a_terminal(self):
-        hex_path, flash_path = self.subset()
-        sim = self.sim("--start-mode", "bootload")
+        hex_path, flash_path = self.subset(data_records=200)
+        # Slow enough for a redraw during a stage: finished rows show only their result.
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "2")
         args = ["--ip", sim.address(), "update", "--hex", program_path(hex_path), "--flash", program_path(flash_path)]
         status, out = ztupdate_on_terminal(*args, answer="n")
         self.assertEqual(status, 1)
@@ -530,7 +536,7 @@ class OneUnitOverUdp(ScratchTest):
         shown = screen(out)
         self.assertNotIn(STRAY_ESCAPE, shown, "the terminal took every sequence the program wrote")
         self.assertNotRegex(shown, r"\[[0-9]*[AK]", "no sequence shows as text")
-        self.assertIn("Server UI", shown)
+        self.assertIn("Server UI", out)
         self.assertIn("100%", shown)
         self.assertIn("The firmware updated successfully.", shown)
         # Wine's console accepts the mode for such sequences but prints them, so the program
@@ -678,6 +684,17 @@ class Fleets(ScratchTest):
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
         return path
+
+    def test_status_of_units_in_their_application_needs_no_bootloader_time_out(self):
+        sim = self.sim(units=4)
+        units = self.units_file([sim.address(i) for i in range(4)])
+        status, out, err, seconds = ztupdate("--units", units, "--json", "status")
+        self.assertEqual(status, 0, err)
+        self.assertEqual([u["bootload_mode"] for u in json.loads(out)["units"]], ["disabled"] * 4)
+        self.assertLess(seconds, 1.0)
+        sim_b = self.sim("--start-mode", "bootload", units=2)
+        status, out, err, _ = ztupdate("--ip", sim_b.address(0), "--ip", sim_b.address(1), "--json", "status")
+        self.assertEqual([u["bootloader"] for u in json.loads(out)["units"]], ["3.1"] * 2, "the bootloader wins")
 
     def test_a_units_file_naming_a_unit_twice_sends_nothing(self):
         sim = self.sim()
@@ -998,6 +1015,56 @@ class CompletionInTheShell(ScratchTest):
         return screen(output.split("ready>", 1)[-1])
 
 
+@unittest.skipIf(UNDER_WINE, "Wine's console takes no cursor sequences")
+class LiveScreen(ScratchTest):
+    """What a terminal shows while units are updated: log lines above the bars, no sequences
+    where a terminal cannot take them, results that keep their words."""
+
+    def test_log_lines_go_above_the_bars(self):
+        hex_path, flash_path = self.subset(data_records=200, flash_bytes=20000)
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "1")
+        status, out = ztupdate_on_terminal("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash",
+                                           flash_path, "--yes")
+        self.assertEqual(status, 0, out)
+        rows = screen(out).splitlines()
+        bars = [i for i, row in enumerate(rows) if re.search(r"\[[#.]{4,}\]", row)]
+        self.assertEqual(len(bars), 1, "\n".join(rows))
+        logged = [i for i, row in enumerate(rows) if re.match(r"\[ *\d+\.\d{3}\] \S+: Server (Application|UI) "
+                                                              r"(started|took [0-9.]+ s)", row)]
+        self.assertGreaterEqual(len(logged), 4, "\n".join(rows))
+        self.assertLess(max(logged), bars[0], "every log line above the bars")
+
+    def test_no_sequences_for_a_dumb_terminal_and_json_keeps_its_progress(self):
+        hex_path, flash_path = self.subset(data_records=40, flash_bytes=3000)
+        sim = self.sim("--start-mode", "bootload")
+        args = ["--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path, "--yes"]
+        status, out = ztupdate_on_terminal(*args, env={"TERM": "dumb"})
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("\x1b", out)
+        self.assertIn("100%", out)
+        with tempfile.TemporaryFile() as document:
+            status, err = ztupdate_on_terminal("--json", *args, stdout=document)
+            document.seek(0)
+            self.assertEqual(json.load(document)["units"][0]["result"], "updated")
+        self.assertEqual(status, 0, err)
+        self.assertRegex(screen(err), r"\[#+\] 100%", "the bars on standard error")
+
+    def test_results_keep_their_words_and_the_table_its_columns(self):
+        sims = [self.sim() for _ in range(2)]
+        args = [word for sim in sims for word in ("--ip", sim.address())]
+        status, out = ztupdate_on_terminal(*args, "update", "--yes")
+        self.assertEqual(status, 1, out)
+        rows = screen(out).splitlines()
+        header = next(row for row in rows if row.startswith("unit "))
+        self.assertTrue(all(len(row) < 80 for row in rows[:rows.index(header)]), "\n".join(rows))
+        for sim in sims:
+            self.assertIn("ztupdate --ip %s enter-bootload" % sim.address(), " ".join(screen(out).split()))
+        table = [row for row in rows if "application_running " in row]
+        self.assertEqual(len(table), 2, "\n".join(rows))
+        for row in table:
+            self.assertEqual(row.index("s", row.index("application_running ") + 19), header.index("time") + 3, rows)
+
+
 class SaysWhatWentWrong(ScratchTest):
     def test_serial_ports_that_cannot_be_opened(self):
         missing = os.path.join(self.dir, "ttyUSB9")
@@ -1032,6 +1099,11 @@ class SaysWhatWentWrong(ScratchTest):
         unit = json.loads(out)["units"][0]
         self.assertEqual(unit["result"], "application_running")
         self.assertIn("ztupdate --ip %s enter-bootload" % sim.address(), unit["message"])
+        status, out, _, seconds = ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 0, out)
+        self.assertIn("The bootloader answers.", out)
+        self.assertLess(seconds, 3.0, "the wait ends when the bootloader answers")
+        self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootloader"], "3.1")
 
     def test_unsupported_bootloader_is_marked(self):
         sim = self.sim("--start-mode", "bootload", "--wrong-version")
