@@ -31,8 +31,9 @@ constexpr double kManyResendsShare = 0.02;
 UnitPlan planOf(const UpdateCommandOptions& update, const CheckedImages& images) {
     CHexManager application;
     if (!update.noFirmware) loadApplicationCopy(images.application, application);
-    const TransferPlan transfer =
-        planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
+    CBinManager flash(kFlashImageOrigin);
+    const bool withFlash = !update.noUi && loadFlashCopy(images.flash, flash);
+    const TransferPlan transfer = planTransfer(application, withFlash ? &flash : nullptr);
     UnitPlan plan;
     plan.programRequests = transfer.programRequests;
     plan.flashChunks = transfer.flashChunks;

@@ -354,9 +354,16 @@ TEST(CliInspect, PlanCountsRequestsAsTheUpdatePacksThem) {
     CHexManager image;
     for (int i = 0; i < 17; ++i) image.parseLine(L":0400000001020304F2");
     image.parseLine(L":00000001FF");
-    const TransferPlan plan = planTransfer(image, 130);
+    // Framing bytes in the flash image are stuffed on the line, so they count twice.
+    const std::vector<uint8_t> plainBytes(130, 0x55), framingBytes(130, 0x10);
+    CBinManager plain(kFlashImageOrigin), framing(kFlashImageOrigin);
+    plain.loadFromBytes(plainBytes.data(), plainBytes.size());
+    framing.loadFromBytes(framingBytes.data(), framingBytes.size());
+    const TransferPlan plan = planTransfer(image, &plain);
     EXPECT_EQ(plan.programRequests, 3u);
     EXPECT_EQ(plan.flashChunks, 3u);
     EXPECT_EQ(plan.exchanges, 7u + 3u + 3u);
     EXPECT_GT(serialSeconds(plan), udpSeconds(plan));
+    EXPECT_EQ(planTransfer(image, &framing).serialBytes, plan.serialBytes + 130);
+    EXPECT_EQ(planTransfer(image, nullptr).flashChunks, 0u);
 }
