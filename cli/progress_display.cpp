@@ -72,7 +72,8 @@ std::string formatDuration(double seconds) {
     return text;
 }
 
-ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out) : mode_(mode), out_(out) {
+ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out, unsigned jobs)
+    : mode_(mode), out_(out), jobs_(jobs) {
     for (std::string& label : labels) {
         labelWidth_ = std::max(labelWidth_, label.size());
         Unit unit;
@@ -292,13 +293,13 @@ double ProgressDisplay::secondsPerUnit(uint32_t nowTick) const {
 }
 
 // The running units' time left, and the waiting ones at the time per unit, shared among as
-// many units at once as run now.
+// many units as run at once.
 double ProgressDisplay::fleetSecondsLeft(uint32_t nowTick) const {
     const double perUnit = secondsPerUnit(nowTick);
     if (perUnit < 0) return -1;
     double total = 0;
     double longest = 0;
-    size_t running = 0;
+    size_t unfinished = 0;
     for (size_t i = 0; i < units_.size(); ++i) {
         const Unit& u = units_[i];
         if (!u.result.empty()) continue;
@@ -306,12 +307,11 @@ double ProgressDisplay::fleetSecondsLeft(uint32_t nowTick) const {
         double left = waiting ? perUnit : secondsLeft(i, nowTick);
         if (left < 0) left = std::max(perUnit - platform::ticksBetween(u.startTick, nowTick) / 1000.0, 0.0);
         total += left;
-        if (!waiting) {
-            longest = std::max(longest, left);
-            ++running;
-        }
+        ++unfinished;
+        if (!waiting) longest = std::max(longest, left);
     }
-    return std::max(longest, total / static_cast<double>(std::max<size_t>(running, 1)));
+    const size_t atOnce = jobs_ > 0 ? std::min<size_t>(jobs_, unfinished) : unfinished;
+    return std::max(longest, total / static_cast<double>(std::max<size_t>(atOnce, 1)));
 }
 
 std::string ProgressDisplay::summaryLine(size_t shown, uint32_t nowTick, int columns) const {

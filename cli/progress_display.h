@@ -32,8 +32,9 @@ class ProgressDisplay {
 public:
     enum class Mode { kSilent, kBars, kLines };
 
-    // The bars and lines go to out (standard output, or standard error beside --json).
-    ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out = stdout);
+    // The bars and lines go to out (standard output, or standard error beside --json); jobs is
+    // how many units run at once (0: all).
+    ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out = stdout, unsigned jobs = 0);
 
     // While the bars are drawn, the log's lines for standard error are written above them.
     void attachLog(RunLog& log);
@@ -110,6 +111,7 @@ private:
 
     Mode mode_;
     std::FILE* out_;
+    unsigned jobs_;
     RunLog* log_ = nullptr;
     std::vector<Unit> units_;
     size_t labelWidth_ = 0;

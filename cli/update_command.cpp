@@ -53,7 +53,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     SharedUpdate shared(update, images, log);
     auto runs = makeRuns(targets);
     const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels, displayStream(options));
+    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
     display.attachLog(log);
     setDisplayPlans(display, update, images, targets);
     StageLog stageLog(log, labels);

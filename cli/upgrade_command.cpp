@@ -411,7 +411,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     std::vector<UpgradeRecord> records(runs.size());
     std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels, displayStream(options));
+    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
     display.attachLog(log);
     setDisplayPlans(display, upgrade.update, images, targets);
     StageLog stageLog(log, labels);

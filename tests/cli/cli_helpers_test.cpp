@@ -310,7 +310,7 @@ TEST(CliProgress, FramesFitTheTerminalAndBarsKeepTheirWidth) {
 TEST(CliProgress, FleetRowsAndTheTimeTheRunHasLeft) {
     std::vector<std::string> labels;
     for (int i = 0; i < 8; ++i) labels.push_back("127.0.0." + std::to_string(i + 2));
-    ProgressDisplay display(ProgressDisplay::Mode::kSilent, labels);
+    ProgressDisplay display(ProgressDisplay::Mode::kSilent, labels, stdout, 4);
     for (size_t i = 0; i < 4; ++i) {
         display.onMessageAt(i, stageMessage(RunStage::kOther, L"Asking its state"), i == 0 ? 0 : 5000);
     }
@@ -327,8 +327,8 @@ TEST(CliProgress, FleetRowsAndTheTimeTheRunHasLeft) {
     EXPECT_NE(frame[5].find("0%  waiting"), std::string::npos) << frame[5];
     EXPECT_EQ(frame[5].find("--:--"), std::string::npos) << frame[5];
     // One unit took 10 s; three running ones have 5 s to go each, four waiting ones 10 s each,
-    // three at a time: 55/3 s.
-    EXPECT_NE(frame.back().find("all 8 units: 3 running, 1 updated, 0 not, 4 waiting; about 0:18 left"),
+    // four at a time: 55/4 s.
+    EXPECT_NE(frame.back().find("all 8 units: 3 running, 1 updated, 0 not, 4 waiting; about 0:14 left"),
               std::string::npos)
         << frame.back();
     for (const std::string& line : frame) EXPECT_LT(line.size(), 80u) << line;
