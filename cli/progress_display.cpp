@@ -44,6 +44,10 @@ std::string stageColumnText(std::string stage) {
     return stage;
 }
 
+platform::ConsoleStream streamOf(std::FILE* out) {
+    return out == stderr ? platform::ConsoleStream::kError : platform::ConsoleStream::kOutput;
+}
+
 }  // namespace
 
 std::string progressBar(double fraction, int width) {
@@ -81,8 +85,7 @@ ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels, std
         units_.push_back(std::move(unit));
     }
     labelWidth_ = std::min<size_t>(labelWidth_, kLabelColumns);
-    const platform::ConsoleStream stream =
-        out_ == stderr ? platform::ConsoleStream::kError : platform::ConsoleStream::kOutput;
+    const platform::ConsoleStream stream = streamOf(out_);
     if (mode_ == Mode::kBars && !platform::enableTerminalControls(stream)) mode_ = Mode::kLines;
 }
 
@@ -239,7 +242,7 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
     const Unit& u = units_[index];
     const double fraction = u.range ? static_cast<double>(std::min(u.position, u.range)) / u.range : 0.0;
     char tail[96];
-    const bool waiting = u.result.empty() && u.stage.empty() && u.range == 0;
+    const bool waiting = u.result.empty() && notStarted(u);
     if (!u.result.empty() || waiting) {
         std::snprintf(tail, sizeof tail, " %3d%%  %-*.*s", percent(index), kTailColumns - 7, kTailColumns - 7,
                       waiting ? "waiting" : u.result.c_str());
@@ -264,7 +267,7 @@ ProgressDisplay::Tally ProgressDisplay::tally() const {
     for (const Unit& u : units_) {
         if (!u.result.empty()) {
             ++(isSuccessResult(u.result) ? t.succeeded : t.failed);
-        } else if (u.stage.empty() && u.range == 0) {
+        } else if (notStarted(u)) {
             ++t.waiting;
         } else {
             ++t.running;
@@ -303,7 +306,7 @@ double ProgressDisplay::fleetSecondsLeft(uint32_t nowTick) const {
     for (size_t i = 0; i < units_.size(); ++i) {
         const Unit& u = units_[i];
         if (!u.result.empty()) continue;
-        const bool waiting = u.stage.empty() && u.range == 0;
+        const bool waiting = notStarted(u);
         double left = waiting ? perUnit : secondsLeft(i, nowTick);
         if (left < 0) left = std::max(perUnit - platform::ticksBetween(u.startTick, nowTick) / 1000.0, 0.0);
         total += left;
@@ -367,8 +370,7 @@ void ProgressDisplay::refresh(bool force) {
     const uint32_t now = platform::tickCount();
     if (!force && drawn_ && platform::ticksBetween(lastDrawTick_, now) < kRedrawMs) return;
     lastDrawTick_ = now;
-    const platform::ConsoleStream stream =
-        out_ == stderr ? platform::ConsoleStream::kError : platform::ConsoleStream::kOutput;
+    const platform::ConsoleStream stream = streamOf(out_);
     const std::vector<std::string> lines =
         frame(now, platform::terminalColumns(stream), platform::terminalRows(stream));
     // Back to the first line drawn last time, then every line redrawn and cleared to its end;

@@ -96,6 +96,9 @@ private:
         uint32_t finishTick = 0;
     };
 
+    // Waiting for its turn: no stage, no progress yet.
+    static bool notStarted(const Unit& unit) { return unit.stage.empty() && unit.range == 0; }
+
     struct Tally {
         size_t running = 0, waiting = 0, succeeded = 0, failed = 0;
     };
