@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -58,34 +59,69 @@ void reportBootloader(BootloaderCommands& commands, uint16_t version, platform::
     post(window, WMU_APP_VERSION, 0, static_cast<intptr_t>(application));
 }
 
-void reportCommandPort(const UnitAddress& unit, platform::WindowHandle window) {
+struct CommandPortAnswer {
+    bool answered = false;
+    char state = 0;  // 'd' bootload mode disabled, 'e' enabled
+};
+
+CommandPortAnswer askCommandPort(const UnitAddress& unit) {
+    CommandPortAnswer answer;
+    probeCommandPort(unit, kWorkerTcpQueryTimeoutMs, [&](Transport&, const char* reply) {
+        answer.answered = true;
+        answer.state = bootloadStateOf(reply);
+    });
+    return answer;
+}
+
+void reportCommandPort(const CommandPortAnswer& answer, platform::WindowHandle window) {
     post(window, WMU_NO_BOOTLOADER);
     post(window, WMU_APP_VERSION, 0, static_cast<intptr_t>(APP_VERSION_NONE));
     post(window, WMU_ENTER_BOOTLOAD_ALLOWED, 0);
     post(window, WMU_EXIT_BOOTLOAD_ALLOWED, 0);
-    probeCommandPort(unit, kWorkerTcpQueryTimeoutMs, [&](Transport&, const char* reply) {
-        const char state = bootloadStateOf(reply);
-        post(window, WMU_ENTER_BOOTLOAD_ALLOWED, state == 'd' ? 1 : 0);
-        post(window, WMU_EXIT_BOOTLOAD_ALLOWED, state == 'e' ? 1 : 0);
-    });
+    if (!answer.answered) return;
+    post(window, WMU_ENTER_BOOTLOAD_ALLOWED, answer.state == 'd' ? 1 : 0);
+    post(window, WMU_EXIT_BOOTLOAD_ALLOWED, answer.state == 'e' ? 1 : 0);
+}
+
+// One attempt at a time, so that the command port's answer (the unit runs its application) ends
+// the wait after the attempt under way; a bootloader that answers within it still wins.
+Identification identifyWhileSilent(BootloaderCommands& commands, const std::atomic<bool>& commandPortAnswered) {
+    Identification identification;
+    for (uint16_t attempt = 0;
+         attempt < timingOf(Command::kIdentify).attempts && !identification.answered && !commandPortAnswered.load();
+         ++attempt) {
+        identification = commands.identify(kQueryTimeoutMs, 1);
+    }
+    return identification;
 }
 
 }  // namespace
 
 void answerDeviceRequest(DeviceRequest& request) {
     post(request.window, WMU_EXIT_BOOTLOAD_ALLOWED, 0);
+    // A network unit's command port is apart from its bootloader port, so it is asked at the same
+    // time instead of after the identification's time-out; the bootloader's answer still wins.
+    std::atomic<bool> commandPortAnswered{false};
+    std::future<CommandPortAnswer> commandPort;
+    if (!request.unit.isSerial()) {
+        commandPort = std::async(std::launch::async, [&commandPortAnswered, unit = request.unit] {
+            const CommandPortAnswer answer = askCommandPort(unit);
+            commandPortAnswered = answer.answered;
+            return answer;
+        });
+    }
     BootloaderEngine engine;
     engine.setTransport(std::move(request.transport));
     engine.openTransport();
     BootloaderCommands commands(engine);
-    const Identification identification = commands.identify(kQueryTimeoutMs);
+    const Identification identification = identifyWhileSilent(commands, commandPortAnswered);
     if (identification.answered) {
         reportBootloader(commands, identification.version, request.window);
         engine.closeTransport();
     } else {
-        // The port must be free for the command-port probes.
+        // A serial port must be free for the command-port probes.
         engine.closeTransport();
-        reportCommandPort(request.unit, request.window);
+        reportCommandPort(commandPort.valid() ? commandPort.get() : askCommandPort(request.unit), request.window);
     }
     post(request.window, WMU_QUERY_DONE);
     engine.releaseTransport();

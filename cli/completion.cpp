@@ -36,6 +36,24 @@ std::string joined(const std::vector<std::string>& words, const char* separator 
     return text;
 }
 
+// A word as one single-quoted argument of a POSIX shell (bash, zsh): an apostrophe closes the
+// quotes, is escaped, and reopens them.
+std::string posixQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// fish reads \' and \\ as escapes inside single quotes, and nothing else.
+std::string fishQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
 std::vector<std::string> optionNames(const std::vector<OptionEntry>& entries) {
     std::vector<std::string> names;
     for (const OptionEntry& e : entries) names.push_back(e.name);
@@ -91,7 +109,7 @@ std::string zshScript(const CLI::App& app) {
         "table.\n";
     text += "_ztupdate() {\n    local -a commands globals\n    commands=(\n";
     for (const CLI::App* command : commandsOf(app)) {
-        text += "        '" + command->get_name() + ":" + command->get_description() + "'\n";
+        text += "        " + posixQuoted(command->get_name() + ":" + command->get_description()) + "\n";
     }
     text += "    )\n    globals=(" + joined(optionNames(optionsOf(app))) + ")\n";
     text += "    local command=${words[(r)(";
@@ -131,14 +149,14 @@ std::string fishScript(const CLI::App& app) {
     text += "complete -c ztupdate -f\n";
     for (const CLI::App* command : commandsOf(app)) {
         text += "complete -c ztupdate -n 'not __fish_seen_subcommand_from " + commandList + "' -a " +
-                command->get_name() + " -d '" + command->get_description() + "'\n";
+                command->get_name() + " -d " + fishQuoted(command->get_description()) + "\n";
     }
     auto optionLines = [&](const CLI::App& owner, const std::string& condition) {
         for (const CLI::Option* option : owner.get_options()) {
             for (const std::string& name : option->get_lnames()) {
                 text += "complete -c ztupdate" + condition + " -l " + name;
                 if (option->get_expected_min() > 0) text += option->get_type_name() == "FILE" ? " -r -F" : " -r";
-                text += " -d '" + option->get_description() + "'\n";
+                text += " -d " + fishQuoted(option->get_description()) + "\n";
             }
         }
     };
@@ -149,21 +167,6 @@ std::string fishScript(const CLI::App& app) {
     return text;
 }
 
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 }  // namespace
 
 std::string completionScript(const CLI::App& app, const std::string& shell) {
@@ -171,18 +174,4 @@ std::string completionScript(const CLI::App& app, const std::string& shell) {
     if (shell == "zsh") return zshScript(app);
     if (shell == "fish") return fishScript(app);
     return {};
-}
-
-std::string nearestCommand(const CLI::App& app, const std::string& typed) {
-    constexpr size_t kMostEdits = 2;
-    std::string best;
-    size_t bestDistance = kMostEdits + 1;
-    for (const CLI::App* command : commandsOf(app)) {
-        const size_t distance = editDistance(typed, command->get_name());
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = command->get_name();
-        }
-    }
-    return best;
 }

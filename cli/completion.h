@@ -8,7 +8,3 @@
 
 // The script for shell ("bash", "zsh" or "fish"); empty for another name.
 std::string completionScript(const CLI::App& app, const std::string& shell);
-
-// The command name nearest to a mistyped one ("ststus" gives "status"); empty when none is
-// within two edits.
-std::string nearestCommand(const CLI::App& app, const std::string& typed);

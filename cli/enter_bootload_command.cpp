@@ -1,9 +1,12 @@
-// Finds each unit's command port, unlocks bootload mode, then waits as the dialog does for the
-// unit to restart into its bootloader.
+// Finds each unit's command port, unlocks bootload mode, then waits until the unit's bootloader
+// answers, at most as long as the dialog waits.
 #include "cli/enter_bootload_command.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "bootloader/bootloader_commands.h"
+#include "bootloader/bootloader_engine.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
@@ -12,12 +15,45 @@
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/text.h"
+#include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
 
 namespace {
 
 constexpr uint32_t kRestartWaitMs = 5000;
+constexpr uint16_t kPollTimeoutMs = 500;
+constexpr uint32_t kPollPauseMs = 250;
+
+// Identification until the bootloader answers or the wait from startTick is spent: a unit
+// restarts in about a second, so the next command need not wait the dialog's whole 5 s.
+bool bootloaderAnswersWithinWait(const UnitTarget& target, uint32_t startTick) {
+    BootloaderEngine engine;
+    engine.setTransport(makeBootloaderTransport(target.unit));
+    for (;;) {
+        const uint32_t spent = platform::ticksBetween(startTick, platform::tickCount());
+        if (spent >= kRestartWaitMs || platform::interruptSignal() != 0) return false;
+        if (engine.openTransport()) {
+            const uint16_t timeoutMs =
+                static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, kRestartWaitMs - spent));
+            const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
+            engine.closeTransport();
+            if (answered) return true;
+        }
+        platform::sleepMs(std::min(kPollPauseMs, kRestartWaitMs - spent));
+    }
+}
+
+// One wait for all the units just unlocked; true when every bootloader answered.
+bool awaitBootloaders(const std::vector<std::unique_ptr<UnitRun>>& runs, const std::vector<RunOutcome>& outcomes) {
+    const uint32_t start = platform::tickCount();
+    bool all = true;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (outcomes[i].exitStatus == kExitSuccess) all = bootloaderAnswersWithinWait(runs[i]->target, start) && all;
+    }
+    return all;
+}
 
 RunOutcome enterOutcome(const UnitRun& run) {
     switch (static_cast<EnterBootloadResult>(run.terminal)) {
@@ -25,8 +61,7 @@ RunOutcome enterOutcome(const UnitRun& run) {
             return {run.target.label, "enabled",    platform::toUtf8(uiString(kBootloadModeEnabled)),
                     run.seconds(),    kExitSuccess, {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused",   platform::toUtf8(uiString(kUnableToEnterBootloadMode)),
-                    run.seconds(),    kExitFailed, {}};
+            return {run.target.label, "refused", refusedPinText(), run.seconds(), kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
     return {
@@ -57,11 +92,15 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     }
     if (!options.json) printOutcomeLines(outcomes);
     if (anyEnabled) {
-        if (!options.json && !options.quiet) {
-            std::printf("Waiting %u s for the unit to start its bootloader...\n", kRestartWaitMs / 1000);
+        const bool say = !options.json && !options.quiet;
+        if (say) {
+            std::printf("Waiting up to %u s for the bootloader to answer...\n", kRestartWaitMs / 1000);
             std::fflush(stdout);
         }
-        platform::sleepMs(kRestartWaitMs);
+        const bool answered = awaitBootloaders(runs, outcomes);
+        if (say)
+            std::puts(answered ? "The bootloader answers."
+                               : "The bootloader has not answered yet; status shows when it does.");
     }
     if (options.json) printJsonDocument(outcomesDocument(outcomes));
     return overallStatus(outcomes);

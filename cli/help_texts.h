@@ -52,6 +52,9 @@ inline constexpr HelpText kCompletionHelp{
     "  ztupdate completion bash > ~/.local/share/bash-completion/completions/ztupdate\n"
     "  ztupdate completion fish > ~/.config/fish/completions/ztupdate.fish\n" ZT_EXIT_STATUSES};
 
+inline constexpr HelpText kHelpHelp{"show the help of ztupdate, or of one command (as COMMAND --help)",
+                                    "\nExamples:\n  ztupdate help\n  ztupdate help upgrade\n" ZT_EXIT_STATUSES};
+
 inline constexpr HelpText kPortsHelp{
     "list the serial ports that can be opened",
     "\nPorts held by another program are not listed. Example:\n  ztupdate ports\n" ZT_EXIT_STATUSES};
@@ -67,8 +70,9 @@ inline constexpr HelpText kDiscoverHelp{
 
 inline constexpr HelpText kStatusHelp{
     "show each unit's bootloader version, application version and bootload mode",
-    "\nAsks the bootloader first; when it does not answer, asks the unit's command port (TCP\n"
-    "--parser-port, or the serial port at each rate from 4800 to 115200 baud).\n"
+    "\nAsks the bootloader and, on the network, the unit's command port (TCP --parser-port) at the\n"
+    "same time; the bootloader's answer wins. On a serial port the command port is asked when the\n"
+    "bootloader does not answer, at each rate from 4800 to 115200 baud.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 status\n"
     "  ztupdate --serial /dev/ttyUSB0 --json status\n"
@@ -78,13 +82,15 @@ inline constexpr HelpText kEnterBootloadHelp{
     "put each unit into bootload mode with its Installer PIN",
     "\nThe PIN (four digits) is never taken from the command line. It comes from --pin-file FILE\n"
     "(first line), else the ZT_PIN environment variable, else a prompt without echo on a terminal.\n"
-    "On success the unit restarts into its bootloader; ztupdate then waits 5 s, as the updater\n"
-    "window does, so that the next command finds the bootloader.\n"
+    "On success the unit restarts into its bootloader; ztupdate then asks the bootloader until it\n"
+    "answers, at most 5 s (the updater window's wait), so that the next command finds it.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 enter-bootload\n"
     "  ztupdate --ip 192.0.2.10 enter-bootload --pin-file ~/.zt-pin\n"
     "  ZT_PIN=1234 ztupdate --serial COM3 enter-bootload\n" ZT_EXIT_STATUSES
-    "A refused PIN gives 1; a unit whose command port does not answer gives 3.\n"};
+    "A refused PIN gives 1 (check the PIN before trying again: units may lock after wrong PINs); a\n"
+    "unit whose command port does not answer gives 3. A PIN typed at the prompt that is not four\n"
+    "digits is asked for again, up to three times.\n"};
 
 inline constexpr HelpText kUpdateHelp{
     "update each unit (in bootload mode) with the embedded firmware, or with --hex/--flash files",
@@ -98,7 +104,8 @@ inline constexpr HelpText kUpdateHelp{
     "  ztupdate --ip 192.0.2.10 update\n"
     "  ztupdate --ip 192.0.2.10 update --no-ui --yes\n"
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 update --hex app.hex --flash web.bin --yes\n"
-    "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES};
+    "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES
+    "An answer other than yes at the question gives 1, and nothing is sent.\n"};
 
 inline constexpr HelpText kUpgradeHelp{
     "take each unit from whatever state it is in to running the new firmware",
@@ -117,7 +124,8 @@ inline constexpr HelpText kUpgradeHelp{
     "  ztupdate --units venue.txt --jobs 8 upgrade --pin-file ~/.zt-pin --report venue.json --yes\n"
     "  ztupdate --units-from venue.json --failed upgrade --pin-file ~/.zt-pin --retry 2 --yes\n"
     "  ztupdate --ip 192.0.2.10 --json upgrade --no-ui --fast-resend --yes\n" ZT_EXIT_STATUSES
-    "A refused PIN gives 1; a unit that does not answer or does not come back gives 3.\n"};
+    "A refused PIN gives 1; a unit that does not answer or does not come back gives 3.\n"
+    "An answer other than yes at the question gives 1, and nothing is sent.\n"};
 
 inline constexpr HelpText kExitBootloadHelp{
     "tell each unit's bootloader to leave bootload mode without updating",

@@ -6,6 +6,7 @@
 
 #include "cli/global_options.h"
 #include "cli/image_files.h"
+#include "content/bin_manager.h"
 
 // What an update sends, counted the way the update sequence packs it.
 struct TransferPlan {
@@ -17,8 +18,10 @@ struct TransferPlan {
     uint64_t serialBytes = 0;
 };
 
-TransferPlan planTransfer(CHexManager& application, uint32_t flashBytes);
-// At 115200 baud, 10 bits a byte, with the unit's own turnaround per exchange added.
+// flash is null when the flash stage is not run.
+TransferPlan planTransfer(CHexManager& application, CBinManager* flash);
+// At 115200 baud, 10 bits a byte, with the turnaround of a unit behind a serial adapter per
+// exchange added.
 double serialSeconds(const TransferPlan& plan);
 double udpSeconds(const TransferPlan& plan);
 

@@ -1,7 +1,7 @@
 // ztupdate: global options, the start-up loads, then one command.
 #include <CLI/CLI.hpp>
 
-#include <cstring>
+#include <cstdio>
 
 #include "cli/completion.h"
 #include "cli/discover_command.h"
@@ -18,15 +18,12 @@
 #include "cli/target_text.h"
 #include "cli/update_command.h"
 #include "cli/upgrade_command.h"
+#include "cli/usage_advice.h"
 #include "content/content_globals.h"
 #include "platform/console.h"
 #include "platform/network.h"
 
 namespace {
-
-// Options that take a value, so the command word is never mistaken for one.
-constexpr const char* kGlobalValueOptions[] = {"--ip",   "--serial",      "--units", "--units-from",
-                                               "--jobs", "--parser-port", "--log"};
 
 // The global options as each command's help lists them, from the option table.
 std::string globalOptionsText(const CLI::App& app) {
@@ -97,29 +94,23 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--log", options.logFile, "append the -v lines to FILE, whatever -v says")->type_name("FILE");
 }
 
-// The first word that is neither an option nor a global option's value.
-const char* commandWord(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-') return argv[i];
-        for (const char* option : kGlobalValueOptions) {
-            if (std::strcmp(argv[i], option) == 0) ++i;
+// `ztupdate help [COMMAND]`: the whole help, or one command's.
+int printHelp(CLI::App& app, const std::string& topic) {
+    // The app's help is the selected command's until the parse is forgotten.
+    app.clear();
+    if (topic.empty()) {
+        std::fputs(app.help().c_str(), stdout);
+        return kExitSuccess;
+    }
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (command->get_name() == topic) {
+            std::fputs(command->help(app.get_name()).c_str(), stdout);
+            return kExitSuccess;
         }
     }
-    return nullptr;
-}
-
-// A mistyped command is named, with the nearest one, instead of CLI11's general complaint.
-bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
-    const char* word = commandWord(argc, argv);
-    if (!word) return false;
-    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
-        if (command->get_name() == word) return false;
-    }
-    const std::string nearest = nearestCommand(app, word);
-    std::fprintf(stderr, "ztupdate: '%s' is not a command%s%s%s\nRun 'ztupdate --help' for the commands.\n",
-                 shownText(word).c_str(), nearest.empty() ? "" : "; did you mean '", nearest.c_str(),
-                 nearest.empty() ? "" : "'?");
-    return true;
+    const std::string nearest = nearestCommand(app, topic);
+    return reportUsageError("'" + shownText(topic) + "' is not a command" +
+                            (nearest.empty() ? "" : "; did you mean '" + nearest + "'?"));
 }
 
 // A result lost on the way out (a full disk behind `> out.json`) is a failure, not a success.
@@ -138,7 +129,7 @@ int runProgram(int argc, char** argv) {
     app.footer(kMainHelp.footer);
     addGlobalOptions(app, options);
     bool showVersion = false;
-    app.add_flag("--version", showVersion, "print the program's version and the firmware it carries");
+    app.add_flag("-V,--version", showVersion, "print the program's version and the firmware it carries");
     app.require_subcommand(1);
 
     CLI::App* info = addCommand(app, "info", kInfoHelp);
@@ -196,16 +187,24 @@ int runProgram(int argc, char** argv) {
         ->required()
         ->check(CLI::IsMember({"bash", "zsh", "fish"}));
 
+    std::string helpTopic;
+    CLI::App* help = addCommand(app, "help", kHelpHelp);
+    help->add_option("COMMAND", helpTopic, "the command whose options and examples to show");
+
+    if (argc == 1) {
+        std::fputs(shortUsage(app).c_str(), stderr);
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::RequiredError& e) {
         // `ztupdate --version` names no command.
         if (!showVersion) {
-            if (reportUnknownCommand(app, argc, argv)) return kExitUsage;
+            if (reportUsageAdvice(app, argc, argv)) return kExitUsage;
             return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
         }
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() != 0 && reportUnknownCommand(app, argc, argv)) return kExitUsage;
+        if (e.get_exit_code() != 0 && reportUsageAdvice(app, argc, argv)) return kExitUsage;
         const int shown = app.exit(e);
         return shown == 0 ? kExitSuccess : kExitUsage;
     }
@@ -214,6 +213,7 @@ int runProgram(int argc, char** argv) {
         std::puts(versionText().c_str());
         return kExitSuccess;
     }
+    if (help->parsed()) return printHelp(app, std::string(helpTopic));
     if (completion->parsed()) {
         std::fputs(completionScript(app, shell).c_str(), stdout);
         return kExitSuccess;

@@ -20,12 +20,32 @@ constexpr uint32_t kFirstEstimateMs = 1000;
 // Piped output gets a line at each tenth and at least this often while a stage moves.
 constexpr uint32_t kPlainLineMs = 5000;
 constexpr int kLabelColumns = 24;
-constexpr int kStageColumns = 18;
+constexpr int kStageColumns = 22;
 constexpr int kTailColumns = 32;
+constexpr int kNarrowestBar = 6;
 
 std::string fitted(std::string text, size_t width) {
     if (text.size() > width) text.resize(width);
     return text;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// A stage name that fits its column, shortened by words rather than cut mid-word where it can.
+std::string stageColumnText(std::string stage) {
+    const size_t width = kStageColumns;
+    if (stage.size() > width) replaceAll(stage, "Waiting for the ", "Awaiting ");
+    if (stage.size() > width) replaceAll(stage, " the ", " ");
+    if (stage.size() > width) stage = stage.substr(0, width - 1) + ".";
+    return stage;
+}
+
+platform::ConsoleStream streamOf(std::FILE* out) {
+    return out == stderr ? platform::ConsoleStream::kError : platform::ConsoleStream::kOutput;
 }
 
 }  // namespace
@@ -56,7 +76,8 @@ std::string formatDuration(double seconds) {
     return text;
 }
 
-ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels) : mode_(mode) {
+ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out, unsigned jobs)
+    : mode_(mode), out_(out), jobs_(jobs) {
     for (std::string& label : labels) {
         labelWidth_ = std::max(labelWidth_, label.size());
         Unit unit;
@@ -64,7 +85,20 @@ ProgressDisplay::ProgressDisplay(Mode mode, std::vector<std::string> labels) : m
         units_.push_back(std::move(unit));
     }
     labelWidth_ = std::min<size_t>(labelWidth_, kLabelColumns);
-    if (mode_ == Mode::kBars && !platform::enableTerminalControls()) mode_ = Mode::kLines;
+    const platform::ConsoleStream stream = streamOf(out_);
+    if (mode_ == Mode::kBars && !platform::enableTerminalControls(stream)) mode_ = Mode::kLines;
+}
+
+void ProgressDisplay::attachLog(RunLog& log) {
+    if (mode_ != Mode::kBars) return;
+    log_ = &log;
+    log.holdStandardError(true);
+}
+
+void ProgressDisplay::finish() {
+    refresh(true);
+    if (log_) log_->holdStandardError(false);
+    log_ = nullptr;
 }
 
 void ProgressDisplay::setPlan(size_t unit, const UnitPlan& plan) {
@@ -73,7 +107,7 @@ void ProgressDisplay::setPlan(size_t unit, const UnitPlan& plan) {
 
 // A reader that went away (`| head -1`) ends the display, never the run.
 bool ProgressDisplay::outputClosed() {
-    if (!std::ferror(stdout)) return false;
+    if (!std::ferror(out_)) return false;
     mode_ = Mode::kSilent;
     return true;
 }
@@ -85,6 +119,10 @@ void ProgressDisplay::onMessage(size_t unit, const platform::WindowMessage& mess
 void ProgressDisplay::onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick) {
     if (unit >= units_.size()) return;
     Unit& u = units_[unit];
+    if (!u.started) {
+        u.started = true;
+        u.startTick = nowTick;
+    }
     switch (message.id) {
         case WMU_STATUS_TEXT:
             u.stage = platform::toUtf8(message.text);
@@ -93,8 +131,8 @@ void ProgressDisplay::onMessageAt(size_t unit, const platform::WindowMessage& me
             u.stageTick = nowTick;
             u.stagePosition = u.position;
             if (mode_ == Mode::kLines && !outputClosed()) {
-                std::printf("%s: %s\n", u.label.c_str(), u.stage.c_str());
-                std::fflush(stdout);
+                std::fprintf(out_, "%s: %s\n", u.label.c_str(), u.stage.c_str());
+                std::fflush(out_);
             }
             break;
         case WMU_PROGRESS_RANGE:
@@ -121,15 +159,22 @@ void ProgressDisplay::printPlainProgress(Unit& unit, uint32_t nowTick) {
     const size_t index = static_cast<size_t>(&unit - units_.data());
     const double left = secondsLeft(index, nowTick);
     if (left < 0) {
-        std::printf("%s: %d%%\n", unit.label.c_str(), percent(index));
+        std::fprintf(out_, "%s: %d%%\n", unit.label.c_str(), percent(index));
     } else {
-        std::printf("%s: %d%% (%s left)\n", unit.label.c_str(), percent(index), formatDuration(left).c_str());
+        std::fprintf(out_, "%s: %d%% (%s left)\n", unit.label.c_str(), percent(index), formatDuration(left).c_str());
     }
-    std::fflush(stdout);
+    std::fflush(out_);
 }
 
 void ProgressDisplay::onFinished(size_t unit, const std::string& result) {
-    if (unit < units_.size()) units_[unit].result = result;
+    onFinishedAt(unit, result, platform::tickCount());
+}
+
+void ProgressDisplay::onFinishedAt(size_t unit, const std::string& result, uint32_t nowTick) {
+    if (unit < units_.size()) {
+        units_[unit].result = result;
+        units_[unit].finishTick = nowTick;
+    }
     refresh(true);
 }
 
@@ -141,7 +186,11 @@ void ProgressDisplay::onRetry(size_t unit) {
     units_[unit] = std::move(fresh);
 }
 
-void ProgressDisplay::stopDrawing() { mode_ = Mode::kSilent; }
+void ProgressDisplay::stopDrawing() {
+    if (log_) log_->holdStandardError(false);
+    log_ = nullptr;
+    mode_ = Mode::kSilent;
+}
 
 int ProgressDisplay::percent(size_t unit) const {
     const Unit& u = units_[unit];
@@ -193,57 +242,127 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
     const Unit& u = units_[index];
     const double fraction = u.range ? static_cast<double>(std::min(u.position, u.range)) / u.range : 0.0;
     char tail[96];
-    if (!u.result.empty()) {
+    const bool waiting = u.result.empty() && notStarted(u);
+    if (!u.result.empty() || waiting) {
         std::snprintf(tail, sizeof tail, " %3d%%  %-*.*s", percent(index), kTailColumns - 7, kTailColumns - 7,
-                      u.result.c_str());
+                      waiting ? "waiting" : u.result.c_str());
     } else {
         std::snprintf(tail, sizeof tail, " %3d%%  %-11s  %5s left", percent(index), rateText(u, nowTick).c_str(),
                       formatDuration(secondsLeft(index, nowTick)).c_str());
     }
     char head[160];
     std::snprintf(head, sizeof head, "%-*.*s  %-*.*s  ", static_cast<int>(labelWidth_), static_cast<int>(labelWidth_),
-                  u.label.c_str(), kStageColumns, kStageColumns, u.stage.empty() ? "waiting" : u.stage.c_str());
+                  u.label.c_str(), kStageColumns, kStageColumns,
+                  u.result.empty() ? stageColumnText(u.stage).c_str() : "");
     const int barWidth =
-        std::clamp(columns - static_cast<int>(labelWidth_) - kStageColumns - 4 - kTailColumns - 1, 10, 50);
+        std::clamp(columns - static_cast<int>(labelWidth_) - kStageColumns - 4 - kTailColumns - 1, kNarrowestBar, 50);
     std::string line = head;
     line += progressBar(fraction, barWidth);
     line += tail;
     return fitted(std::move(line), static_cast<size_t>(std::max(columns - 1, 20)));
 }
 
-std::string ProgressDisplay::summaryLine(size_t shown, int columns) const {
-    size_t done = 0, failed = 0, running = 0;
-    for (size_t i = 0; i < units_.size(); ++i) {
-        const Unit& u = units_[i];
-        if (u.result.empty()) {
-            ++running;
-        } else if (isSuccessResult(u.result)) {
-            ++done;
+ProgressDisplay::Tally ProgressDisplay::tally() const {
+    Tally t;
+    for (const Unit& u : units_) {
+        if (!u.result.empty()) {
+            ++(isSuccessResult(u.result) ? t.succeeded : t.failed);
+        } else if (notStarted(u)) {
+            ++t.waiting;
         } else {
-            ++failed;
+            ++t.running;
         }
     }
-    char text[160];
-    std::snprintf(text, sizeof text, "... %zu more not shown; all %zu units: %zu running, %zu updated, %zu not",
-                  units_.size() - shown, units_.size(), running, done, failed);
-    return fitted(text, static_cast<size_t>(std::max(columns - 1, 20)));
+    return t;
+}
+
+// What one unit's run takes: the finished units' mean, else the running ones' estimates.
+double ProgressDisplay::secondsPerUnit(uint32_t nowTick) const {
+    double sum = 0;
+    size_t counted = 0;
+    for (const Unit& u : units_) {
+        if (u.result.empty() || !u.started) continue;
+        sum += platform::ticksBetween(u.startTick, u.finishTick) / 1000.0;
+        ++counted;
+    }
+    if (counted > 0) return sum / counted;
+    for (size_t i = 0; i < units_.size(); ++i) {
+        const double left = units_[i].result.empty() ? secondsLeft(i, nowTick) : -1;
+        if (left < 0) continue;
+        sum += platform::ticksBetween(units_[i].startTick, nowTick) / 1000.0 + left;
+        ++counted;
+    }
+    return counted > 0 ? sum / counted : -1;
+}
+
+// The running units' time left, and the waiting ones at the time per unit, shared among as
+// many units as run at once.
+double ProgressDisplay::fleetSecondsLeft(uint32_t nowTick) const {
+    const double perUnit = secondsPerUnit(nowTick);
+    if (perUnit < 0) return -1;
+    double total = 0;
+    double longest = 0;
+    size_t unfinished = 0;
+    for (size_t i = 0; i < units_.size(); ++i) {
+        const Unit& u = units_[i];
+        if (!u.result.empty()) continue;
+        const bool waiting = notStarted(u);
+        double left = waiting ? perUnit : secondsLeft(i, nowTick);
+        if (left < 0) left = std::max(perUnit - platform::ticksBetween(u.startTick, nowTick) / 1000.0, 0.0);
+        total += left;
+        ++unfinished;
+        if (!waiting) longest = std::max(longest, left);
+    }
+    const size_t atOnce = jobs_ > 0 ? std::min<size_t>(jobs_, unfinished) : unfinished;
+    return std::max(longest, total / static_cast<double>(std::max<size_t>(atOnce, 1)));
+}
+
+std::string ProgressDisplay::summaryLine(size_t shown, uint32_t nowTick, int columns) const {
+    const Tally t = tally();
+    char text[192];
+    std::string line;
+    if (shown < units_.size()) line = "... " + std::to_string(units_.size() - shown) + " more not shown; ";
+    std::snprintf(text, sizeof text, "all %zu units: %zu running, %zu updated, %zu not, %zu waiting", units_.size(),
+                  t.running, t.succeeded, t.failed, t.waiting);
+    line += text;
+    if (t.running + t.waiting > 0) {
+        const double left = fleetSecondsLeft(nowTick);
+        line += left < 0 ? "; time left not known yet" : "; about " + formatDuration(left) + " left";
+    }
+    return fitted(line, static_cast<size_t>(std::max(columns - 1, 20)));
 }
 
 std::vector<std::string> ProgressDisplay::frame(uint32_t nowTick, int columns, int rows) const {
     std::vector<std::string> lines;
+    if (units_.size() == 1) return {barLine(0, nowTick, columns)};
     const size_t room = static_cast<size_t>(std::max(rows - 1, 2));
-    if (units_.size() <= room) {
+    if (units_.size() < room) {
         for (size_t i = 0; i < units_.size(); ++i) lines.push_back(barLine(i, nowTick, columns));
-        return lines;
-    }
-    // Unfinished units first, in order; finished ones fill what room is left.
-    for (int pass = 0; pass < 2 && lines.size() < room - 1; ++pass) {
-        for (size_t i = 0; i < units_.size() && lines.size() < room - 1; ++i) {
-            if (units_[i].result.empty() == (pass == 0)) lines.push_back(barLine(i, nowTick, columns));
+    } else {
+        // Unfinished units first, in order; finished ones fill what room is left.
+        for (int pass = 0; pass < 2 && lines.size() < room - 1; ++pass) {
+            for (size_t i = 0; i < units_.size() && lines.size() < room - 1; ++i) {
+                if (units_[i].result.empty() == (pass == 0)) lines.push_back(barLine(i, nowTick, columns));
+            }
         }
     }
-    lines.push_back(summaryLine(lines.size(), columns));
+    lines.push_back(summaryLine(lines.size(), nowTick, columns));
     return lines;
+}
+
+// Log lines go above the live block: the block is erased, the lines written where it stood,
+// and the block drawn again below them.
+void ProgressDisplay::writeHeldLogLines(std::string& redraw) {
+    if (!log_) return;
+    const std::vector<std::string> held = log_->takeHeld();
+    if (held.empty()) return;
+    redraw += "\r\x1b[J";
+    std::fputs(redraw.c_str(), out_);
+    std::fflush(out_);
+    for (const std::string& line : held) std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    redraw.clear();
+    drawnLines_ = 0;
 }
 
 void ProgressDisplay::refresh(bool force) {
@@ -251,13 +370,18 @@ void ProgressDisplay::refresh(bool force) {
     const uint32_t now = platform::tickCount();
     if (!force && drawn_ && platform::ticksBetween(lastDrawTick_, now) < kRedrawMs) return;
     lastDrawTick_ = now;
-    const std::vector<std::string> lines = frame(now, platform::terminalColumns(), platform::terminalRows());
+    const platform::ConsoleStream stream = streamOf(out_);
+    const std::vector<std::string> lines =
+        frame(now, platform::terminalColumns(stream), platform::terminalRows(stream));
     // Back to the first line drawn last time, then every line redrawn and cleared to its end;
     // lines left over from a taller frame are cleared too.
-    if (drawn_ && drawnLines_ > 0) std::printf("\x1b[%zuA", drawnLines_);
-    for (const std::string& line : lines) std::printf("\r%s\x1b[K\n", line.c_str());
-    for (size_t i = lines.size(); i < drawnLines_; ++i) std::printf("\r\x1b[K\n");
+    std::string redraw;
+    if (drawn_ && drawnLines_ > 0) redraw = "\x1b[" + std::to_string(drawnLines_) + "A";
+    writeHeldLogLines(redraw);
+    for (const std::string& line : lines) redraw += "\r" + line + "\x1b[K\n";
+    for (size_t i = lines.size(); i < drawnLines_; ++i) redraw += "\r\x1b[K\n";
     drawnLines_ = std::max(drawnLines_, lines.size());
-    std::fflush(stdout);
+    std::fputs(redraw.c_str(), out_);
+    std::fflush(out_);
     drawn_ = true;
 }

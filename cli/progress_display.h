@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/run_log.h"
 #include "platform/window_messages.h"
 #include "ui/worker_messages.h"
 
@@ -30,13 +32,21 @@ class ProgressDisplay {
 public:
     enum class Mode { kSilent, kBars, kLines };
 
-    ProgressDisplay(Mode mode, std::vector<std::string> labels);
+    // The bars and lines go to out (standard output, or standard error beside --json); jobs is
+    // how many units run at once (0: all).
+    ProgressDisplay(Mode mode, std::vector<std::string> labels, std::FILE* out = stdout, unsigned jobs = 0);
+
+    // While the bars are drawn, the log's lines for standard error are written above them.
+    void attachLog(RunLog& log);
+    // The last redraw, then the log writes its lines itself again.
+    void finish();
 
     void setPlan(size_t unit, const UnitPlan& plan);
     // Takes the run's status, range and position messages; others are ignored.
     void onMessage(size_t unit, const platform::WindowMessage& message);
     void onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick);
     void onFinished(size_t unit, const std::string& result);
+    void onFinishedAt(size_t unit, const std::string& result, uint32_t nowTick);
     // The unit waits for another attempt: back to no stage, no progress and no result.
     void onRetry(size_t unit);
     // Redraws the bars, at most every 100 ms unless forced.
@@ -60,7 +70,7 @@ public:
     // One unit's bar line (no line end); the bar's width depends only on the columns.
     std::string barLine(size_t unit, uint32_t nowTick, int columns) const;
     // One redraw: a line a unit while they fit in rows - 1, otherwise the unfinished units that
-    // fit and one summary line for the rest.
+    // fit; with several units, one line sums them up with the time the whole run has left.
     std::vector<std::string> frame(uint32_t nowTick, int columns, int rows) const;
 
 private:
@@ -80,14 +90,32 @@ private:
         uint32_t stagePosition = 0;
         int lastTenth = -1;
         uint32_t lastLineTick = 0;
+        // The run's first message and its result, for the time a unit takes.
+        bool started = false;
+        uint32_t startTick = 0;
+        uint32_t finishTick = 0;
+    };
+
+    // Waiting for its turn: no stage, no progress yet.
+    static bool notStarted(const Unit& unit) { return unit.stage.empty() && unit.range == 0; }
+
+    struct Tally {
+        size_t running = 0, waiting = 0, succeeded = 0, failed = 0;
     };
 
     void printPlainProgress(Unit& unit, uint32_t nowTick);
     std::string rateText(const Unit& unit, uint32_t nowTick) const;
-    std::string summaryLine(size_t shown, int columns) const;
+    std::string summaryLine(size_t shown, uint32_t nowTick, int columns) const;
+    Tally tally() const;
+    double secondsPerUnit(uint32_t nowTick) const;
+    double fleetSecondsLeft(uint32_t nowTick) const;
+    void writeHeldLogLines(std::string& redraw);
     bool outputClosed();
 
     Mode mode_;
+    std::FILE* out_;
+    unsigned jobs_;
+    RunLog* log_ = nullptr;
     std::vector<Unit> units_;
     size_t labelWidth_ = 0;
     size_t drawnLines_ = 0;

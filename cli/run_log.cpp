@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "cli/target_text.h"
 #include "platform/clock.h"
@@ -50,10 +51,27 @@ void RunLog::line(const std::string& unit, const std::string& text) {
     std::snprintf(stamp, sizeof stamp, "[%8.3f] ", platform::ticksBetween(startTick_, platform::tickCount()) / 1000.0);
     const std::string whole = stamp + unit + ": " + text + "\n";
     std::lock_guard<std::mutex> lock(mutex_);
-    if (toStandardError_) std::fputs(whole.c_str(), stderr);
+    if (toStandardError_ && holding_) {
+        held_.push_back(whole);
+    } else if (toStandardError_) {
+        std::fputs(whole.c_str(), stderr);
+    }
     if (file_ && (std::fputs(whole.c_str(), file_) < 0 || std::fflush(file_) != 0) && writeError_.empty()) {
         writeError_ = std::strerror(errno);
     }
+}
+
+void RunLog::holdStandardError(bool hold) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = hold;
+    if (hold) return;
+    for (const std::string& whole : held_) std::fputs(whole.c_str(), stderr);
+    held_.clear();
+}
+
+std::vector<std::string> RunLog::takeHeld() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(held_, {});
 }
 
 void UnitLogObserver::resent(uint8_t command, uint16_t sendNumber) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "bootloader/bootloader_engine.h"
 
@@ -24,10 +25,16 @@ public:
     bool active() const { return toStandardError_ || file_; }
     // "[  12.345] 192.0.2.10: text", the time from the log's opening.
     void line(const std::string& unit, const std::string& text);
+    // While held, lines for standard error wait for takeHeld, so that a live display can write
+    // them above itself; letting go writes what is still held.
+    void holdStandardError(bool hold);
+    std::vector<std::string> takeHeld();
 
 private:
     std::mutex mutex_;
     bool toStandardError_ = false;
+    bool holding_ = false;
+    std::vector<std::string> held_;
     std::FILE* file_ = nullptr;
     std::string path_;
     // Why the first line that did not reach the file failed; empty while all did.

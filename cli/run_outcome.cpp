@@ -7,6 +7,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
+#include "platform/console.h"
 #include "platform/text.h"
 #include "ui/run_result.h"
 #include "ui/worker_messages.h"
@@ -71,20 +72,58 @@ int overallStatus(const std::vector<RunOutcome>& outcomes) {
     return status;
 }
 
+namespace {
+
+// A line longer than the terminal is broken between words, its later lines indented, so that a
+// terminal never breaks it mid-word. Each line that ends the text stays one line for scripts.
+std::string wrappedLine(const std::string& line, size_t columns) {
+    constexpr size_t kIndent = 4;
+    std::string out;
+    size_t lineLength = 0;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t end = line.find(' ', start);
+        if (end == std::string::npos) end = line.size();
+        const std::string word = line.substr(start, end - start);
+        if (lineLength > kIndent && lineLength + 1 + word.size() >= columns) {
+            out += "\n" + std::string(kIndent, ' ');
+            lineLength = kIndent;
+        } else if (start > 0) {
+            out += ' ';
+            ++lineLength;
+        }
+        out += word;
+        lineLength += word.size();
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
 void printOutcomeLines(const std::vector<RunOutcome>& outcomes) {
+    const bool toTerminal = platform::isTerminal(platform::ConsoleStream::kOutput);
+    const size_t columns = static_cast<size_t>(platform::terminalColumns());
     for (const RunOutcome& o : outcomes) {
-        std::printf("%s: %s (%.1f s)\n", o.target.c_str(), indentedLines(trimmedEnd(o.message)).c_str(), o.seconds);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, " (%.1f s)", o.seconds);
+        const std::string line = o.target + ": " + indentedLines(trimmedEnd(o.message)) + seconds;
+        std::printf("%s\n", toTerminal && line.find('\n') == std::string::npos ? wrappedLine(line, columns).c_str()
+                                                                               : line.c_str());
     }
 }
 
 void printSummaryTable(const std::vector<RunOutcome>& outcomes) {
     size_t unitWidth = 4;
     for (const RunOutcome& o : outcomes) unitWidth = std::max(unitWidth, o.target.size());
+    size_t resultWidth = 6;
+    for (const RunOutcome& o : outcomes) resultWidth = std::max(resultWidth, o.result.size());
     const int width = static_cast<int>(unitWidth);
-    std::printf("\n%-*s  %-14s  %8s  %8s  %7s  %8s  %5s\n", width, "unit", "result", "time", "requests", "resends",
-                "timeouts", "stale");
+    const int resultColumn = static_cast<int>(resultWidth);
+    std::printf("\n%-*s  %-*s  %8s  %8s  %7s  %8s  %5s\n", width, "unit", resultColumn, "result", "time", "requests",
+                "resends", "timeouts", "stale");
     for (const RunOutcome& o : outcomes) {
-        std::printf("%-*s  %-14s  %7.1fs", width, o.target.c_str(), o.result.c_str(), o.seconds);
+        std::printf("%-*s  %-*s  %7.1fs", width, o.target.c_str(), resultColumn, o.result.c_str(), o.seconds);
         if (o.counts) {
             std::printf("  %8u  %7u  %8u  %5u", o.counts->requests, o.counts->resends, o.counts->timeouts,
                         o.counts->staleFrames);

@@ -53,7 +53,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     SharedUpdate shared(update, images, log);
     auto runs = makeRuns(targets);
     const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels);
+    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
+    display.attachLog(log);
     setDisplayPlans(display, update, images, targets);
     StageLog stageLog(log, labels);
 
@@ -76,6 +77,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
         },
         [&] { refreshOrStop(shared, display); }, options.jobs);
+    display.finish();
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {

@@ -33,8 +33,9 @@ constexpr double kManyResendsShare = 0.02;
 UnitPlan planOf(const UpdateCommandOptions& update, const CheckedImages& images) {
     CHexManager application;
     if (!update.noFirmware) loadApplicationCopy(images.application, application);
-    const TransferPlan transfer =
-        planTransfer(application, update.noUi ? 0 : static_cast<uint32_t>(images.flash.size()));
+    CBinManager flash(kFlashImageOrigin);
+    const bool withFlash = !update.noUi && loadFlashCopy(images.flash, flash);
+    const TransferPlan transfer = planTransfer(application, withFlash ? &flash : nullptr);
     UnitPlan plan;
     plan.programRequests = transfer.programRequests;
     plan.flashChunks = transfer.flashChunks;
@@ -119,10 +120,16 @@ int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
 }
 
 ProgressDisplay::Mode displayMode(const GlobalOptions& options) {
-    if (options.json || options.quiet) return ProgressDisplay::Mode::kSilent;
+    if (options.quiet) return ProgressDisplay::Mode::kSilent;
+    if (options.json) {
+        return platform::isTerminal(platform::ConsoleStream::kError) ? ProgressDisplay::Mode::kBars
+                                                                     : ProgressDisplay::Mode::kSilent;
+    }
     return platform::isTerminal(platform::ConsoleStream::kOutput) ? ProgressDisplay::Mode::kBars
                                                                   : ProgressDisplay::Mode::kLines;
 }
+
+std::FILE* displayStream(const GlobalOptions& options) { return options.json ? stderr : stdout; }
 
 void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
                      const std::vector<UnitTarget>& targets) {

@@ -51,7 +51,9 @@ bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options
 // The update warning and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go on,
 // else the exit status.
 int confirmUpdate(const UpdateCommandOptions& update, size_t units);
+// Bars on a terminal, lines otherwise; beside --json they go to standard error, and only to a terminal.
 ProgressDisplay::Mode displayMode(const GlobalOptions& options);
+std::FILE* displayStream(const GlobalOptions& options);
 // The time left of each unit's display, from the requests each stage will send.
 void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
                      const std::vector<UnitTarget>& targets);

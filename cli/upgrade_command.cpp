@@ -145,10 +145,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     switch (enterBootload(run.target.unit, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
-            return fail(record, "enter_bootload", "pin_refused",
-                        platform::toUtf8(uiString(kUnableToEnterBootloadMode)) +
-                            " The unit refused the Installer PIN or broke off the unlock.",
-                        kExitFailed);
+            return fail(record, "enter_bootload", "pin_refused", refusedPinText(), kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
             return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
     }
@@ -432,7 +429,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     std::vector<UpgradeRecord> records(runs.size());
     std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels);
+    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
+    display.attachLog(log);
     setDisplayPlans(display, upgrade.update, images, targets);
     StageLog stageLog(log, labels);
 
@@ -466,6 +464,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
             return upgradeUnit(run, context, records[unit]);
         },
         hooks, options.jobs);
+    display.finish();
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {

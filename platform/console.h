@@ -21,14 +21,14 @@ bool outputReaderGone(ConsoleStream stream);
 // interrupt's immediate exit included.
 bool readSecretLine(const char* prompt, std::string& line);
 
-// Lets standard output take ANSI cursor and erase sequences (on for POSIX terminals; Windows
-// consoles need it switched on). False when the terminal cannot.
-bool enableTerminalControls();
+// Lets the stream take ANSI cursor and erase sequences (on for POSIX terminals but TERM=dumb;
+// Windows consoles need it switched on). False when the terminal cannot.
+bool enableTerminalControls(ConsoleStream stream = ConsoleStream::kOutput);
 
-// Columns of the terminal on standard output; 80 when unknown.
-int terminalColumns();
-// Rows of the terminal on standard output; 24 when unknown.
-int terminalRows();
+// Columns of the terminal on the stream; 80 when unknown.
+int terminalColumns(ConsoleStream stream = ConsoleStream::kOutput);
+// Rows of the terminal on the stream; 24 when unknown.
+int terminalRows(ConsoleStream stream = ConsoleStream::kOutput);
 
 // From here on Ctrl-C, SIGTERM and SIGHUP (console control events on Windows) are recorded
 // instead of ending the process, and a second one ends it at once with 128 + its number.

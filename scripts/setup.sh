@@ -8,6 +8,7 @@ packages=(
     socat srecord python3-intelhex python3-crcmod iproute2 util-linux
     libcli11-dev nlohmann-json3-dev clang clang-format clang-tidy libclang-rt-14-dev
     nsis zip unzip man-db dpkg-dev fonts-wine fonts-liberation
+    bash-completion zsh fish tmux
 )
 missing=()
 for p in "${packages[@]}"; do

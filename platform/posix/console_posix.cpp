@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -100,18 +101,30 @@ bool readSecretLine(const char* prompt, std::string& line) {
     return read;
 }
 
-bool enableTerminalControls() { return isTerminal(ConsoleStream::kOutput); }
-
-int terminalColumns() {
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
+bool enableTerminalControls(ConsoleStream stream) {
+    const char* term = std::getenv("TERM");
+    if (term && std::strcmp(term, "dumb") == 0) return false;
+    return isTerminal(stream);
 }
 
-int terminalRows() {
+namespace {
+
+winsize sizeOf(ConsoleStream stream) {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
-    return 24;
+    if (::ioctl(descriptorOf(stream), TIOCGWINSZ, &size) != 0) size = {};
+    return size;
+}
+
+}  // namespace
+
+int terminalColumns(ConsoleStream stream) {
+    const winsize size = sizeOf(stream);
+    return size.ws_col > 0 ? size.ws_col : 80;
+}
+
+int terminalRows(ConsoleStream stream) {
+    const winsize size = sizeOf(stream);
+    return size.ws_row > 0 ? size.ws_row : 24;
 }
 
 // No SA_RESTART: a read waiting at a prompt returns, so the prompt can end.

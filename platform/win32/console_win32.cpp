@@ -86,8 +86,8 @@ bool consoleCarriesOutSequences() {
 
 }  // namespace
 
-bool enableTerminalControls() {
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+bool enableTerminalControls(ConsoleStream stream) {
+    HANDLE output = GetStdHandle(handleIdOf(stream));
     DWORD mode = 0;
     if (!GetConsoleMode(output, &mode)) return false;
     if (!SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
@@ -96,15 +96,15 @@ bool enableTerminalControls() {
     return false;
 }
 
-int terminalColumns() {
+int terminalColumns(ConsoleStream stream) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 80;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(handleIdOf(stream)), &info)) return 80;
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-int terminalRows() {
+int terminalRows(ConsoleStream stream) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 24;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(handleIdOf(stream)), &info)) return 24;
     return info.srWindow.Bottom - info.srWindow.Top + 1;
 }
 

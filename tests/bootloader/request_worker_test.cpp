@@ -1,6 +1,7 @@
 // The device request worker: answer sequences, collapsing and shutdown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -41,6 +42,12 @@ protected:
             if (commandPortAnswers) unit.attachTo(*t);
             return t;
         };
+        // A network unit's command port is asked beside its bootloader, on a thread of its own.
+        factory.tcp = [this](uint32_t, uint32_t) {
+            auto t = std::make_unique<ScriptedTransport>(clock, 150, TransportKind::kTcp);
+            if (networkCommandPortAnswers) unit.attachTo(*t);
+            return t;
+        };
         setTransportFactoryForTesting(&factory);
     }
     void TearDown() override { setTransportFactoryForTesting(nullptr); }
@@ -57,6 +64,7 @@ protected:
     TransportFactory factory;
     CommandPortScript unit;
     bool commandPortAnswers = true;
+    bool networkCommandPortAnswers = false;
     platform::MessageQueue window;
 };
 
@@ -79,6 +87,34 @@ TEST_F(RequestWorkerTest, UnitInBootloadMode) {
                                        {WMU_APP_VERSION, 0x00020005},
                                        {WMU_QUERY_DONE, 0}}));
     EXPECT_TRUE(log->deleted);
+}
+
+// Both answer: the bootloader's answer wins over the command port's.
+TEST_F(RequestWorkerTest, BootloaderWinsOverTheCommandPortOfANetworkUnit) {
+    networkCommandPortAnswers = true;
+    auto link = std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp);
+    answerBootloader(*link);
+    DeviceRequest request{&window, kNetworkUnit, std::move(link)};
+    answerDeviceRequest(request);
+    const Sequence answers = drain(window);
+    EXPECT_EQ(answers.at(1), (std::pair<uint32_t, intptr_t>{WMU_BOOTLOADER_FOUND, 0x0301}));
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), std::pair<uint32_t, intptr_t>{WMU_NO_BOOTLOADER, 0}), 0);
+}
+
+// A network unit in its application: a silent bootloader, and the command port's answer,
+// asked beside it, is the one reported.
+TEST_F(RequestWorkerTest, ANetworkUnitInItsApplicationIsReportedByItsCommandPort) {
+    networkCommandPortAnswers = true;
+    DeviceRequest request{&window, kNetworkUnit, std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp)};
+    answerDeviceRequest(request);
+    EXPECT_EQ(drain(window), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_NO_BOOTLOADER, 0},
+                                       {WMU_APP_VERSION, kNone},
+                                       {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_ENTER_BOOTLOAD_ALLOWED, 1},
+                                       {WMU_EXIT_BOOTLOAD_ALLOWED, 0},
+                                       {WMU_QUERY_DONE, 0}}));
 }
 
 TEST_F(RequestWorkerTest, CommandPortReportsDisabledOrEnabled) {

@@ -15,6 +15,7 @@
 #include "cli/unit_runner.h"
 #include "cli/unit_target.h"
 #include "cli/update_command.h"
+#include "cli/usage_advice.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
 #include "tests/support/scratch_dir.h"
@@ -357,12 +358,45 @@ TEST(CliProgress, FramesFitTheTerminalAndBarsKeepTheirWidth) {
     EXPECT_NE(frame[0].find("192.0.2.11 "), std::string::npos) << "running units come first";
     EXPECT_NE(frame.back().find("18 more not shown; all 40 units: 30 running, 10 updated, 0 not"), std::string::npos)
         << frame.back();
-    EXPECT_EQ(display.frame(0, 100, 60).size(), 40u);
+    EXPECT_EQ(display.frame(0, 100, 60).size(), 41u) << "every unit and the summary";
     const auto barOf = [](const std::string& line) {
         return line.substr(line.find('['), line.find(']') - line.find('['));
     };
     EXPECT_EQ(barOf(display.barLine(0, 0, 100)).size(), barOf(display.barLine(20, 0, 100)).size());
     for (const std::string& line : frame) EXPECT_LT(line.size(), 100u);
+}
+
+// 8 units, 4 at once, at 80 columns: stage names fit, a finished row shows only its result, a
+// waiting row says so, and the whole run's time left counts the waiting units at the measured
+// time per unit.
+TEST(CliProgress, FleetRowsAndTheTimeTheRunHasLeft) {
+    std::vector<std::string> labels;
+    for (int i = 0; i < 8; ++i) labels.push_back("127.0.0." + std::to_string(i + 2));
+    ProgressDisplay display(ProgressDisplay::Mode::kSilent, labels, stdout, 4);
+    for (size_t i = 0; i < 4; ++i) {
+        display.onMessageAt(i, stageMessage(RunStage::kOther, L"Asking its state"), i == 0 ? 0 : 5000);
+    }
+    display.onMessageAt(0, message(WMU_PROGRESS_RANGE, 0, 100), 1000);
+    display.onMessageAt(0, message(WMU_PROGRESS_POS, 100), 8000);
+    display.onMessageAt(0, stageMessage(RunStage::kOther, L"Waiting for the application"), 9000);
+    display.onFinishedAt(0, "upgraded", 10000);
+    display.onMessageAt(1, stageMessage(RunStage::kOther, L"Reading the version back"), 9000);
+    const std::vector<std::string> frame = display.frame(10000, 80, 24);
+    ASSERT_EQ(frame.size(), 9u);
+    EXPECT_EQ(frame[0].find("Awaiting"), std::string::npos) << "a finished row drops its stage: " << frame[0];
+    EXPECT_NE(frame[0].find("100%  upgraded"), std::string::npos) << frame[0];
+    EXPECT_NE(frame[1].find("Reading version back"), std::string::npos) << frame[1];
+    EXPECT_NE(frame[5].find("0%  waiting"), std::string::npos) << frame[5];
+    EXPECT_EQ(frame[5].find("--:--"), std::string::npos) << frame[5];
+    // One unit took 10 s; three running ones have 5 s to go each, four waiting ones 10 s each,
+    // four at a time: 55/4 s.
+    EXPECT_NE(frame.back().find("all 8 units: 3 running, 1 updated, 0 not, 4 waiting; about 0:14 left"),
+              std::string::npos)
+        << frame.back();
+    for (const std::string& line : frame) EXPECT_LT(line.size(), 80u) << line;
+    display.onRetry(0);
+    display.onMessageAt(0, stageMessage(RunStage::kOther, L"Waiting for the application"), 10000);
+    EXPECT_NE(display.barLine(0, 10000, 80).find("Awaiting application "), std::string::npos);
 }
 
 TEST(CliTyping, YesAndNearestCommand) {
@@ -382,9 +416,16 @@ TEST(CliInspect, PlanCountsRequestsAsTheUpdatePacksThem) {
     CHexManager image;
     for (int i = 0; i < 17; ++i) image.parseLine(L":0400000001020304F2");
     image.parseLine(L":00000001FF");
-    const TransferPlan plan = planTransfer(image, 130);
+    // Framing bytes in the flash image are stuffed on the line, so they count twice.
+    const std::vector<uint8_t> plainBytes(130, 0x55), framingBytes(130, 0x10);
+    CBinManager plain(kFlashImageOrigin), framing(kFlashImageOrigin);
+    plain.loadFromBytes(plainBytes.data(), plainBytes.size());
+    framing.loadFromBytes(framingBytes.data(), framingBytes.size());
+    const TransferPlan plan = planTransfer(image, &plain);
     EXPECT_EQ(plan.programRequests, 3u);
     EXPECT_EQ(plan.flashChunks, 3u);
     EXPECT_EQ(plan.exchanges, 7u + 3u + 3u);
     EXPECT_GT(serialSeconds(plan), udpSeconds(plan));
+    EXPECT_EQ(planTransfer(image, &framing).serialBytes, plan.serialBytes + 130);
+    EXPECT_EQ(planTransfer(image, nullptr).flashChunks, 0u);
 }

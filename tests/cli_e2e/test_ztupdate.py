@@ -36,7 +36,7 @@ SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."
 sys.path.insert(0, os.path.join(SOURCE_DIR, "bench"))
 from bench_support import write_subset  # noqa: E402
 COMMANDS = ["info", "version", "inspect", "ports", "discover", "status", "enter-bootload", "update", "upgrade",
-            "exit-bootload", "completion"]
+            "exit-bootload", "completion", "help"]
 
 # Loopback subnets 127.A.B.0/24, one a simulator, from a random start: another run of these tests
 # (from another build folder) may be using some at the same time.
@@ -116,12 +116,14 @@ def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
 
 
-def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None):
+def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None, env=None,
+                         stdout=None):
     """Runs with standard input and output on a pseudo-terminal, typing `answer` and Enter once
     `prompt` shows and keys reach the program (calling `before_answer` first); returns status
-    and output."""
+    and output. With a `stdout` file, only standard error is on the terminal."""
     controller, terminal = pty.openpty()
-    proc = subprocess.Popen(PROGRAM + list(args), stdin=terminal, stdout=terminal, stderr=terminal)
+    proc = subprocess.Popen(PROGRAM + list(args), stdin=terminal, stdout=stdout or terminal, stderr=terminal,
+                            env=dict(os.environ, **(env or {})))
     os.close(terminal)
     output = b""
     answered = answer is None
@@ -197,12 +199,17 @@ def screen(output):
                 column = max(column - count, 0)
             elif final == "K" and parameters in ("", "0"):
                 del lines[row][column:]
+            elif final == "J" and parameters in ("", "0"):
+                del lines[row][column:]
+                del lines[row + 1:]
         elif character == "\r":
             column = 0
         elif character == "\n":
             row += 1
         elif character == "\b":
             column = max(column - 1, 0)
+        elif character == "\a":
+            pass
         else:
             put(character)
         lines.extend([] for _ in range(row + 1 - len(lines)))
@@ -325,6 +332,24 @@ class HelpAndUsage(unittest.TestCase):
         ]
         for args in cases:
             self.assertEqual(ztupdate(*args)[0], 2, args)
+        status, _, err, _ = ztupdate()
+        self.assertEqual(status, 2)
+        self.assertIn("Usage: ztupdate [OPTIONS] COMMAND", err)
+        for command in COMMANDS:
+            self.assertRegex(err, r"\n  %s +\S" % command, "the short usage lists every command")
+
+    def test_help_command_and_what_a_cancelled_question_gives(self):
+        self.assertEqual(ztupdate("help")[:2], ztupdate("--help")[:2])
+        status, out, _, _ = ztupdate("help", "upgrade")
+        self.assertEqual((status, out), ztupdate("upgrade", "--help")[:2])
+        self.assertIn("--pin-file", out)
+        status, _, err, _ = ztupdate("help", "updte")
+        self.assertEqual(status, 2)
+        self.assertIn("did you mean 'update'?", err)
+        for command in ("update", "upgrade"):
+            self.assertIn("An answer other than yes at the question gives 1", ztupdate(command, "--help")[1])
+        with open(os.path.join(SOURCE_DIR, "docs", "command-line.md")) as f:
+            self.assertIn("An answer other than yes at the question gives 1", " ".join(f.read().split()))
 
     def test_pin_must_be_four_digits_and_never_prompted_without_terminal(self):
         for pin in ["123", "12345", "12a4"]:
@@ -481,7 +506,8 @@ class OneUnitOverUdp(ScratchTest):
         status, out, _, seconds = ztupdate(*ip, "enter-bootload", "--pin-file", pin_file)
         self.assertEqual(status, 0)
         self.assertIn("Bootload Mode Enabled.", out)
-        self.assertGreaterEqual(seconds, 5.0)
+        self.assertIn("The bootloader answers.", out)
+        self.assertLess(seconds, 5.0, "the wait ends when the bootloader answers, before the dialog's 5 s")
 
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(json.loads(out)["units"][0],
@@ -519,8 +545,9 @@ class OneUnitOverUdp(ScratchTest):
         self.assertIn("The firmware updated successfully.", out)
 
     def test_bars_and_confirmation_on_a_terminal(self):
-        hex_path, flash_path = self.subset()
-        sim = self.sim("--start-mode", "bootload")
+        hex_path, flash_path = self.subset(data_records=200)
+        # Slow enough for a redraw during a stage: finished rows show only their result.
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "2")
         args = ["--ip", sim.address(), "update", "--hex", program_path(hex_path), "--flash", program_path(flash_path)]
         status, out = ztupdate_on_terminal(*args, answer="n")
         self.assertEqual(status, 1)
@@ -530,7 +557,7 @@ class OneUnitOverUdp(ScratchTest):
         shown = screen(out)
         self.assertNotIn(STRAY_ESCAPE, shown, "the terminal took every sequence the program wrote")
         self.assertNotRegex(shown, r"\[[0-9]*[AK]", "no sequence shows as text")
-        self.assertIn("Server UI", shown)
+        self.assertIn("Server UI", out)
         self.assertIn("100%", shown)
         self.assertIn("The firmware updated successfully.", shown)
         # Wine's console accepts the mode for such sequences but prints them, so the program
@@ -678,6 +705,17 @@ class Fleets(ScratchTest):
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
         return path
+
+    def test_status_of_units_in_their_application_needs_no_bootloader_time_out(self):
+        sim = self.sim(units=4)
+        units = self.units_file([sim.address(i) for i in range(4)])
+        status, out, err, seconds = ztupdate("--units", units, "--json", "status")
+        self.assertEqual(status, 0, err)
+        self.assertEqual([u["bootload_mode"] for u in json.loads(out)["units"]], ["disabled"] * 4)
+        self.assertLess(seconds, 1.0)
+        sim_b = self.sim("--start-mode", "bootload", units=2)
+        status, out, err, _ = ztupdate("--ip", sim_b.address(0), "--ip", sim_b.address(1), "--json", "status")
+        self.assertEqual([u["bootloader"] for u in json.loads(out)["units"]], ["3.1"] * 2, "the bootloader wins")
 
     def test_a_units_file_naming_a_unit_twice_sends_nothing(self):
         sim = self.sim()
@@ -875,9 +913,20 @@ class Typing(ScratchTest):
             self.assertEqual(status, 0, args)
             self.assertRegex(out, r"^ztupdate \d+\.\d+\.\d+\n")
             self.assertIn("Application firmware: V", out)
-        status, _, err, _ = ztupdate("--ip", "192.0.2.1", "ststus")
-        self.assertEqual(status, 2)
-        self.assertIn("'ststus' is not a command; did you mean 'status'?", err)
+        self.assertEqual(ztupdate("-V")[:2], ztupdate("--version")[:2])
+        for args, expected in (
+                (["--ip", "192.0.2.1", "ststus"], "'ststus' is not a command; did you mean 'status'?"),
+                (["--ip", "192.0.2.1", "--pin-file", "pin", "enter-bootload"],
+                 "--pin-file belongs to enter-bootload and upgrade: put it after the command"),
+                (["--ip", "192.0.2.1", "--yes", "update"], "--yes belongs to update and upgrade: put it after the command"),
+                (["--ip", "192.0.2.1", "-y", "update"], "-y belongs to update and upgrade: put it after the command"),
+                (["--pi", "192.0.2.1", "status"], "'--pi' is not an option; did you mean '--ip'?"),
+                (["--ip", "192.0.2.1", "--jsn", "status"], "'--jsn' is not an option; did you mean '--json'?"),
+                (["--ip", "192.0.2.1", "update", "--hx", "a.hex"],
+                 "'--hx' is not an option of update; did you mean '--hex'?")):
+            status, out, err, _ = ztupdate(*args)
+            self.assertEqual((status, out), (2, ""), args)
+            self.assertIn(expected, err, args)
         status, out, _, _ = ztupdate("status", "--help")
         self.assertIn("Global options (before or after the command)", out)
         self.assertIn("--ip ADDRESS", out)
@@ -915,6 +964,126 @@ class Typing(ScratchTest):
         status, out = ztupdate_on_terminal("--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path,
                                            answer="YES")
         self.assertEqual(status, 0, out)
+
+
+@unittest.skipIf(UNDER_WINE, "the shells run the Linux program")
+class CompletionInTheShell(ScratchTest):
+    """Each completion script read by its own shell: it parses, and a TAB after `st` gives
+    `status`, after `update --h` offers `--hex`."""
+
+    def script(self, shell):
+        status, text, _, _ = ztupdate("completion", shell)
+        self.assertEqual(status, 0, shell)
+        path = os.path.join(self.dir, {"bash": "ztupdate.bash", "zsh": "_ztupdate", "fish": "ztupdate.fish"}[shell])
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def test_bash(self):
+        path = self.script("bash")
+        self.assertEqual(subprocess.run(["bash", "-n", path], capture_output=True).returncode, 0)
+        for line, expected in (("ztupdate st", "status"), ("ztupdate update --h", "--hex")):
+            words = line.split()
+            driver = ('source /usr/share/bash-completion/bash_completion; source %s; COMP_WORDS=(%s); '
+                      'COMP_CWORD=%d; COMP_LINE=%s; COMP_POINT=${#COMP_LINE}; _ztupdate; printf "%%s\\n" '
+                      '"${COMPREPLY[@]}"' % (shlex.quote(path), line, len(words) - 1, shlex.quote(line)))
+            done = subprocess.run(["bash", "--norc", "-c", driver], capture_output=True, text=True, timeout=30)
+            self.assertIn(expected, done.stdout.split(), (line, done.stderr))
+
+    def test_fish(self):
+        path = self.script("fish")
+        checked = subprocess.run(["fish", "--no-config", "-n", path], capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        for line, expected in (("ztupdate st", "status"), ("ztupdate update --h", "--hex")):
+            done = subprocess.run(["fish", "--no-config", "-c", "source %s; complete -C %s" % (
+                shlex.quote(path), shlex.quote(line))], capture_output=True, text=True, timeout=30)
+            self.assertIn(expected, [row.split("\t")[0] for row in done.stdout.splitlines()], (line, done.stderr))
+
+    def test_zsh_on_a_terminal(self):
+        path = self.script("zsh")
+        checked = subprocess.run(["zsh", "-n", path], capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        with open(os.path.join(self.dir, ".zshrc"), "w") as f:
+            f.write("fpath=(%s $fpath)\nautoload -U compinit\ncompinit -u -D\nPS1='ready> '\n" % self.dir)
+        for typed, expected in (("ztupdate st\t", "ztupdate status"), ("ztupdate update --h\t\t", "--hex")):
+            shown = self.zsh_screen(typed, expected)
+            self.assertIn(expected, shown, typed)
+
+    def zsh_screen(self, typed, expected, timeout=20):
+        """What the terminal shows once zsh has read `typed`, at the prompt, and shown `expected`
+        (or the time is up)."""
+        controller, terminal = pty.openpty()
+        env = dict(os.environ, ZDOTDIR=self.dir, TERM="xterm", HOME=self.dir)
+        proc = subprocess.Popen(["zsh", "-i"], stdin=terminal, stdout=terminal, stderr=terminal, env=env,
+                                start_new_session=True)
+        os.close(terminal)
+        output = ""
+        sent = False
+        deadline = time.time() + timeout
+        try:
+            while time.time() < deadline:
+                if select.select([controller], [], [], 0.2)[0]:
+                    output += os.read(controller, 4096).decode(errors="replace")
+                if not sent and "ready>" in output:
+                    os.write(controller, typed.encode())
+                    sent = True
+                elif sent and expected in screen(output.split("ready>", 1)[1]):
+                    break
+        finally:
+            proc.kill()
+            proc.wait()
+            os.close(controller)
+        return screen(output.split("ready>", 1)[-1])
+
+
+@unittest.skipIf(UNDER_WINE, "Wine's console takes no cursor sequences")
+class LiveScreen(ScratchTest):
+    """What a terminal shows while units are updated: log lines above the bars, no sequences
+    where a terminal cannot take them, results that keep their words."""
+
+    def test_log_lines_go_above_the_bars(self):
+        hex_path, flash_path = self.subset(data_records=200, flash_bytes=20000)
+        sim = self.sim("--start-mode", "bootload", "--program-delay-ms", "1")
+        status, out = ztupdate_on_terminal("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash",
+                                           flash_path, "--yes")
+        self.assertEqual(status, 0, out)
+        rows = screen(out).splitlines()
+        bars = [i for i, row in enumerate(rows) if re.search(r"\[[#.]{4,}\]", row)]
+        self.assertEqual(len(bars), 1, "\n".join(rows))
+        logged = [i for i, row in enumerate(rows) if re.match(r"\[ *\d+\.\d{3}\] \S+: Server (Application|UI) "
+                                                              r"(started|took [0-9.]+ s)", row)]
+        self.assertGreaterEqual(len(logged), 4, "\n".join(rows))
+        self.assertLess(max(logged), bars[0], "every log line above the bars")
+
+    def test_no_sequences_for_a_dumb_terminal_and_json_keeps_its_progress(self):
+        hex_path, flash_path = self.subset(data_records=40, flash_bytes=3000)
+        sim = self.sim("--start-mode", "bootload")
+        args = ["--ip", sim.address(), "update", "--hex", hex_path, "--flash", flash_path, "--yes"]
+        status, out = ztupdate_on_terminal(*args, env={"TERM": "dumb"})
+        self.assertEqual(status, 0, out)
+        self.assertNotIn("\x1b", out)
+        self.assertIn("100%", out)
+        with tempfile.TemporaryFile() as document:
+            status, err = ztupdate_on_terminal("--json", *args, stdout=document)
+            document.seek(0)
+            self.assertEqual(json.load(document)["units"][0]["result"], "updated")
+        self.assertEqual(status, 0, err)
+        self.assertRegex(screen(err), r"\[#+\] 100%", "the bars on standard error")
+
+    def test_results_keep_their_words_and_the_table_its_columns(self):
+        sims = [self.sim() for _ in range(2)]
+        args = [word for sim in sims for word in ("--ip", sim.address())]
+        status, out = ztupdate_on_terminal(*args, "update", "--yes")
+        self.assertEqual(status, 1, out)
+        rows = screen(out).splitlines()
+        header = next(row for row in rows if row.startswith("unit "))
+        self.assertTrue(all(len(row) < 80 for row in rows[:rows.index(header)]), "\n".join(rows))
+        for sim in sims:
+            self.assertIn("ztupdate --ip %s enter-bootload" % sim.address(), " ".join(screen(out).split()))
+        table = [row for row in rows if "application_running " in row]
+        self.assertEqual(len(table), 2, "\n".join(rows))
+        for row in table:
+            self.assertEqual(row.index("s", row.index("application_running ") + 19), header.index("time") + 3, rows)
 
 
 class SaysWhatWentWrong(ScratchTest):
@@ -1026,6 +1195,11 @@ class SaysWhatWentWrong(ScratchTest):
         unit = json.loads(out)["units"][0]
         self.assertEqual(unit["result"], "application_running")
         self.assertIn("ztupdate --ip %s enter-bootload" % sim.address(), unit["message"])
+        status, out, _, seconds = ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 0, out)
+        self.assertIn("The bootloader answers.", out)
+        self.assertLess(seconds, 3.0, "the wait ends when the bootloader answers")
+        self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootloader"], "3.1")
 
     def test_unsupported_bootloader_is_marked(self):
         sim = self.sim("--start-mode", "bootload", "--wrong-version")
@@ -1194,11 +1368,55 @@ class TypedPin(ScratchTest):
         status, out = ztupdate_on_terminal(*ip, "enter-bootload", answer="4321", prompt="Installer PIN:")
         self.assertEqual(status, 1, out)
         self.assertNotIn("4321", screen(out))
+        self.assertIn("Unable to enter Bootload Mode. The unit refused the Installer PIN or broke off the unlock: check "
+                      "the PIN before trying again, as units may lock after wrong PINs.", " ".join(screen(out).split()))
         status, out = ztupdate_on_terminal(*ip, "enter-bootload", answer="1234", prompt="Installer PIN:")
         self.assertEqual(status, 0, out)
         self.assertNotIn("1234", screen(out))
         self.assertIn("Bootload Mode Enabled.", screen(out))
         self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootload_mode"], "enabled")
+
+
+    def test_a_mistyped_pin_is_asked_for_again_up_to_three_times(self):
+        sim = self.sim()
+        ip = ["--ip", sim.address()]
+        status, shown = self.type_pins(ip, ["123", "1234"])
+        self.assertEqual(status, 0, shown)
+        self.assertIn("The PIN is four digits; try again.", shown)
+        self.assertIn("Bootload Mode Enabled.", shown)
+        status, shown = self.type_pins(ip, ["12", "12a4", "12345"])
+        self.assertEqual(status, 2, shown)
+        self.assertEqual(shown.count("Installer PIN:"), 3, shown)
+        self.assertIn("the PIN from the prompt is not exactly four digits", shown)
+
+    def type_pins(self, target, pins, timeout=30):
+        """enter-bootload on a pseudo-terminal, typing each PIN at its own prompt; the status and
+        the screen."""
+        controller, terminal = pty.openpty()
+        proc = subprocess.Popen(PROGRAM + target + ["enter-bootload"], stdin=terminal, stdout=terminal,
+                                stderr=terminal)
+        os.close(terminal)
+        output = b""
+        typed = 0
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if select.select([controller], [], [], 0.2)[0]:
+                try:
+                    chunk = os.read(controller, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                output += chunk
+            elif proc.poll() is not None:
+                break
+            prompts = output.count(b"Installer PIN:")
+            if typed < len(pins) and prompts > typed and keys_reach_program(controller):
+                os.write(controller, pins[typed].encode() + b"\r")
+                typed += 1
+        status = proc.wait(timeout=10)
+        os.close(controller)
+        return status, screen(output.decode(errors="replace"))
 
 
 class SerialLine(ScratchTest):
