@@ -17,7 +17,7 @@ bool ImageBytes::readFile(const std::string& path, std::string& error) {
     name_ = path;
     borrowed_ = nullptr;
     std::string reason;
-    if (platform::readWholeFile(path, owned_, &reason)) return true;
+    if (platform::readWholeFile(platform::pathFromUtf8(path), owned_, &reason)) return true;
     error = path + ": cannot be read: " + reason;
     return false;
 }

@@ -17,6 +17,7 @@
 #include "cli/update_command.h"
 #include "cli/upgrade_command.h"
 #include "content/content_globals.h"
+#include "platform/arguments.h"
 #include "platform/console.h"
 #include "platform/network.h"
 
@@ -117,7 +118,10 @@ bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int nativeArgc, char** nativeArgv) {
+    platform::Utf8Arguments arguments(nativeArgc, nativeArgv);
+    const int argc = arguments.count();
+    char** const argv = arguments.values();
     GlobalOptions options;
     CLI::App app{
         "ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater "

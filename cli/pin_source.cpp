@@ -33,7 +33,7 @@ bool readInstallerPin(const std::string& pinFile, std::string& pin, std::string&
     if (!pinFile.empty()) {
         std::vector<uint8_t> bytes;
         std::string reason;
-        if (!platform::readWholeFile(pinFile, bytes, &reason)) {
+        if (!platform::readWholeFile(platform::pathFromUtf8(pinFile), bytes, &reason)) {
             error = pinFile + ": cannot be read: " + reason;
             return false;
         }

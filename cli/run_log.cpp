@@ -2,6 +2,7 @@
 #include "cli/run_log.h"
 
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ bool RunLog::open(bool toStandardError, const std::string& logPath, std::string&
     toStandardError_ = toStandardError;
     startTick_ = platform::tickCount();
     if (logPath.empty()) return true;
-    file_ = std::fopen(logPath.c_str(), "a");
+    file_ = platform::openFile(logPath, "a");
     if (file_) return true;
     error = "--log " + logPath + ": cannot be written";
     return false;

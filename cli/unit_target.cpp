@@ -70,7 +70,7 @@ bool addNamed(const std::string& text, const std::string& origin, std::vector<Un
 bool readText(const std::string& path, const char* option, std::string& text, std::string& error) {
     std::vector<uint8_t> bytes;
     std::string reason;
-    if (!platform::readWholeFile(path, bytes, &reason)) {
+    if (!platform::readWholeFile(platform::pathFromUtf8(path), bytes, &reason)) {
         error = std::string(option) + " " + path + ": cannot be read: " + reason;
         return false;
     }

@@ -17,6 +17,7 @@
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
@@ -284,7 +285,7 @@ bool choosePin(const UpgradeCommandOptions& upgrade, std::optional<std::string>&
 bool reportWritable(const std::string& path, std::string& error) {
     if (path.empty()) return true;
     // Appending writes nothing, so a report read by --units-from is still whole.
-    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::FILE* file = platform::openFile(path, "a");
     if (file) {
         std::fclose(file);
         return true;
@@ -381,7 +382,7 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
 }
 
 bool writeReport(const std::string& path, const nlohmann::json& document) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = platform::openFile(path, "w");
     if (!file) return false;
     const std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     const bool written = std::fputs(text.c_str(), file) >= 0;

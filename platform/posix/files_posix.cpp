@@ -1,4 +1,4 @@
-// Whole-file reads (POSIX).
+// Whole-file reads and file opens (POSIX).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,5 +58,7 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& byte
     if (!ok) bytes.clear();
     return ok;
 }
+
+std::FILE* openFile(const std::string& utf8Path, const char* mode) { return std::fopen(utf8Path.c_str(), mode); }
 
 }  // namespace platform

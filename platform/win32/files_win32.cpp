@@ -1,9 +1,10 @@
-// Whole-file reads (Windows).
+// Whole-file reads and file opens (Windows): wide names, so any name opens.
 #include <windows.h>
 
 #include <cstdint>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/win32/system_error_win32.h"
 
 namespace platform {
@@ -62,6 +63,10 @@ bool readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& byte
     CloseHandle(file);
     if (!ok) bytes.clear();
     return ok;
+}
+
+std::FILE* openFile(const std::string& utf8Path, const char* mode) {
+    return _wfopen(fromUtf8(utf8Path).c_str(), fromUtf8(mode).c_str());
 }
 
 }  // namespace platform
