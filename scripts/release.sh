@@ -6,7 +6,8 @@
 # folder, every time in them being SOURCE_DATE_EPOCH (scripts/source_date_epoch.sh).
 # Usage: scripts/release.sh [OUT_DIR]   (default build/pkg-out)
 # Signing: with ZT_SIGN_COMMAND set, "$ZT_SIGN_COMMAND FILE" is run on each Windows program before
-# it is packed and on the installer afterwards; it must sign FILE in place.
+# it is packed and on the installer afterwards; it must sign FILE in place. Signatures carry
+# their own times, so signed artefacts are the same only apart from them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
