@@ -1,4 +1,4 @@
-// Command-line arguments (Windows): the wide command line, split as the C run-time splits it.
+// Command-line arguments (Windows): the wide command line, split by the system (CommandLineToArgvW).
 #include <windows.h>
 #include <shellapi.h>
 
