@@ -20,6 +20,7 @@
 #include "cli/upgrade_command.h"
 #include "cli/usage_advice.h"
 #include "content/content_globals.h"
+#include "platform/arguments.h"
 #include "platform/console.h"
 #include "platform/network.h"
 
@@ -248,4 +249,7 @@ int runProgram(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return withOutputDelivered(runProgram(argc, argv)); }
+int main(int nativeArgc, char** nativeArgv) {
+    platform::Utf8Arguments arguments(nativeArgc, nativeArgv);
+    return withOutputDelivered(runProgram(arguments.count(), arguments.values()));
+}

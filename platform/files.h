@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -16,9 +17,10 @@ namespace platform {
 // refused before it is opened, so naming one never blocks.
 bool readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string* reason = nullptr);
 
-// A file named on the command line, as the OS opens it: its bytes on POSIX, the characters of
-// the ANSI code page (in which main's arguments come) on Windows. Never throws, whatever the
-// bytes; std::filesystem::path's own conversions may.
+// A file named on the command line (or in a file it names), as the OS opens it: its bytes on
+// POSIX, its UTF-8 characters on Windows (where main's arguments are read as UTF-8), byte for
+// byte where they are not UTF-8. Never throws, whatever the bytes; std::filesystem::path's own
+// conversions may.
 std::filesystem::path argumentPath(const std::string& text);
 
 // What an output file may be.

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # The release check: builds every artefact with scripts/release.sh from fresh build folders, then
-# checks each one as an installer of amplifiers would meet it, and that the troubleshooting page
-# quotes every message the programs can show. Needs root (dpkg -i, network namespace).
+# checks each one as an installer of amplifiers would meet it, that lintian finds nothing to warn
+# about in the .deb, that a second build from a copy of the tree in another folder gives the same
+# bytes, and that the troubleshooting page quotes every message the programs can show. Needs root
+# (dpkg -i, network namespace).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 out=build/pkg-out
+# Both builds carry the same time; the copy, outside git, could not find it by itself.
+SOURCE_DATE_EPOCH=$(scripts/source_date_epoch.sh)
+export SOURCE_DATE_EPOCH
 failed=0
 check() {  # check DESCRIPTION COMMAND...
     local what=$1; shift
@@ -40,6 +45,9 @@ for path in usr/bin/ztupdate usr/bin/zt-unit-sim usr/share/man/man1/ztupdate.1.g
             usr/share/bash-completion/completions/ztupdate usr/share/doc/ztupdate/serial-ports.txt; do
     check "package holds /$path" grep -q " \./$path\$" "$work/deb-contents"
 done
+# Errors and warnings fail; info and pedantic tags (hardening flags, lintian's spelling guesses in
+# the binaries' strings) are advice that a package outside Debian's archive may leave.
+check "lintian: no error or warning" lintian --fail-on error,warning "$deb"
 if dpkg-query -W -f='${Status}' ztupdate 2>/dev/null | grep -q 'install ok installed'; then
     # Someone uses an installed copy on this machine: leave it alone and check an unpacked one.
     dpkg-deb -x "$deb" "$work/root"
@@ -62,7 +70,22 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Werror -municode -static 
 check "installer: silent install, start, close, uninstall" \
     bash tests/release/installer_under_wine.sh "$setup" "$work/window_probe.exe"
 
+echo "== Reproducible: the same artefacts from a copy of the tree in another folder"
+# Deeper than the tree itself, so a build path left in any artefact changes its bytes.
+copy=build/repro/elsewhere/tree
+second=build/pkg-out-second
+rm -rf build/repro "$second"
+mkdir -p "$copy"
+git ls-files -z -co --exclude-standard | tar --null --ignore-failed-read -T - -cf - | tar -xf - -C "$copy"
+if "$copy/scripts/release.sh" "$PWD/$second" >"$work/second-build.log" 2>&1; then
+    check "the same SHA-256 for every artefact (SHA256SUMS)" diff "$out/SHA256SUMS" "$second/SHA256SUMS"
+else
+    tail -20 "$work/second-build.log"
+    check "second release build" false
+fi
+rm -rf build/repro
+
 echo "== Artefacts"
-(cd "$out" && sha256sum -- *.deb *.zip *.exe)
+cat "$out/SHA256SUMS"
 [ $failed = 0 ] && echo "release check: all passed" || echo "release check: $failed failed"
 [ $failed = 0 ]

@@ -7,7 +7,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-utils imagemagick
     socat srecord python3-intelhex python3-crcmod iproute2 util-linux
     libcli11-dev nlohmann-json3-dev clang clang-format clang-tidy libclang-rt-14-dev
-    nsis zip unzip man-db dpkg-dev fonts-wine fonts-liberation
+    nsis zip unzip man-db dpkg-dev lintian fonts-wine fonts-liberation
     bash-completion zsh fish tmux
 )
 missing=()

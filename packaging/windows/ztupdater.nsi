@@ -2,7 +2,8 @@
 ; uninstaller, so it needs no administrator. The firewall rule for discovery replies is added by
 ; the program itself, which says so when it lacks the rights.
 ; makensis -DVERSION=1.12.0 -DSTAGE=<folder of cmake --install> -DOUTFILE=<installer.exe> ztupdater.nsi
-; The programs are 64-bit, and so is the installer.
+; The programs are 64-bit, and so is the installer. File keeps each file's time: release.sh
+; stages them with the release's time (SOURCE_DATE_EPOCH), so the installer is reproducible.
 Target amd64-unicode
 !ifndef VERSION
   !error "define VERSION"

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/win32/system_error_win32.h"
 
 namespace platform {
@@ -63,11 +64,12 @@ bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& identity) {
 
 std::filesystem::path argumentPath(const std::string& text) {
     if (text.empty()) return {};
-    const int wideChars = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int length = static_cast<int>(text.size());
+    const int wideChars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
     std::wstring wide;
     if (wideChars > 0) {
         wide.resize(static_cast<size_t>(wideChars));
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideChars);
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), wideChars);
     } else {
         for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
     }
