@@ -183,8 +183,11 @@ bool BootloaderEngine::explained(uint8_t command, const uint8_t* frame, uint16_t
 // Every send of a resent plain request may have run and drawn a reply; those extras could
 // pass for the reply to the next request of the same command.
 void BootloaderEngine::noteAccepted(uint8_t command) {
-    const bool queries = (command & ~kSequencedBit) == codeOf(Command::kApplicationVersion);
-    const bool extrasMayFollow = !(command & kSequencedBit) && !queries && sends_ > 1;
+    // A repeated query is answered alike, and an identification sets the guard anew.
+    const uint8_t code = command & ~kSequencedBit;
+    const bool query = code == codeOf(Command::kApplicationVersion) || code == codeOf(Command::kIdentify) ||
+                       code == codeOf(Command::kIdentifyText);
+    const bool extrasMayFollow = !(command & kSequencedBit) && !query && sends_ > 1;
     guard_.extrasOwedFor = extrasMayFollow ? command : 0;
 }
 
