@@ -79,6 +79,7 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
         ++stats_.duplicates;
         BootloaderOutcome again = lastSequencedOutcome_;
         again.processingMs = 0;
+        again.repeated = true;
         again.leaveBootload = false;
         again.close = false;
         return again;

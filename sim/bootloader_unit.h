@@ -32,6 +32,7 @@ struct BootloaderOutcome {
     bool reply = false;
     std::vector<uint8_t> message;  // the reply message, CRC not yet added
     uint32_t processingMs = 0;     // flash timing the unit spends before it answers
+    bool repeated = false;         // a sequenced request sent again, answered from the stored reply
     bool leaveBootload = false;
     bool close = false;
 };

@@ -91,8 +91,9 @@ std::vector<Outgoing> SimUnit::handleFrame(const uint8_t* message, size_t length
     }
     BootloaderOutcome outcome = bootloader_.handleMessage(message, length);
     const uint8_t code = message[0] & ~kSequencedBit;
-    if (code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk))
-        outcome.processingMs += faults_.extraProgramMs();
+    // A repeat is answered from the stored reply: no write, so no slow write either.
+    const bool writes = code == codeOf(Command::kProgramRecords) || code == codeOf(Command::kProgramChunk);
+    if (writes && !outcome.repeated) outcome.processingMs += faults_.extraProgramMs();
     ++commandsHandled_;
     const bool replyLost = isReplyLost(code, ++commandsOfCode_[code]);
     uint32_t limit = config_.faults.vanishAfterCommands;
