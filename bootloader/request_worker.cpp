@@ -1,6 +1,7 @@
 // The device request worker and its queue.
 #include "bootloader/request_worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -83,14 +84,18 @@ void reportCommandPort(const CommandPortAnswer& answer, platform::WindowHandle w
     post(window, WMU_EXIT_BOOTLOAD_ALLOWED, answer.state == 'e' ? 1 : 0);
 }
 
-// One attempt at a time, so that the command port's answer (the unit runs its application) ends
-// the wait after the attempt under way; a bootloader that answers within it still wins.
+// Two sends a step: the first send of each waits the whole interval for its reply (a slow link
+// still finds the bootloader), and between steps the command port's answer (the unit runs its
+// application) ends the wait; the first step always goes, so a bootloader that answers still wins.
 Identification identifyWhileSilent(BootloaderCommands& commands, const std::atomic<bool>& commandPortAnswered) {
+    constexpr uint16_t kSendsPerStep = 2;
+    const uint16_t attempts = timingOf(Command::kIdentify).attempts;
     Identification identification;
-    for (uint16_t attempt = 0;
-         attempt < timingOf(Command::kIdentify).attempts && !identification.answered && !commandPortAnswered.load();
-         ++attempt) {
-        identification = commands.identify(kQueryTimeoutMs, 1);
+    for (uint16_t sent = 0; sent < attempts && !identification.answered;) {
+        if (sent > 0 && commandPortAnswered.load()) break;
+        const auto step = static_cast<uint16_t>(std::min<int>(kSendsPerStep, attempts - sent));
+        identification = commands.identify(kQueryTimeoutMs, step);
+        sent = static_cast<uint16_t>(sent + step);
     }
     return identification;
 }
