@@ -72,6 +72,10 @@ void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
         ->add_flag("--described-timing", update.describedTiming,
                    "always wait the full interval before a resend, as the Windows program does")
         ->excludes("--fast-resend");
+    command->add_flag("--allow-reinstall", update.allowReinstall,
+                      "also write the firmware to a unit that has the same version already");
+    command->add_flag("--allow-older", update.allowOlder,
+                      "also write the firmware to a unit that has a newer version (going back)");
 }
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options) {

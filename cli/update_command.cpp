@@ -16,8 +16,28 @@ bool commandPortAnswers(const UnitTarget& target) {
     return probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
 }
 
-RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit) {
+// A unit whose firmware is not older is left as it was found, in bootload mode.
+RunOutcome skippedOutcome(const UnitRun& run, const std::string& skip, const std::string& why) {
+    return {run.target.label, skip, why + "; the unit stays in bootload mode", run.seconds(), kExitSuccess, {}};
+}
+
+struct VersionCheck {
+    std::string skip;
+    std::string why;
+};
+
+// The version is asked whenever firmware is written (for the rule) or a log wants it.
+VersionCheck checkVersion(const UnitRun& run, SharedUpdate& shared) {
+    if (!shared.carried && !shared.log.active()) return {};
+    const UnitStatus before = probeBootloader(run.target);
+    logStatus(shared.log, run.target.label, "before the update", before);
+    const std::string skip = versionSkip(shared, before);
+    return {skip, skip.empty() ? "" : versionSkipText(skip, before, shared)};
+}
+
+RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit, const VersionCheck& check) {
     if (run.attempts == 0) return notStartedOutcome(run.target.label);
+    if (!check.skip.empty()) return skippedOutcome(run, check.skip, check.why);
     RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
     if (run.hasCounts) outcome.counts = run.counts;
     if (run.stopped) {
@@ -48,20 +68,35 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     RunLog log;
     if (!readUpdateInputs(options, update, targets, locks, images, log, error)) return reportUsageError(error);
     parserPort = options.parserPort;
-    if (const int confirmed = confirmUpdate(update, targets.size()); confirmed != kExitSuccess) return confirmed;
+    if (const int confirmed = confirmUpdate(update, targets, options.jobs); confirmed != kExitSuccess) return confirmed;
 
     SharedUpdate shared(update, images, log);
     auto runs = makeRuns(targets);
+    std::vector<VersionCheck> checks(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
     ProgressDisplay display(displayMode(options), labels);
     setDisplayPlans(display, update, images, targets);
     StageLog stageLog(log, labels);
 
-    runUnitsInParallel(
+    RunnerHooks hooks;
+    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) {
+        const std::string before = display.stage(unit);
+        display.onMessage(unit, message);
+        stageLog.onMessage(unit, before, display, message.id);
+        if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
+    };
+    hooks.idle = [&] { refreshOrStop(shared, display); };
+    hooks.onFinished = [&](size_t unit) {
+        if (checks[unit].skip.empty()) return;
+        log.line(labels[unit], checks[unit].skip + ": " + checks[unit].why);
+        display.onFinished(unit, checks[unit].skip);
+    };
+    runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
-            // The engine's own version queries are not observable, so a log asks once more.
-            if (log.active()) logStatus(log, run.target.label, "before the update", probeStatus(run.target));
+            VersionCheck& check = checks[indexOfRun(runs, run)];
+            check = checkVersion(run, shared);
+            if (!check.skip.empty()) return 0;
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
             if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.unit.isSerial()) {
@@ -69,17 +104,11 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             }
             return terminal;
         },
-        [&](size_t unit, const platform::WindowMessage& message) {
-            const std::string before = display.stage(unit);
-            display.onMessage(unit, message);
-            stageLog.onMessage(unit, before, display, message.id);
-            if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
-        },
-        [&] { refreshOrStop(shared, display); }, options.jobs);
+        hooks, options.jobs);
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {
-        outcomes.push_back(updateOutcome(*runs[i], display, i));
+        outcomes.push_back(updateOutcome(*runs[i], display, i, checks[i]));
         if (outcomes.back().counts)
             log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }

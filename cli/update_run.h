@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bootloader/update_sequence.h"
+#include "cli/firmware_version.h"
 #include "cli/global_options.h"
 #include "cli/image_files.h"
 #include "cli/progress_display.h"
@@ -27,6 +29,9 @@ struct UpdateCommandOptions {
     // describedTiming never.
     bool fastResend = false;
     bool describedTiming = false;
+    // Firmware is written only over an older version, unless these allow the same or a newer one.
+    bool allowReinstall = false;
+    bool allowOlder = false;
     ImageChoice images;
 };
 
@@ -48,9 +53,10 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
 // False, with a message, for nothing to update or an image that cannot be read or fails a check.
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
                 std::string& error);
-// The update warning and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go on,
-// else the exit status.
-int confirmUpdate(const UpdateCommandOptions& update, size_t units);
+// The update warning, each unit's version against the carried one (asked of the units only when
+// the question is shown) and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go
+// on, else the exit status.
+int confirmUpdate(const UpdateCommandOptions& update, const std::vector<UnitTarget>& targets, unsigned jobs);
 ProgressDisplay::Mode displayMode(const GlobalOptions& options);
 // The time left of each unit's display, from the requests each stage will send.
 void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& update, const CheckedImages& images,
@@ -65,8 +71,17 @@ struct SharedUpdate {
     UpdateOptions stages;
     RunLog& log;
     const wchar_t* firmwareVersion;
+    // The application version the update writes; none when it writes no firmware.
+    std::optional<FirmwareVersion> carried;
     std::atomic<bool> stopRequested{false};
 };
+
+// "already_current" or "newer_on_unit" for a unit whose application is to be left as it is.
+std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before);
+// Why such a unit was left as it is: its version against the carried one, and the option that
+// would write it anyway.
+std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared);
+bool isVersionSkip(const std::string& result);
 
 // Between messages: redraws the display, or on the first interrupt asks every unit to stop at
 // its next request and says so once.
@@ -78,6 +93,9 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared);
 
 // The status command's probe of one unit, answered on the calling thread.
 UnitStatus probeStatus(const UnitTarget& target);
+// The bootloader's version and the application's, asked once: quick on a unit in its
+// application, whose bootloader is silent (then nothing is known).
+UnitStatus probeBootloader(const UnitTarget& target);
 // "before: bootloader 3.1, application 1.0, bootload mode enabled": the unit's answers to the
 // version queries, for the log.
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status);

@@ -7,6 +7,7 @@
 
 #include "cli/completion.h"
 #include "cli/exit_status.h"
+#include "cli/firmware_version.h"
 #include "cli/inspect_command.h"
 #include "cli/progress_display.h"
 #include "cli/run_outcome.h"
@@ -239,6 +240,26 @@ TEST(CliOutcome, ManyResendsUnderTheDescribedTimingAreNamedOnce) {
                           adaptive ? UpdateCommandOptions{} : described);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << adaptive;
     }
+}
+
+TEST(CliVersions, OnlyOlderFirmwareIsReplacedUnlessAllowed) {
+    EXPECT_EQ(parseVersionText("V1.12"), (FirmwareVersion{1, 12}));
+    EXPECT_EQ(parseVersionText(" v2.0 "), (FirmwareVersion{2, 0}));
+    EXPECT_EQ(parseVersionText("1.9"), (FirmwareVersion{1, 9}));
+    for (const char* bad : {"", "V", "V1", "V1.", "1.x", "V-1.2", "V1.2.3", "V1.2 beta", "V65536.0", "V 1.2"}) {
+        EXPECT_FALSE(parseVersionText(bad)) << bad;
+    }
+    EXPECT_LT(*parseVersionText("1.9"), *parseVersionText("1.12")) << "minor parts compare as numbers";
+    const auto carried = parseVersionText("V1.12");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {}), "already_current");
+    EXPECT_EQ(versionSkipResult("1.13", carried, {}), "newer_on_unit");
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowReinstall = true}), "newer_on_unit");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowOlder = true}), "already_current");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowReinstall = true}), "");
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowOlder = true}), "");
+    EXPECT_EQ(versionSkipResult("1.9", carried, {}), "");
+    EXPECT_EQ(versionSkipResult(std::nullopt, carried, {}), "") << "no application: it needs one";
+    EXPECT_EQ(versionSkipResult("1.12", std::nullopt, {}), "");
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {

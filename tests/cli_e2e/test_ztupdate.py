@@ -670,6 +670,38 @@ class SeveralUnits(ScratchTest):
         self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
 
 
+    def test_units_whose_firmware_is_not_older_are_left_as_they_are(self):
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        older = self.sim("--start-mode", "bootload")
+        current = self.sim("--start-mode", "bootload", "--app-version", "1.12")
+        newer = self.sim("--start-mode", "bootload", "--app-version", "1.13")
+        args = ["--ip", older.address(), "--ip", current.address(), "--ip", newer.address(), "update", "--hex",
+                program_path(hex_path), "--flash", program_path(flash_path)]
+        status, out = ztupdate_on_terminal(*args, answer="n")
+        self.assertEqual(status, 1)
+        shown = screen(out)
+        for line in ("%s: application 1.0 found, 1.12 to be written" % older.address(),
+                     "%s: application 1.12 found, the same as the carried 1.12: skipped" % current.address(),
+                     "%s: application 1.13 found, newer than the carried 1.12: skipped" % newer.address(),
+                     "2 units will be skipped.\nUpdate 1 unit now? [y/N]"):
+            self.assertIn(line, shown)
+        status, out, err, _ = ztupdate("--json", *args, "--yes")
+        self.assertEqual(status, 0, err)
+        self.assertEqual([u["result"] for u in json.loads(out)["units"]],
+                         ["updated", "already_current", "newer_on_unit"])
+        self.assertEqual(json.loads(out)["units"][2]["message"],
+                         "the unit runs application 1.13, newer than the carried 1.12: nothing was written "
+                         "(--allow-older writes the older one); the unit stays in bootload mode")
+        status, out, err, _ = ztupdate("--ip", current.address(), "--ip", newer.address(), "--json", *args[6:],
+                                       "--allow-reinstall", "--yes")
+        self.assertEqual([u["result"] for u in json.loads(out)["units"]], ["updated", "newer_on_unit"])
+        status, out, err, _ = ztupdate("--ip", newer.address(), "--json", *args[6:], "--allow-older", "--yes")
+        self.assertEqual((status, json.loads(out)["units"][0]["result"]), (0, "updated"))
+        for sim, erases in ((older, 1), (current, 1), (newer, 1)):
+            _, reports = sim.stop()
+            self.assertEqual(reports[0]["commands"].get("application_erase", 0), erases)
+
+
 class Fleets(ScratchTest):
     """upgrade on several units named by a units file: from the application to the application."""
 
@@ -706,6 +738,17 @@ class Fleets(ScratchTest):
             self.assertEqual((unit["result"], unit["step"]), ("upgraded", None))
             self.assertEqual((unit["version_before"], unit["version_after"]), ("1.0", "1.12"))
             self.assertGreater(unit["requests"], 0)
+        # Run again, the units are current: each is looked at in bootload mode and put back.
+        status, out, err, seconds = ztupdate("--units", units, "--json", "upgrade", "--hex", hex_path, "--flash",
+                                             flash_path, "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 0, err)
+        self.assertLess(seconds, 10)
+        for unit in json.loads(out)["units"]:
+            self.assertEqual((unit["result"], unit["step"]), ("already_current", None))
+            self.assertEqual((unit["version_before"], unit["version_after"]), ("1.12", "1.12"))
+            self.assertTrue(unit["message"].endswith("nothing was written (--allow-reinstall writes it again); it "
+                                                     "left bootload mode again and runs its application"),
+                            unit["message"])
         sim_status, reports = sim.stop()
         self.assertEqual(sim_status, 0)
         for r in reports:
@@ -713,6 +756,8 @@ class Fleets(ScratchTest):
             self.assertTrue(r["version_written"] and r["leave_received"])
             self.assertEqual(r["application_version"], {"major": 1, "minor": 12})
             self.assertEqual(r["mode"], "application")
+            self.assertEqual((r["commands"]["application_erase"], r["commands"]["image_erase"]), (1, 1),
+                             "only the first run erased")
         status, _, err, _ = ztupdate("--units-from", report, "--failed", "status")
         self.assertEqual(status, 2)
         self.assertIn("no unit to run on", err)
@@ -1051,7 +1096,8 @@ class SaysWhatWentWrong(ScratchTest):
                          "before the update: bootloader 3.1, application 1.0, bootload mode enabled"):
             self.assertIn(expected, text)
         status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
-                                       "--yes")
+                                       "--allow-reinstall", "--yes")
+        self.assertIn("before the update: bootloader 3.1, application 1.12, bootload mode enabled", err)
         self.assertIn("Server UI took", err)
 
     def test_output_that_is_lost_or_would_clash_is_named(self):
@@ -1060,7 +1106,7 @@ class SaysWhatWentWrong(ScratchTest):
         hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
         sim = self.sim("--start-mode", "bootload")
         ip = ["--ip", sim.address()]
-        images = ["--hex", hex_path, "--flash", flash_path, "--yes"]
+        images = ["--hex", hex_path, "--flash", flash_path, "--allow-reinstall", "--yes"]
         status, _, err, _ = ztupdate(*ip, "--log", "/dev/full", "update", *images)
         self.assertEqual(status, 1, err)
         self.assertIn("--log /dev/full: the log could not be written whole: No space left on device", err)
@@ -1086,7 +1132,9 @@ class Interrupts(ScratchTest):
 
     def interrupt_during(self, target_args, stage, sig, expected_status, reported=None):
         hex_path, flash_path = self.subset(data_records=400, flash_bytes=40000)
-        proc = start_update(*target_args, "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        # One unit serves every stage: what an earlier stop wrote must not skip the next run.
+        proc = start_update(*target_args, "update", "--hex", hex_path, "--flash", flash_path, "--allow-reinstall",
+                            "--yes")
         read_until(proc, stage)
         proc.send_signal(sig)
         out, err = proc.communicate(timeout=30)
