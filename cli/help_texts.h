@@ -68,7 +68,9 @@ inline constexpr HelpText kDiscoverHelp{
 inline constexpr HelpText kStatusHelp{
     "show each unit's bootloader version, application version and bootload mode",
     "\nAsks the bootloader first; when it does not answer, asks the unit's command port (TCP\n"
-    "--parser-port, or the serial port at each rate from 4800 to 115200 baud).\n"
+    "--parser-port, or the serial port at each rate from 4800 to 115200 baud). An answering\n"
+    "bootloader means bootload mode; otherwise the bootload flag is shown as the command port\n"
+    "reports it, which a unit running its application may still report as enabled.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 status\n"
     "  ztupdate --serial /dev/ttyUSB0 --json status\n"
@@ -128,6 +130,8 @@ inline constexpr HelpText kUpgradeHelp{
 
 inline constexpr HelpText kExitBootloadHelp{
     "tell each unit's bootloader to leave bootload mode without updating",
+    "\nA unit whose bootloader is silent while its command port answers runs its application\n"
+    "already: its result is nothing_to_leave, with exit status 0.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 exit-bootload\n"
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 --json exit-bootload\n" ZT_EXIT_STATUSES};

@@ -469,7 +469,8 @@ class OneUnitOverUdp(ScratchTest):
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(status, 0)
         self.assertEqual(json.loads(out)["units"], [
-            {"target": sim.address(), "bootloader": None, "application": None, "bootload_mode": "disabled"}])
+            {"target": sim.address(), "bootloader": None, "application": None, "bootload_mode": "disabled",
+             "bootload_mode_from": "command_port"}])
 
         status, out, _, _ = ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "9999"})
         self.assertEqual(status, 1)
@@ -485,7 +486,8 @@ class OneUnitOverUdp(ScratchTest):
 
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(json.loads(out)["units"][0],
-                         {"target": sim.address(), "bootloader": "3.1", "application": "1.0", "bootload_mode": "enabled"})
+                         {"target": sim.address(), "bootloader": "3.1", "application": "1.0", "bootload_mode": "enabled",
+                          "bootload_mode_from": "bootloader"})
 
         status, out, _, _ = ztupdate(*ip, "update")
         self.assertEqual(status, 2, "refuses without --yes when standard input is not a terminal")
@@ -749,6 +751,12 @@ class Fleets(ScratchTest):
             self.assertTrue(unit["message"].endswith("nothing was written (--allow-reinstall writes it again); it "
                                                      "left bootload mode again and runs its application"),
                             unit["message"])
+        # Back in its application, the unit's command port may still report bootload enabled.
+        status, out, _, _ = ztupdate("--ip", sim.address(0), "status")
+        self.assertEqual(status, 0)
+        self.assertIn("Running:        its application (its command port answers, its bootloader does not)", out)
+        self.assertIn("Bootload mode:  the command port reports bootload enabled\n", out)
+        self.assertNotIn("entered", out)
         sim_status, reports = sim.stop()
         self.assertEqual(sim_status, 0)
         for r in reports:
@@ -1063,9 +1071,15 @@ class SaysWhatWentWrong(ScratchTest):
         ip = ["--ip", sim.address()]
         status, out, _, _ = ztupdate(*ip, "status")
         self.assertEqual(status, 0)
-        self.assertIn("Running:        its application (the bootloader is not active)", out)
-        self.assertIn("not entered (enter-bootload enters it", out)
+        self.assertIn("Running:        its application (its command port answers, its bootloader does not)", out)
+        self.assertIn("Bootload mode:  the command port reports bootload disabled (enter-bootload enters", out)
         self.assertNotIn("not found", out)
+        status, out, _, _ = ztupdate(*ip, "--json", "exit-bootload")
+        self.assertEqual(status, 0)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual((unit["result"], unit["message"]),
+                         ("nothing_to_leave", "the unit runs its application (its command port answers, its "
+                                              "bootloader does not): there is no bootload mode to leave"))
         status, out, _, _ = ztupdate(*ip, "--json", "update", "--yes")
         self.assertEqual(status, 1)
         unit = json.loads(out)["units"][0]
