@@ -286,8 +286,19 @@ TEST(CliStatus, AnswerSequencesBecomeFields) {
 
     // Worded for what the answers mean: a healthy unit in its application is no "not found".
     const std::string running = statusText("u", statusFromMessages(disabled));
-    EXPECT_NE(running.find("its application (the bootloader is not active)"), std::string::npos) << running;
+    EXPECT_NE(running.find("its application (its command port answers, its bootloader does not)"), std::string::npos)
+        << running;
     EXPECT_EQ(running.find("not found"), std::string::npos) << running;
+    // The command port's "e" flag beside a silent bootloader is a flag, not bootload mode.
+    auto flagged = noBootloader;
+    flagged.push_back(message(WMU_EXIT_BOOTLOAD_ALLOWED, 1));
+    const std::string reported = statusText("u", statusFromMessages(flagged));
+    EXPECT_NE(reported.find("Bootload mode:  the command port reports bootload enabled\n"), std::string::npos)
+        << reported;
+    EXPECT_EQ(reported.find("entered"), std::string::npos) << reported;
+    EXPECT_NE(statusText("u", statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0301)}))
+                  .find("Bootload mode:  entered (its bootloader answers)"),
+              std::string::npos);
     const UnitStatus newer = statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0303)});
     EXPECT_FALSE(newer.bootloaderSupported);
     EXPECT_NE(statusText("u", newer).find("bootloader 3.3 (unsupported"), std::string::npos);
