@@ -14,6 +14,7 @@
 #include "cli/inspect_command.h"
 #include "cli/json_output.h"
 #include "cli/ports_command.h"
+#include "cli/run_record.h"
 #include "cli/status_command.h"
 #include "cli/target_text.h"
 #include "cli/update_command.h"
@@ -136,6 +137,7 @@ int withOutputDelivered(int status) {
 
 int runProgram(int argc, char** argv) {
     GlobalOptions options;
+    options.commandLine = commandLineText(argc, argv);
     CLI::App app{
         "ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater "
         "window)"};

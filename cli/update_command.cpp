@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/exit_status.h"
+#include "cli/json_output.h"
 #include "commandport/command_port.h"
 #include "platform/console.h"
 #include "ui/worker_messages.h"
@@ -24,15 +25,41 @@ RunOutcome skippedOutcome(const UnitRun& run, const std::string& skip, const std
 struct VersionCheck {
     std::string skip;
     std::string why;
+    std::optional<std::string> before;
 };
 
-// The version is asked whenever firmware is written (for the rule) or a log wants it.
+// Asked of every unit, for the record, and for the rule whenever firmware is written.
 VersionCheck checkVersion(const UnitRun& run, SharedUpdate& shared) {
-    if (!shared.carried && !shared.log.active()) return {};
     const UnitStatus before = probeBootloader(run.target);
     logStatus(shared.log, run.target.label, "before the update", before);
     const std::string skip = versionSkip(shared, before);
-    return {skip, skip.empty() ? "" : versionSkipText(skip, before, shared)};
+    return {skip, skip.empty() ? "" : versionSkipText(skip, before, shared), before.application};
+}
+
+// What the unit holds after its run, where known without asking it again.
+std::optional<std::string> versionAfter(const RunOutcome& outcome, const VersionCheck& check,
+                                        const SharedUpdate& shared) {
+    if (!check.skip.empty() || (outcome.result == "updated" && !shared.carried)) return check.before;
+    if (outcome.result == "updated") return versionString(*shared.carried);
+    return std::nullopt;
+}
+
+nlohmann::json orNull(const std::optional<std::string>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json updateDocument(const GlobalOptions& options, const SharedUpdate& shared,
+                              const std::vector<RunOutcome>& outcomes, const std::vector<VersionCheck>& checks,
+                              const std::vector<std::unique_ptr<UnitRun>>& runs, WallTime unitsStarted) {
+    nlohmann::json document = outcomesDocument(outcomes);
+    document["run"] = runJson(options, shared);
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        nlohmann::json& unit = document["units"][i];
+        unit["version_before"] = orNull(checks[i].before);
+        unit["version_after"] = orNull(versionAfter(outcomes[i], checks[i], shared));
+        addUnitTimes(unit, unitsStarted, *runs[i]);
+    }
+    return document;
 }
 
 RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit, const VersionCheck& check) {
@@ -91,6 +118,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
         log.line(labels[unit], checks[unit].skip + ": " + checks[unit].why);
         display.onFinished(unit, checks[unit].skip);
     };
+    const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
@@ -112,8 +140,12 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
         if (outcomes.back().counts)
             log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }
-    printOutcomes(outcomes, options.json);
-    if (!options.json) suggestFastResend(outcomes, update);
+    if (options.json) {
+        printJsonDocument(updateDocument(options, shared, outcomes, checks, runs, unitsStarted));
+    } else {
+        printOutcomes(outcomes, false);
+        suggestFastResend(outcomes, update);
+    }
     const int status = closeRunLog(log, overallStatus(outcomes));
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;

@@ -123,7 +123,9 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
                 " is the standard output, where --json writes its document: give the log a file of its own";
         return false;
     }
-    return log.open(options.verbose && !options.json, options.logFile, error);
+    if (!log.open(options.verbose && !options.json, options.logFile, error)) return false;
+    logRunHeader(log, options, targets);
+    return true;
 }
 
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -190,6 +192,38 @@ SharedUpdate::SharedUpdate(const UpdateCommandOptions& choice, const CheckedImag
     stages.overwriteServerFirmware = update.noFirmware ? 0 : 1;
     stages.overwriteServerUi = update.noUi ? 0 : 1;
     stages.overwriteFactoryDefaults = update.factoryDefaults ? 1 : 0;
+}
+
+nlohmann::json runJson(const GlobalOptions& options, const SharedUpdate& shared) {
+    const UpdateCommandOptions& update = shared.update;
+    const auto fileOrNull = [](const std::string& file) {
+        return file.empty() ? nlohmann::json() : nlohmann::json(file);
+    };
+    nlohmann::json firmware = {
+        {"application_version", shared.carried ? nlohmann::json(versionString(*shared.carried)) : nlohmann::json()},
+        {"hex_file", update.noFirmware ? nlohmann::json() : fileOrNull(update.images.hexFile)},
+        {"hex_data_sha256",
+         update.noFirmware ? nlohmann::json() : nlohmann::json(hexDataDigest(shared.images.application))},
+        {"flash_file", update.noUi ? nlohmann::json() : fileOrNull(update.images.flashFile)},
+        {"flash_sha256", update.noUi ? nlohmann::json() : nlohmann::json(bytesDigest(shared.images.flash))}};
+    return {{"started", isoTime(options.started)},
+            {"ztupdate_version", ZT_PROGRAM_VERSION},
+            {"command_line", options.commandLine},
+            {"firmware", firmware}};
+}
+
+void addUnitTimes(nlohmann::json& unit, WallTime unitsStarted, const UnitRun& run) {
+    const bool ran = run.attempts > 0;
+    unit["started_at"] = ran ? nlohmann::json(isoTime(wallTimeAfter(unitsStarted, run.startedAt))) : nlohmann::json();
+    unit["ended_at"] = ran ? nlohmann::json(isoTime(wallTimeAfter(unitsStarted, run.endedAt))) : nlohmann::json();
+}
+
+void logRunHeader(RunLog& log, const GlobalOptions& options, const std::vector<UnitTarget>& targets) {
+    std::string names;
+    for (const UnitTarget& target : targets) names += (names.empty() ? "" : ", ") + target.label;
+    log.line("run", "started " + isoTime(options.started) + " by ztupdate " + ZT_PROGRAM_VERSION);
+    log.line("run", "command line: " + options.commandLine);
+    log.line("run", std::to_string(targets.size()) + (targets.size() == 1 ? " target: " : " targets: ") + names);
 }
 
 void refreshOrStop(SharedUpdate& shared, ProgressDisplay& display) {

@@ -14,6 +14,7 @@
 #include "cli/image_files.h"
 #include "cli/progress_display.h"
 #include "cli/run_log.h"
+#include "cli/run_record.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
 #include "cli/unit_lock.h"
@@ -82,6 +83,14 @@ std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before);
 // would write it anyway.
 std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared);
 bool isVersionSkip(const std::string& result);
+
+// The "run" object of update's and upgrade's documents: when the run started, the program,
+// its command line and the firmware it carried, with digests.
+nlohmann::json runJson(const GlobalOptions& options, const SharedUpdate& shared);
+// A unit's wall-clock start and end as "started_at" and "ended_at", from when the units' turn began.
+void addUnitTimes(nlohmann::json& unit, WallTime unitsStarted, const UnitRun& run);
+// The --log lines that open a run: its date, the program, the command line and the targets.
+void logRunHeader(RunLog& log, const GlobalOptions& options, const std::vector<UnitTarget>& targets);
 
 // Between messages: redraws the display, or on the first interrupt asks every unit to stop at
 // its next request and says so once.

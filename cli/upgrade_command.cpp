@@ -375,10 +375,19 @@ nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
     return list;
 }
 
-nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
+// Where the document comes from: the run's options, its shared images and when its units began.
+struct UpgradeRun {
+    const GlobalOptions& options;
+    const SharedUpdate& shared;
+    WallTime unitsStarted;
+};
+
+nlohmann::json upgradeDocument(const UpgradeRun& run, const std::vector<RunOutcome>& outcomes,
+                               const std::vector<UpgradeRecord>& records,
                                const std::vector<std::vector<UpgradeRecord>>& attempts,
                                const std::vector<std::unique_ptr<UnitRun>>& runs) {
     nlohmann::json document = outcomesDocument(outcomes);
+    document["run"] = runJson(run.options, run.shared);
     for (size_t i = 0; i < records.size(); ++i) {
         nlohmann::json& unit = document["units"][i];
         unit["step"] =
@@ -389,6 +398,7 @@ nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const st
         unit["attempts"] = attemptsJson(attempts[i]);
         unit["started"] = std::round(runs[i]->startedAt * 1000) / 1000;
         unit["ended"] = std::round(runs[i]->endedAt * 1000) / 1000;
+        addUnitTimes(unit, run.unitsStarted, *runs[i]);
     }
     return document;
 }
@@ -483,6 +493,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         display.onRetry(unit);
         return true;
     };
+    const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
         runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[indexOfRun(runs, run)]); },
         hooks, options.jobs);
@@ -492,7 +503,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         outcomes.push_back(outcomeOfRecord(*runs[i], records[i]));
         if (outcomes.back().counts) log.line(labels[i], countsText(*outcomes.back().counts));
     }
-    const nlohmann::json document = upgradeDocument(outcomes, records, attempts, runs);
+    const nlohmann::json document = upgradeDocument({options, shared, unitsStarted}, outcomes, records, attempts, runs);
     int status = overallStatus(outcomes);
     if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
         std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n",

@@ -7,6 +7,7 @@ With ZTUPDATE_RUNNER=wine, ZTUPDATE is the Windows build: it runs under Wine in 
 run's own, which maps each simulator's pseudo-terminal to a COM port (serial_port).
 """
 import fcntl
+import hashlib
 import itertools
 import json
 import os
@@ -255,6 +256,25 @@ def serial_port(device):
 def program_path(path):
     """`path` as the program is given it: under Wine a Windows path on drive Z:, Wine's root."""
     return "Z:" + path.replace("/", "\\") if UNDER_WINE else path
+
+
+# ISO 8601 to the millisecond; the offset follows.
+ISO_TIME = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}"
+
+
+def hex_data_digest(path):
+    """SHA-256 of an Intel HEX file's data bytes in address order."""
+    records, base = [], 0
+    with open(path) as f:
+        for line in f:
+            data = bytes.fromhex(line.strip()[1:])
+            kind, offset, payload = data[3], data[1] << 8 | data[2], data[4:4 + data[0]]
+            if kind == 0:
+                records.append((base + offset, payload))
+            elif kind in (2, 4):
+                base = int.from_bytes(payload[:2], "big") << (4 if kind == 2 else 16)
+    records.sort(key=lambda record: record[0])
+    return hashlib.sha256(b"".join(payload for _, payload in records)).hexdigest()
 
 
 def commands_sent(report):
@@ -689,8 +709,9 @@ class SeveralUnits(ScratchTest):
             self.assertIn(line, shown)
         status, out, err, _ = ztupdate("--json", *args, "--yes")
         self.assertEqual(status, 0, err)
-        self.assertEqual([u["result"] for u in json.loads(out)["units"]],
-                         ["updated", "already_current", "newer_on_unit"])
+        self.assertEqual([(u["result"], u["version_before"], u["version_after"]) for u in json.loads(out)["units"]],
+                         [("updated", "1.0", "1.12"), ("already_current", "1.12", "1.12"),
+                          ("newer_on_unit", "1.13", "1.13")])
         self.assertEqual(json.loads(out)["units"][2]["message"],
                          "the unit runs application 1.13, newer than the carried 1.12: nothing was written "
                          "(--allow-older writes the older one); the unit stays in bootload mode")
@@ -729,13 +750,34 @@ class Fleets(ScratchTest):
         units = self.units_file(["# rack 1", "", sim.address(0) + "  # amp A", "   ", sim.address(1),
                                  "# rack 2", sim.address(2)])
         report = os.path.join(self.dir, "venue.json")
-        status, out, err, _ = ztupdate("--units", units, "--json", "upgrade", "--hex", hex_path, "--flash", flash_path,
-                                       "--report", report, "--yes", env={"ZT_PIN": "1234"})
+        log = os.path.join(self.dir, "venue.log")
+        args = ["--units", units, "--json", "--log", log, "upgrade", "--hex", hex_path, "--flash", flash_path,
+                "--report", report, "--yes"]
+        status, out, err, _ = ztupdate(*args, env={"ZT_PIN": "1234", "TZ": "ZTT-05:30"})
         self.assertEqual(status, 0, err)
+        self.assertNotIn("1234", out)
         document = json.loads(out)
         with open(report) as f:
             self.assertEqual(json.load(f), document)
+        # A record an installer can hand over: when, with what, and each unit's times.
+        run = document["run"]
+        self.assertRegex(run["started"], "^" + ISO_TIME + r"\+05:30$")
+        self.assertEqual("ztupdate " + run["ztupdate_version"], ztupdate("version")[1].splitlines()[0])
+        self.assertEqual(run["command_line"], "ztupdate " + " ".join(args))
+        with open(flash_path, "rb") as f:
+            flash_digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertEqual(run["firmware"], {"application_version": "1.12", "hex_file": hex_path,
+                                           "hex_data_sha256": hex_data_digest(hex_path), "flash_file": flash_path,
+                                           "flash_sha256": flash_digest})
+        with open(log) as f:
+            header = f.read().splitlines()[:3]
+        self.assertRegex(header[0], r"run: started %s\+05:30 by ztupdate %s$" % (ISO_TIME, run["ztupdate_version"]))
+        self.assertTrue(header[1].endswith("run: command line: " + run["command_line"]), header)
+        self.assertTrue(header[2].endswith("run: 3 targets: " + ", ".join(sim.address(i) for i in range(3))), header)
         for i, unit in enumerate(document["units"]):
+            self.assertRegex(unit["started_at"], "^" + ISO_TIME + r"\+05:30$")
+            self.assertLessEqual(run["started"], unit["started_at"])
+            self.assertLess(unit["started_at"], unit["ended_at"])
             self.assertEqual(unit["target"], sim.address(i))
             self.assertEqual((unit["result"], unit["step"]), ("upgraded", None))
             self.assertEqual((unit["version_before"], unit["version_after"]), ("1.0", "1.12"))
@@ -766,6 +808,7 @@ class Fleets(ScratchTest):
             self.assertEqual(r["mode"], "application")
             self.assertEqual((r["commands"]["application_erase"], r["commands"]["image_erase"]), (1, 1),
                              "only the first run erased")
+            self.assertEqual(r["flash_sha256"], flash_digest)
         status, _, err, _ = ztupdate("--units-from", report, "--failed", "status")
         self.assertEqual(status, 2)
         self.assertIn("no unit to run on", err)
