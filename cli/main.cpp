@@ -121,10 +121,39 @@ bool reportUnknownCommand(const CLI::App& app, int argc, char** argv) {
         if (command->get_name() == word) return false;
     }
     const std::string nearest = nearestCommand(app, word);
-    std::fprintf(stderr, "ztupdate: '%s' is not a command%s%s%s\nRun 'ztupdate --help' for the commands.\n",
-                 shownText(word).c_str(), nearest.empty() ? "" : "; did you mean '", nearest.c_str(),
-                 nearest.empty() ? "" : "'?");
+    const std::string text =
+        "'" + shownText(word) + "' is not a command" + (nearest.empty() ? "" : "; did you mean '" + nearest + "'?");
+    std::fprintf(stderr, "ztupdate: %s\nRun 'ztupdate --help' for the commands.\n", text.c_str());
+    noteError("usage", text);
     return true;
+}
+
+bool asksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    }
+    return false;
+}
+
+// The program's versions, as `version` prints them.
+void printVersion(bool json) {
+    if (json) {
+        printJsonDocument(versionDocument());
+    } else {
+        std::puts(versionText().c_str());
+    }
+}
+
+// --units-from REPORT --failed when nothing failed: said, and a success.
+int reportNothingFailed(const GlobalOptions& options) {
+    const std::string text = "no unit failed in " + shownText(options.unitsFrom, kShownWhole) + "; nothing to do";
+    if (options.json) {
+        std::fprintf(stderr, "ztupdate: %s\n", text.c_str());
+        printJsonDocument({{"units", nlohmann::json::array()}});
+    } else {
+        std::printf("%s\n", text.c_str());
+    }
+    return kExitSuccess;
 }
 
 // A result lost on the way out (a full disk behind `> out.json`) is a failure, not a success.
@@ -207,17 +236,19 @@ int runProgram(int argc, char** argv) {
     } catch (const CLI::RequiredError& e) {
         // `ztupdate --version` names no command.
         if (!showVersion) {
+            noteError("usage", e.what());
             if (reportUnknownCommand(app, argc, argv)) return kExitUsage;
             return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
         }
     } catch (const CLI::ParseError& e) {
+        noteError("usage", e.what());
         if (e.get_exit_code() != 0 && reportUnknownCommand(app, argc, argv)) return kExitUsage;
         const int shown = app.exit(e);
         return shown == 0 ? kExitSuccess : kExitUsage;
     }
     if (showVersion) {
         loadEmbeddedContent();
-        std::puts(versionText().c_str());
+        printVersion(options.json);
         return kExitSuccess;
     }
     if (completion->parsed()) {
@@ -229,12 +260,13 @@ int runProgram(int argc, char** argv) {
     loadEmbeddedContent();
     if (info->parsed()) return runInfoCommand(options);
     if (version->parsed()) {
-        std::puts(versionText().c_str());
+        printVersion(options.json);
         return kExitSuccess;
     }
     if (inspect->parsed()) return runInspectCommand(options, inspectImages, inspectRanges);
     if (ports->parsed()) return runPortsCommand(options);
 
+    if (nothingFailedIn(options)) return reportNothingFailed(options);
     if (!platform::startNetworking()) {
         std::fprintf(stderr, "ztupdate: the network could not be started\n");
         return kExitFailed;
@@ -254,4 +286,8 @@ int runProgram(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return withOutputDelivered(runProgram(argc, argv)); }
+int main(int argc, char** argv) {
+    const int status = runProgram(argc, argv);
+    if (asksForJson(argc, argv)) printErrorDocumentIfNone(status);
+    return withOutputDelivered(status);
+}

@@ -148,8 +148,7 @@ bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options
 int confirmUpdate(const UpdateCommandOptions& update, const std::vector<UnitTarget>& targets, unsigned jobs) {
     if (update.yes) return kExitSuccess;
     if (!platform::isTerminal(platform::ConsoleStream::kInput)) {
-        std::fprintf(stderr, "ztupdate: standard input is not a terminal; add --yes to confirm the update\n");
-        return kExitUsage;
+        return reportUsageError("standard input is not a terminal; add --yes to confirm the update");
     }
     std::fprintf(stderr, "%s\n", platform::toUtf8(updaterProperties.getOrEmpty(L"update-warning")).c_str());
     const size_t skipped = printVersionSurvey(update, targets, jobs);

@@ -345,6 +345,15 @@ class HelpAndUsage(unittest.TestCase):
         ]
         for args in cases:
             self.assertEqual(ztupdate(*args)[0], 2, args)
+            # A script that asked for JSON gets a document even then, with the same status.
+            status, out, err, _ = ztupdate("--json", *args)
+            self.assertEqual(status, 2, args)
+            error = json.loads(out)["error"]
+            self.assertIn(error["kind"], ("usage", "refused"), args)
+            self.assertIn(error["message"], err, args)
+        status, out, _, _ = ztupdate("--json", "version")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["ztupdate_version"], ztupdate("version")[1].split()[1])
 
     def test_pin_must_be_four_digits_and_never_prompted_without_terminal(self):
         for pin in ["123", "12345", "12a4"]:
@@ -575,7 +584,8 @@ class OneUnitOverUdp(ScratchTest):
         status, out, err, _ = ztupdate("--ip", sim.address(), "--json", "update", "--hex", hex_path,
                                        "--flash", flash_path, "--yes")
         self.assertEqual(status, 2)
-        self.assertEqual(out, "")
+        self.assertEqual(json.loads(out)["error"]["kind"], "refused")
+        self.assertIn(hex_path + ":4: checksum mismatch", json.loads(out)["error"]["message"])
         self.assertIn(hex_path + ":4: checksum mismatch", err)
         _, reports = sim.stop()
         self.assertEqual(commands_sent(reports[0]), 0)
@@ -809,9 +819,10 @@ class Fleets(ScratchTest):
             self.assertEqual((r["commands"]["application_erase"], r["commands"]["image_erase"]), (1, 1),
                              "only the first run erased")
             self.assertEqual(r["flash_sha256"], flash_digest)
-        status, _, err, _ = ztupdate("--units-from", report, "--failed", "status")
-        self.assertEqual(status, 2)
-        self.assertIn("no unit to run on", err)
+        status, out, err, _ = ztupdate("--units-from", report, "--failed", "status")
+        self.assertEqual((status, out), (0, "no unit failed in %s; nothing to do\n" % report), err)
+        status, out, err, _ = ztupdate("--units-from", report, "--failed", "--json", "upgrade", "--yes")
+        self.assertEqual((status, json.loads(out)), (0, {"units": []}), err)
 
     def test_a_refused_pin_and_a_unit_that_never_comes_back_are_named(self):
         hex_path, flash_path = self.subset()
@@ -828,7 +839,10 @@ class Fleets(ScratchTest):
         self.assertIn(gone.address() + ": did_not_return at wait_application: the unit left bootload mode", out)
         self.assertIn(good.address() + ": upgraded; the unit runs its application, application 1.0 -> 1.12", out)
         with open(report) as f:
-            results = {u["target"]: (u["result"], u["step"]) for u in json.load(f)["units"]}
+            units_reported = json.load(f)["units"]
+        results = {u["target"]: (u["result"], u["step"]) for u in units_reported}
+        self.assertEqual(len({tuple(sorted(u)) for u in units_reported}), 1, "every unit has every key")
+        self.assertEqual(units_reported[0]["requests"], None, "the refused unit's engine never ran")
         self.assertEqual(results, {wrong_pin.address(): ("pin_refused", "enter_bootload"),
                                    gone.address(): ("did_not_return", "wait_application"),
                                    good.address(): ("upgraded", None)})
