@@ -824,6 +824,26 @@ class Fleets(ScratchTest):
         status, out, err, _ = ztupdate("--units-from", report, "--failed", "--json", "upgrade", "--yes")
         self.assertEqual((status, json.loads(out)), (0, {"units": []}), err)
 
+    def test_the_documented_scripts_run_on_a_commented_units_file(self):
+        with open(os.path.join(SOURCE_DIR, "docs", "command-line.md")) as f:
+            scripts = re.findall(r"```sh\n(#!/bin/sh\n.*?)```", f.read(), re.S)
+        self.assertTrue(scripts)
+        waiting = self.sim("--start-mode", "bootload")
+        running = self.sim()
+        self.units_file(["# rack 1", waiting.address() + "  # amp A", "", "# rack 2", running.address()])
+        tools = os.path.join(self.dir, "bin")
+        os.mkdir(tools)
+        os.symlink(ZTUPDATE, os.path.join(tools, "ztupdate"))
+        env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"])
+        for script in scripts:
+            shutil.copy(os.path.join(self.dir, "venue.txt"), os.path.join(self.dir, "units.txt"))
+            done = subprocess.run(["sh", "-c", script], cwd=self.dir, env=env, capture_output=True, timeout=120)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout, b"", "no unit failed")
+            with open(os.path.join(self.dir, "results.json")) as f:
+                self.assertEqual([(u["target"], u["result"]) for u in json.load(f)["units"]],
+                                 [(waiting.address(), "updated")])
+
     def test_a_refused_pin_and_a_unit_that_never_comes_back_are_named(self):
         hex_path, flash_path = self.subset()
         good = self.sim("--check-hex", hex_path, "--check-flash", flash_path)
