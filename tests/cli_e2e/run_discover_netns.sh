@@ -32,9 +32,13 @@ unit 2 192.0.2.11 bootload
 
 ip netns exec "$PC" timeout $LIMIT_SECONDS "$ZTUPDATE" --json discover --seconds 3 > "$WORK/found.json" ||
     fail "ztupdate discover ended with $?"
-python3 - "$WORK/found.json" << 'PY' || exit 1
+python3 - "$WORK/found.json" "$(dirname "$0")/../../docs/schema/ztupdate.schema.json" << 'PY' || exit 1
 import json, sys
-units = sorted(json.load(open(sys.argv[1]))["units"], key=lambda u: u["target"])
+import jsonschema
+document = json.load(open(sys.argv[1]))
+schema = json.load(open(sys.argv[2]))
+jsonschema.Draft202012Validator(dict(schema, **{"$ref": "#/$defs/discover"})).validate(document)
+units = sorted(document["units"], key=lambda u: u["target"])
 announced = {"other_subnet": False, "link_local": False, "link": "network", "model": "Tavin ZT Series"}
 expected = [
     dict(announced, target="192.0.2.10", bootload=False, host_name="amp-1", mac="00-1E-C0-00-00-01"),

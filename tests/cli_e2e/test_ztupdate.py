@@ -26,6 +26,8 @@ import termios
 import time
 import unittest
 
+import jsonschema
+
 ZTUPDATE = os.environ["ZTUPDATE"]
 RUNNER = shlex.split(os.environ.get("ZTUPDATE_RUNNER", ""))
 PROGRAM = RUNNER + [ZTUPDATE]
@@ -108,13 +110,32 @@ class Sim:
         return status, reports
 
 
+with open(os.path.join(SOURCE_DIR, "docs", "schema", "ztupdate.schema.json")) as _f:
+    SCHEMA = json.load(_f)
+# The documents docs/schema describes, by command.
+SCHEMA_COMMANDS = ("status", "enter-bootload", "update", "upgrade", "exit-bootload", "discover", "version")
+
+
+def check_document(args, text):
+    """A --json run's standard output is one document that docs/schema describes: its command's,
+    or the error document."""
+    document = json.loads(text)
+    command = next((a for a in args if a in COMMANDS), None)
+    name = "error" if "error" in document else command
+    if name in SCHEMA_COMMANDS + ("error",):
+        jsonschema.Draft202012Validator(dict(SCHEMA, **{"$ref": "#/$defs/" + name})).validate(document)
+
+
 def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     started = time.time()
     full_env = dict(os.environ)
     full_env.pop("ZT_PIN", None)
     full_env.update(env or {})
     done = subprocess.run(PROGRAM + list(args), stdin=stdin, capture_output=True, timeout=timeout, env=full_env)
-    return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
+    out = done.stdout.decode()
+    if "--json" in args and "--help" not in args:
+        check_document(args, out)
+    return done.returncode, out, done.stderr.decode(), time.time() - started
 
 
 def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None):
