@@ -19,27 +19,47 @@ namespace {
 
 constexpr uint32_t kReceiveSliceMs = 100;
 
+nlohmann::json orNull(const std::string& text) { return text.empty() ? nlohmann::json() : nlohmann::json(text); }
+
+nlohmann::json announced(const DiscoveryAnnouncement& said) {
+    return {{"host_name", orNull(said.hostName)}, {"mac", orNull(said.mac)}, {"model", orNull(said.model)}};
+}
+
 nlohmann::json unitOf(const platform::WindowMessage& m) {
     if (m.id == WMU_SERIAL_UNIT_FOUND) {
         const UnitAddress unit = UnitAddress::serialPort(comPortAt(static_cast<size_t>(m.lParam)));
-        return {{"port", platform::toUtf8(unit.displayText())},
+        return {{"target", platform::toUtf8(unit.displayText())},
+                {"link", "serial"},
                 {"bootload", m.wParam == 1},
                 {"other_subnet", false},
-                {"link_local", false}};
+                {"link_local", false},
+                {"host_name", nullptr},
+                {"mac", nullptr},
+                {"model", nullptr}};
     }
     const UnitAddress unit = UnitAddress::network(static_cast<uint32_t>(m.lParam));
-    return {{"address", platform::toUtf8(unit.displayText())},
-            {"bootload", (m.wParam & UNIT_FLAG_BOOTLOAD) != 0},
-            {"other_subnet", (m.wParam & UNIT_FLAG_OTHER_SUBNET) != 0},
-            {"link_local", (m.wParam & UNIT_FLAG_LINK_LOCAL) != 0}};
+    nlohmann::json found = {{"target", platform::toUtf8(unit.displayText())},
+                            {"link", "network"},
+                            {"bootload", (m.wParam & UNIT_FLAG_BOOTLOAD) != 0},
+                            {"other_subnet", (m.wParam & UNIT_FLAG_OTHER_SUBNET) != 0},
+                            {"link_local", (m.wParam & UNIT_FLAG_LINK_LOCAL) != 0}};
+    found.update(announced(announcementFrom(static_cast<uint32_t>(m.lParam))));
+    return found;
+}
+
+std::string announcedText(const nlohmann::json& unit) {
+    std::string text;
+    for (const char* key : {"host_name", "mac", "model"}) {
+        if (unit[key].is_string()) text += "  " + unit[key].get<std::string>();
+    }
+    return text;
 }
 
 void printUnit(const nlohmann::json& unit) {
-    const std::string where =
-        unit.contains("port") ? unit["port"].get<std::string>() : unit["address"].get<std::string>();
-    std::printf("%-18s %s%s%s\n", where.c_str(), unit["bootload"].get<bool>() ? "bootload mode" : "application",
+    std::printf("%-18s %s%s%s%s\n", unit["target"].get<std::string>().c_str(),
+                unit["bootload"].get<bool>() ? "bootload mode" : "application",
                 unit["other_subnet"].get<bool>() ? ", on no local subnet" : "",
-                unit["link_local"].get<bool>() ? ", link-local address" : "");
+                unit["link_local"].get<bool>() ? ", link-local address" : "", announcedText(unit).c_str());
     std::fflush(stdout);
 }
 

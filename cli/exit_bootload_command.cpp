@@ -3,9 +3,36 @@
 
 #include "bootloader/update_sequence.h"
 #include "cli/exit_status.h"
+#include "commandport/command_port.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
 #include "transport/transport_factory.h"
+#include "ui/worker_messages.h"
+
+namespace {
+
+// A silent bootloader beside an answering command port: the unit runs its application, which is
+// where exit-bootload would take it. Serial lines are left out: probing every rate takes seconds.
+bool runsApplication(const UnitTarget& target, uint32_t terminal) {
+    return terminal == WMU_NO_RESPONSE && !target.unit.isSerial() &&
+           probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
+}
+
+RunOutcome exitOutcome(const UnitRun& run) {
+    if (run.attempts == 0) return notStartedOutcome(run.target.label);
+    RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
+    outcome.counts = run.counts;
+    if (run.runsApplication) {
+        outcome.result = "nothing_to_leave";
+        outcome.message =
+            "the unit runs its application (its command port answers, its bootloader does not): there is no "
+            "bootload mode to leave";
+        outcome.exitStatus = kExitSuccess;
+    }
+    return outcome;
+}
+
+}  // namespace
 
 int runExitBootloadCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
@@ -19,19 +46,13 @@ int runExitBootloadCommand(const GlobalOptions& options) {
             const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit));
             run.counts = engine.counters();
             run.hasCounts = true;
+            run.runsApplication = runsApplication(run.target, terminal);
             return terminal;
         },
         [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;
-    for (const auto& run : runs) {
-        if (run->attempts == 0) {
-            outcomes.push_back(notStartedOutcome(run->target.label));
-            continue;
-        }
-        outcomes.push_back(outcomeOf(run->target.label, run->terminal, run->seconds()));
-        outcomes.back().counts = run->counts;
-    }
+    for (const auto& run : runs) outcomes.push_back(exitOutcome(*run));
     printOutcomes(outcomes, options.json);
     return overallStatus(outcomes);
 }

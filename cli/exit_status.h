@@ -20,8 +20,5 @@ inline int worseStatus(int a, int b) {
     return rank(a) >= rank(b) ? a : b;
 }
 
-// "ztupdate: <error>" on standard error; returns kExitUsage.
-inline int reportUsageError(const std::string& error) {
-    std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
-    return kExitUsage;
-}
+// "ztupdate: <error>" on standard error, kept for --json's error document; returns kExitUsage.
+int reportUsageError(const std::string& error);

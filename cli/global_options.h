@@ -1,6 +1,7 @@
 // Options that come before the command and apply to every command.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,4 +22,7 @@ struct GlobalOptions {
     bool verbose = false;
     // --log FILE: the verbose lines, appended to a file whatever -v says.
     std::string logFile;
+    // For the records of a run: when the program started, and its arguments as typed.
+    std::chrono::system_clock::time_point started = std::chrono::system_clock::now();
+    std::string commandLine;
 };

@@ -72,7 +72,9 @@ inline constexpr HelpText kStatusHelp{
     "show each unit's bootloader version, application version and bootload mode",
     "\nAsks the bootloader and, on the network, the unit's command port (TCP --parser-port) at the\n"
     "same time; the bootloader's answer wins. On a serial port the command port is asked when the\n"
-    "bootloader does not answer, at each rate from 4800 to 115200 baud.\n"
+    "bootloader does not answer, at each rate from 4800 to 115200 baud. An answering bootloader\n"
+    "means bootload mode; otherwise the bootload flag is shown as the command port reports it,\n"
+    "which a unit running its application may still report as enabled.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 status\n"
     "  ztupdate --serial /dev/ttyUSB0 --json status\n"
@@ -100,9 +102,13 @@ inline constexpr HelpText kUpdateHelp{
     "sent. ztupdate shows the update warning and asks before it starts; --yes skips the question and\n"
     "is required when standard input is not a terminal. Several units are updated in parallel; one\n"
     "unit's failure does not stop the others, and a table of results closes the run.\n"
+    "Firmware goes only over an older version: a unit that reports the carried application version\n"
+    "(already_current) or a newer one (newer_on_unit) is left as it is, with exit status 0;\n"
+    "--allow-reinstall writes the same version again, --allow-older an older one.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 update\n"
     "  ztupdate --ip 192.0.2.10 update --no-ui --yes\n"
+    "  ztupdate --ip 192.0.2.10 update --allow-reinstall --yes\n"
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 update --hex app.hex --flash web.bin --yes\n"
     "  ztupdate --serial /dev/ttyUSB0 --json update --yes\n" ZT_EXIT_STATUSES
     "An answer other than yes at the question gives 1, and nothing is sent.\n"};
@@ -113,9 +119,12 @@ inline constexpr HelpText kUpgradeHelp{
     "application, enter bootload mode with the Installer PIN (--pin-file FILE, else ZT_PIN, else one\n"
     "prompt for all units) and wait until its bootloader answers; update it with the selected stages\n"
     "(the options and confirmation of update); read the application version back; leave bootload\n"
-    "mode (unless --stay-in-bootload) and wait until its command port answers again. Each unit's\n"
-    "result is upgraded, or the step that failed with its result: no_response, no_pin, pin_refused,\n"
-    "bootloader_silent, failed, wrong_response, version_mismatch, did_not_return, stopped.\n"
+    "mode (unless --stay-in-bootload) and wait until its command port answers again. A unit whose\n"
+    "application is not older than the carried one is left as it is (already_current, newer_on_unit;\n"
+    "one taken out of its application goes back to it) unless --allow-reinstall or --allow-older.\n"
+    "Each unit's result is upgraded, already_current, newer_on_unit, or the step that failed with\n"
+    "its result: no_response, no_pin, pin_refused, bootloader_silent, failed, wrong_response,\n"
+    "version_mismatch, did_not_return, stopped.\n"
     "--retry N tries a failed unit again from its state, after the others had their turn (not after a\n"
     "refused or missing PIN, a stop, or a unit that did not come back). --report FILE keeps the JSON\n"
     "result; --units-from FILE --failed re-runs its failed units.\n"
@@ -129,6 +138,8 @@ inline constexpr HelpText kUpgradeHelp{
 
 inline constexpr HelpText kExitBootloadHelp{
     "tell each unit's bootloader to leave bootload mode without updating",
+    "\nA unit whose bootloader is silent while its command port answers runs its application\n"
+    "already: its result is nothing_to_leave, with exit status 0.\n"
     "\nExamples:\n"
     "  ztupdate --ip 192.0.2.10 exit-bootload\n"
     "  ztupdate --ip 192.0.2.10 --ip 192.0.2.11 --json exit-bootload\n" ZT_EXIT_STATUSES};

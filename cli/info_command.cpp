@@ -83,6 +83,13 @@ std::string versionText() {
     return text;
 }
 
+nlohmann::json versionDocument() {
+    return {{"ztupdate_version", ZT_PROGRAM_VERSION},
+            {"build", property(L"build-version")},
+            {"application_firmware", property(L"server-fw-version")},
+            {"web_content", property(L"server-ui-version")}};
+}
+
 int runInfoCommand(const GlobalOptions& options) {
     if (options.json) {
         std::printf("%s\n", infoDocument().dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/global_options.h"
 
 // Prints the model, versions, image figures and release notes; --json gives one document.
@@ -10,3 +12,5 @@ int runInfoCommand(const GlobalOptions& options);
 
 // "ztupdate 1.12.0" and the firmware this build carries, for --version and `ztupdate version`.
 std::string versionText();
+// The same as `--json version` prints it.
+nlohmann::json versionDocument();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/exit_status.h"
 #include "platform/console.h"
 
 namespace {
@@ -14,9 +15,33 @@ std::string firstOutputError;
 void noteOutputError() {
     if (firstOutputError.empty()) firstOutputError = std::strerror(errno);
 }
+
+bool documentPrinted = false;
+std::string errorKind;
+std::string errorMessage;
 }  // namespace
 
+int reportUsageError(const std::string& error) {
+    std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
+    noteError("refused", error);
+    return kExitUsage;
+}
+
+void noteError(const std::string& kind, const std::string& message) {
+    errorKind = kind;
+    errorMessage = message;
+}
+
+void printErrorDocumentIfNone(int status) {
+    if (status == kExitSuccess || documentPrinted) return;
+    std::string kind = status >= kExitInterrupted ? "interrupted" : status == kExitUsage ? "usage" : "failed";
+    if (!errorKind.empty()) kind = errorKind;
+    printJsonDocument(
+        {{"error", {{"kind", kind}, {"message", errorMessage.empty() ? nullptr : nlohmann::json(errorMessage)}}}});
+}
+
 void printJsonDocument(const nlohmann::json& document) {
+    documentPrinted = true;
     std::printf("%s\n", document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     if (std::fflush(stdout) != 0) noteOutputError();
 }

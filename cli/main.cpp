@@ -14,6 +14,7 @@
 #include "cli/inspect_command.h"
 #include "cli/json_output.h"
 #include "cli/ports_command.h"
+#include "cli/run_record.h"
 #include "cli/status_command.h"
 #include "cli/target_text.h"
 #include "cli/update_command.h"
@@ -70,6 +71,10 @@ void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
         ->add_flag("--described-timing", update.describedTiming,
                    "always wait the full interval before a resend, as the Windows program does")
         ->excludes("--fast-resend");
+    command->add_flag("--allow-reinstall", update.allowReinstall,
+                      "also write the firmware to a unit that has the same version already");
+    command->add_flag("--allow-older", update.allowOlder,
+                      "also write the firmware to a unit that has a newer version (going back)");
 }
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
@@ -114,6 +119,34 @@ int printHelp(CLI::App& app, const std::string& topic) {
                             (nearest.empty() ? "" : "; did you mean '" + nearest + "'?"));
 }
 
+bool asksForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    }
+    return false;
+}
+
+// The program's versions, as `version` prints them.
+void printVersion(bool json) {
+    if (json) {
+        printJsonDocument(versionDocument());
+    } else {
+        std::puts(versionText().c_str());
+    }
+}
+
+// --units-from REPORT --failed when nothing failed: said, and a success.
+int reportNothingFailed(const GlobalOptions& options) {
+    const std::string text = "no unit failed in " + shownText(options.unitsFrom, kShownWhole) + "; nothing to do";
+    if (options.json) {
+        std::fprintf(stderr, "ztupdate: %s\n", text.c_str());
+        printJsonDocument({{"units", nlohmann::json::array()}});
+    } else {
+        std::printf("%s\n", text.c_str());
+    }
+    return kExitSuccess;
+}
+
 // A result lost on the way out (a full disk behind `> out.json`) is a failure, not a success.
 int withOutputDelivered(int status) {
     std::string reason;
@@ -124,6 +157,7 @@ int withOutputDelivered(int status) {
 
 int runProgram(int argc, char** argv) {
     GlobalOptions options;
+    options.commandLine = commandLineText(argc, argv);
     CLI::App app{
         "ztupdate: update ZT Series units from the command line (same engine, commands and time-outs as the updater "
         "window)"};
@@ -201,17 +235,19 @@ int runProgram(int argc, char** argv) {
     } catch (const CLI::RequiredError& e) {
         // `ztupdate --version` names no command.
         if (!showVersion) {
+            noteError("usage", e.what());
             if (reportUsageAdvice(app, argc, argv)) return kExitUsage;
             return app.exit(e) == 0 ? kExitSuccess : kExitUsage;
         }
     } catch (const CLI::ParseError& e) {
+        noteError("usage", e.what());
         if (e.get_exit_code() != 0 && reportUsageAdvice(app, argc, argv)) return kExitUsage;
         const int shown = app.exit(e);
         return shown == 0 ? kExitSuccess : kExitUsage;
     }
     if (showVersion) {
         loadEmbeddedContent();
-        std::puts(versionText().c_str());
+        printVersion(options.json);
         return kExitSuccess;
     }
     if (help->parsed()) return printHelp(app, std::string(helpTopic));
@@ -224,12 +260,13 @@ int runProgram(int argc, char** argv) {
     loadEmbeddedContent();
     if (info->parsed()) return runInfoCommand(options);
     if (version->parsed()) {
-        std::puts(versionText().c_str());
+        printVersion(options.json);
         return kExitSuccess;
     }
     if (inspect->parsed()) return runInspectCommand(options, inspectImages, inspectRanges);
     if (ports->parsed()) return runPortsCommand(options);
 
+    if (nothingFailedIn(options)) return reportNothingFailed(options);
     if (!platform::startNetworking()) {
         std::fprintf(stderr, "ztupdate: the network could not be started\n");
         return kExitFailed;
@@ -251,5 +288,9 @@ int runProgram(int argc, char** argv) {
 
 int main(int nativeArgc, char** nativeArgv) {
     platform::Utf8Arguments arguments(nativeArgc, nativeArgv);
-    return withOutputDelivered(runProgram(arguments.count(), arguments.values()));
+    const int argc = arguments.count();
+    char** const argv = arguments.values();
+    const int status = runProgram(argc, argv);
+    if (asksForJson(argc, argv)) printErrorDocumentIfNone(status);
+    return withOutputDelivered(status);
 }

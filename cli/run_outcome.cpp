@@ -55,12 +55,14 @@ nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {
                                {"result", o.result},
                                {"message", o.message},
                                {"seconds", std::round(o.seconds * 1000) / 1000}};
-        if (o.counts) {
-            unit["requests"] = o.counts->requests;
-            unit["resends"] = o.counts->resends;
-            unit["timeouts"] = o.counts->timeouts;
-            unit["stale_frames"] = o.counts->staleFrames;
-        }
+        // Every key is always there: null where the unit's engine never ran.
+        const auto count = [&](uint32_t EngineCounters::*field) {
+            return o.counts ? nlohmann::json((*o.counts).*field) : nlohmann::json(nullptr);
+        };
+        unit["requests"] = count(&EngineCounters::requests);
+        unit["resends"] = count(&EngineCounters::resends);
+        unit["timeouts"] = count(&EngineCounters::timeouts);
+        unit["stale_frames"] = count(&EngineCounters::staleFrames);
         units.push_back(unit);
     }
     return {{"units", units}};

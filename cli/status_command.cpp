@@ -26,14 +26,25 @@ std::string runningLine(const UnitStatus& status) {
         return "bootloader " + *status.bootloader +
                (status.bootloaderSupported ? "" : " (unsupported: this updater cannot update it)");
     }
-    if (status.bootloadMode) return "its application (the bootloader is not active)";
+    if (status.bootloadMode) return "its application (its command port answers, its bootloader does not)";
     return "no answer from the bootloader or the command port";
 }
 
+// An answering bootloader is bootload mode itself; without it, only the command port's flag is
+// known, and that flag is what the unit says, not what it runs.
 std::string bootloadModeLine(const UnitStatus& status) {
-    if (status.bootloadMode == "enabled") return "entered";
-    if (status.bootloadMode == "disabled") return "not entered (enter-bootload enters it with the Installer PIN)";
+    if (status.bootloader) return "entered (its bootloader answers)";
+    if (status.bootloadMode == "enabled") return "the command port reports bootload enabled";
+    if (status.bootloadMode == "disabled") {
+        return "the command port reports bootload disabled (enter-bootload enters bootload mode with the "
+               "Installer PIN)";
+    }
     return "unknown (the command port did not answer)";
+}
+
+nlohmann::json reportedByJson(const UnitStatus& status) {
+    if (status.bootloader) return "bootloader";
+    return status.bootloadMode ? nlohmann::json("command_port") : nlohmann::json(nullptr);
 }
 
 }  // namespace
@@ -105,7 +116,8 @@ int runStatusCommand(const GlobalOptions& options) {
         units.push_back({{"target", runs[i]->target.label},
                          {"bootloader", orNull(status.bootloader)},
                          {"application", orNull(status.application)},
-                         {"bootload_mode", orNull(status.bootloadMode)}});
+                         {"bootload_mode", orNull(status.bootloadMode)},
+                         {"bootload_mode_from", reportedByJson(status)}});
         if (!options.json) std::fputs(statusText(runs[i]->target.label, status).c_str(), stdout);
     }
     if (options.json) printJsonDocument({{"units", units}});

@@ -257,7 +257,8 @@ bool parseIpv4(const std::string& text, uint32_t& address) {
 }
 
 bool isSuccessResult(const std::string& result) {
-    return result == "upgraded" || result == "updated" || result == "exited" || result == "enabled";
+    return result == "upgraded" || result == "updated" || result == "exited" || result == "enabled" ||
+           result == "already_current" || result == "newer_on_unit" || result == "nothing_to_leave";
 }
 
 bool readUnitsText(std::string_view text, const std::string& fileName, std::vector<NamedUnit>& names,

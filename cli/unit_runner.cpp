@@ -45,6 +45,12 @@ std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& ta
     return runs;
 }
 
+size_t indexOfRun(const std::vector<std::unique_ptr<UnitRun>>& runs, const UnitRun& run) {
+    size_t unit = 0;
+    while (runs[unit].get() != &run) ++unit;
+    return unit;
+}
+
 void runUnits(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work, const RunnerHooks& hooks,
               unsigned jobs) {
     const uint32_t runStartTick = platform::tickCount();

@@ -49,6 +49,8 @@ using UnitWork = std::function<uint32_t(UnitRun& run)>;
 using UnitMessageHandler = std::function<void(size_t unit, const platform::WindowMessage& message)>;
 
 std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& targets);
+// Where `run` is in `runs`, for work that keeps per-unit results beside them.
+size_t indexOfRun(const std::vector<std::unique_ptr<UnitRun>>& runs, const UnitRun& run);
 
 // What the calling thread does while the units run; any may be empty.
 struct RunnerHooks {

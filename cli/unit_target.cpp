@@ -132,3 +132,14 @@ std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets) {
     for (const UnitTarget& target : targets) labels.push_back(target.label);
     return labels;
 }
+
+bool nothingFailedIn(const GlobalOptions& options) {
+    if (!options.failedOnly || options.unitsFrom.empty() || !options.unitAddresses.empty() ||
+        !options.serialPorts.empty() || !options.unitFiles.empty())
+        return false;
+    std::vector<UnitTarget> all;
+    std::vector<UnitTarget> failed;
+    std::string error;
+    return addReportUnits(options.unitsFrom, false, all, error) && !all.empty() &&
+           addReportUnits(options.unitsFrom, true, failed, error) && failed.empty();
+}

@@ -42,6 +42,9 @@ bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& e
 
 // collectTargets, then checkSerialPortsOpen: what every command talking to units starts with.
 bool prepareTargets(const GlobalOptions& options, std::vector<UnitTarget>& targets, std::string& error);
+// True when the units come from --units-from REPORT --failed alone and every unit of that
+// report succeeded: there is nothing to do, which is no error.
+bool nothingFailedIn(const GlobalOptions& options);
 
 // Each target's label, in order: the display's and the log's unit names.
 std::vector<std::string> targetLabels(const std::vector<UnitTarget>& targets);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/exit_status.h"
+#include "cli/json_output.h"
 #include "commandport/command_port.h"
 #include "platform/console.h"
 #include "ui/worker_messages.h"
@@ -16,8 +17,54 @@ bool commandPortAnswers(const UnitTarget& target) {
     return probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
 }
 
-RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit) {
+// A unit whose firmware is not older is left as it was found, in bootload mode.
+RunOutcome skippedOutcome(const UnitRun& run, const std::string& skip, const std::string& why) {
+    return {run.target.label, skip, why + "; the unit stays in bootload mode", run.seconds(), kExitSuccess, {}};
+}
+
+struct VersionCheck {
+    std::string skip;
+    std::string why;
+    std::optional<std::string> before;
+};
+
+// Asked of every unit, for the record, and for the rule whenever firmware is written.
+VersionCheck checkVersion(const UnitRun& run, SharedUpdate& shared) {
+    const UnitStatus before = probeBootloader(run.target);
+    logStatus(shared.log, run.target.label, "before the update", before);
+    const std::string skip = versionSkip(shared, before);
+    return {skip, skip.empty() ? "" : versionSkipText(skip, before, shared), before.application};
+}
+
+// What the unit holds after its run, where known without asking it again.
+std::optional<std::string> versionAfter(const RunOutcome& outcome, const VersionCheck& check,
+                                        const SharedUpdate& shared) {
+    if (!check.skip.empty() || (outcome.result == "updated" && !shared.carried)) return check.before;
+    if (outcome.result == "updated") return versionString(*shared.carried);
+    return std::nullopt;
+}
+
+nlohmann::json orNull(const std::optional<std::string>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json updateDocument(const GlobalOptions& options, const SharedUpdate& shared,
+                              const std::vector<RunOutcome>& outcomes, const std::vector<VersionCheck>& checks,
+                              const std::vector<std::unique_ptr<UnitRun>>& runs, WallTime unitsStarted) {
+    nlohmann::json document = outcomesDocument(outcomes);
+    document["run"] = runJson(options, shared);
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        nlohmann::json& unit = document["units"][i];
+        unit["version_before"] = orNull(checks[i].before);
+        unit["version_after"] = orNull(versionAfter(outcomes[i], checks[i], shared));
+        addUnitTimes(unit, unitsStarted, *runs[i]);
+    }
+    return document;
+}
+
+RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit, const VersionCheck& check) {
     if (run.attempts == 0) return notStartedOutcome(run.target.label);
+    if (!check.skip.empty()) return skippedOutcome(run, check.skip, check.why);
     RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
     if (run.hasCounts) outcome.counts = run.counts;
     if (run.stopped) {
@@ -48,21 +95,37 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     RunLog log;
     if (!readUpdateInputs(options, update, targets, locks, images, log, error)) return reportUsageError(error);
     parserPort = options.parserPort;
-    if (const int confirmed = confirmUpdate(update, targets.size()); confirmed != kExitSuccess) return confirmed;
+    if (const int confirmed = confirmUpdate(update, targets, options.jobs); confirmed != kExitSuccess) return confirmed;
 
     SharedUpdate shared(update, images, log);
     auto runs = makeRuns(targets);
+    std::vector<VersionCheck> checks(runs.size());
     const std::vector<std::string> labels = targetLabels(targets);
     ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
     display.attachLog(log);
     setDisplayPlans(display, update, images, targets);
     StageLog stageLog(log, labels);
 
-    runUnitsInParallel(
+    RunnerHooks hooks;
+    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) {
+        const std::string before = display.stage(unit);
+        display.onMessage(unit, message);
+        stageLog.onMessage(unit, before, display, message.id);
+        if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
+    };
+    hooks.idle = [&] { refreshOrStop(shared, display); };
+    hooks.onFinished = [&](size_t unit) {
+        if (checks[unit].skip.empty()) return;
+        log.line(labels[unit], checks[unit].skip + ": " + checks[unit].why);
+        display.onFinished(unit, checks[unit].skip);
+    };
+    const WallTime unitsStarted = std::chrono::system_clock::now();
+    runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
-            // The engine's own version queries are not observable, so a log asks once more.
-            if (log.active()) logStatus(log, run.target.label, "before the update", probeStatus(run.target));
+            VersionCheck& check = checks[indexOfRun(runs, run)];
+            check = checkVersion(run, shared);
+            if (!check.skip.empty()) return 0;
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
             if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.unit.isSerial()) {
@@ -70,23 +133,21 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
             }
             return terminal;
         },
-        [&](size_t unit, const platform::WindowMessage& message) {
-            const std::string before = display.stage(unit);
-            display.onMessage(unit, message);
-            stageLog.onMessage(unit, before, display, message.id);
-            if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
-        },
-        [&] { refreshOrStop(shared, display); }, options.jobs);
+        hooks, options.jobs);
     display.finish();
 
     std::vector<RunOutcome> outcomes;
     for (size_t i = 0; i < runs.size(); ++i) {
-        outcomes.push_back(updateOutcome(*runs[i], display, i));
+        outcomes.push_back(updateOutcome(*runs[i], display, i, checks[i]));
         if (outcomes.back().counts)
             log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
     }
-    printOutcomes(outcomes, options.json);
-    if (!options.json) suggestFastResend(outcomes, update);
+    if (options.json) {
+        printJsonDocument(updateDocument(options, shared, outcomes, checks, runs, unitsStarted));
+    } else {
+        printOutcomes(outcomes, false);
+        suggestFastResend(outcomes, update);
+    }
     const int status = closeRunLog(log, overallStatus(outcomes));
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/exit_status.h"
+#include "bootloader/bootloader_commands.h"
 #include "bootloader/request_worker.h"
 #include "cli/inspect_command.h"
 #include "cli/target_text.h"
@@ -59,6 +60,50 @@ FastResend resendMode(const UpdateCommandOptions& update) {
     return update.describedTiming ? FastResend::kNever : FastResend::kOnceResent;
 }
 
+std::optional<FirmwareVersion> carriedVersion(const UpdateCommandOptions& update, const wchar_t* property) {
+    if (update.noFirmware) return std::nullopt;
+    return parseVersionText(platform::toUtf8(property ? property : L""));
+}
+
+std::vector<UnitStatus> surveyUnits(const std::vector<UnitTarget>& targets, unsigned jobs) {
+    auto runs = makeRuns(targets);
+    std::vector<UnitStatus> found(targets.size());
+    runUnits(
+        runs,
+        [&](UnitRun& run) -> uint32_t {
+            found[indexOfRun(runs, run)] = probeBootloader(run.target);
+            return 0;
+        },
+        {}, jobs);
+    return found;
+}
+
+std::string surveyLine(const std::string& skip, const UnitStatus& found, const std::string& carried) {
+    if (!found.bootloader)
+        return "application version unknown until it is in bootload mode; " + carried + " to be written if older";
+    const std::string version = "application " + found.application.value_or("(none)") + " found, ";
+    if (skip == "already_current") return version + "the same as the carried " + carried + ": skipped";
+    if (skip == "newer_on_unit") return version + "newer than the carried " + carried + ": skipped";
+    return version + carried + " to be written";
+}
+
+// One line per unit of the version it reports and what it gets; returns how many are skipped.
+size_t printVersionSurvey(const UpdateCommandOptions& update, const std::vector<UnitTarget>& targets, unsigned jobs) {
+    const std::optional<FirmwareVersion> carried =
+        carriedVersion(update, unitProperties.getOrEmpty(L"server-fw-version"));
+    if (!carried) return 0;
+    const std::vector<UnitStatus> found = surveyUnits(targets, jobs);
+    const VersionRule rule{update.allowReinstall, update.allowOlder};
+    size_t skipped = 0;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::string skip = versionSkipResult(found[i].application, carried, rule);
+        if (!skip.empty()) ++skipped;
+        std::fprintf(stderr, "  %s: %s\n", targets[i].label.c_str(),
+                     surveyLine(skip, found[i], versionString(*carried)).c_str());
+    }
+    return skipped;
+}
+
 }  // namespace
 
 bool isYes(const std::string& answer) {
@@ -79,7 +124,9 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
                 " is the standard output, where --json writes its document: give the log a file of its own";
         return false;
     }
-    return log.open(options.verbose && !options.json, options.logFile, error);
+    if (!log.open(options.verbose && !options.json, options.logFile, error)) return false;
+    logRunHeader(log, options, targets);
+    return true;
 }
 
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -99,15 +146,16 @@ bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options
     return update.noUi || readFlashImage(update.images, images.flash, error);
 }
 
-int confirmUpdate(const UpdateCommandOptions& update, size_t units) {
+int confirmUpdate(const UpdateCommandOptions& update, const std::vector<UnitTarget>& targets, unsigned jobs) {
     if (update.yes) return kExitSuccess;
     if (!platform::isTerminal(platform::ConsoleStream::kInput)) {
-        std::fprintf(stderr, "ztupdate: standard input is not a terminal; add --yes to confirm the update\n");
-        return kExitUsage;
+        return reportUsageError("standard input is not a terminal; add --yes to confirm the update");
     }
-    std::fprintf(stderr, "%s\nUpdate %zu unit%s now? [y/N] ",
-                 platform::toUtf8(updaterProperties.getOrEmpty(L"update-warning")).c_str(), units,
-                 units == 1 ? "" : "s");
+    std::fprintf(stderr, "%s\n", platform::toUtf8(updaterProperties.getOrEmpty(L"update-warning")).c_str());
+    const size_t skipped = printVersionSurvey(update, targets, jobs);
+    const size_t units = targets.size() - skipped;
+    if (skipped > 0) std::fprintf(stderr, "%zu unit%s will be skipped.\n", skipped, skipped == 1 ? "" : "s");
+    std::fprintf(stderr, "Update %zu unit%s now? [y/N] ", units, units == 1 ? "" : "s");
     std::string answer;
     std::getline(std::cin, answer);
     if (platform::interruptSignal() != 0) {
@@ -142,10 +190,46 @@ void setDisplayPlans(ProgressDisplay& display, const UpdateCommandOptions& updat
 }
 
 SharedUpdate::SharedUpdate(const UpdateCommandOptions& choice, const CheckedImages& checked, RunLog& runLog)
-    : update(choice), images(checked), log(runLog), firmwareVersion(unitProperties.getOrEmpty(L"server-fw-version")) {
+    : update(choice),
+      images(checked),
+      log(runLog),
+      firmwareVersion(unitProperties.getOrEmpty(L"server-fw-version")),
+      carried(carriedVersion(choice, firmwareVersion)) {
     stages.overwriteServerFirmware = update.noFirmware ? 0 : 1;
     stages.overwriteServerUi = update.noUi ? 0 : 1;
     stages.overwriteFactoryDefaults = update.factoryDefaults ? 1 : 0;
+}
+
+nlohmann::json runJson(const GlobalOptions& options, const SharedUpdate& shared) {
+    const UpdateCommandOptions& update = shared.update;
+    const auto fileOrNull = [](const std::string& file) {
+        return file.empty() ? nlohmann::json() : nlohmann::json(file);
+    };
+    nlohmann::json firmware = {
+        {"application_version", shared.carried ? nlohmann::json(versionString(*shared.carried)) : nlohmann::json()},
+        {"hex_file", update.noFirmware ? nlohmann::json() : fileOrNull(update.images.hexFile)},
+        {"hex_data_sha256",
+         update.noFirmware ? nlohmann::json() : nlohmann::json(hexDataDigest(shared.images.application))},
+        {"flash_file", update.noUi ? nlohmann::json() : fileOrNull(update.images.flashFile)},
+        {"flash_sha256", update.noUi ? nlohmann::json() : nlohmann::json(bytesDigest(shared.images.flash))}};
+    return {{"started", isoTime(options.started)},
+            {"ztupdate_version", ZT_PROGRAM_VERSION},
+            {"command_line", options.commandLine},
+            {"firmware", firmware}};
+}
+
+void addUnitTimes(nlohmann::json& unit, WallTime unitsStarted, const UnitRun& run) {
+    const bool ran = run.attempts > 0;
+    unit["started_at"] = ran ? nlohmann::json(isoTime(wallTimeAfter(unitsStarted, run.startedAt))) : nlohmann::json();
+    unit["ended_at"] = ran ? nlohmann::json(isoTime(wallTimeAfter(unitsStarted, run.endedAt))) : nlohmann::json();
+}
+
+void logRunHeader(RunLog& log, const GlobalOptions& options, const std::vector<UnitTarget>& targets) {
+    std::string names;
+    for (const UnitTarget& target : targets) names += (names.empty() ? "" : ", ") + target.label;
+    log.line("run", "started " + isoTime(options.started) + " by ztupdate " + ZT_PROGRAM_VERSION);
+    log.line("run", "command line: " + options.commandLine);
+    log.line("run", std::to_string(targets.size()) + (targets.size() == 1 ? " target: " : " targets: ") + names);
 }
 
 void refreshOrStop(SharedUpdate& shared, ProgressDisplay& display) {
@@ -190,6 +274,45 @@ UnitStatus probeStatus(const UnitTarget& target) {
     }
     return statusFromMessages(messages);
 }
+
+UnitStatus probeBootloader(const UnitTarget& target) {
+    BootloaderEngine engine;
+    engine.setTransport(makeBootloaderTransport(target.unit));
+    UnitStatus status;
+    if (!engine.openTransport()) return status;
+    BootloaderCommands commands(engine);
+    const Identification identification = commands.identify(kQueryTimeoutMs, 1);
+    uint32_t application = 0;
+    if (identification.answered) {
+        status.bootloader = versionString(
+            {static_cast<unsigned>(identification.version >> 8), static_cast<unsigned>(identification.version & 0xFF)});
+        status.bootloadMode = "enabled";
+        if (commands.applicationVersion(application, kQueryTimeoutMs) && application != 0 &&
+            application != APP_VERSION_NONE)
+            status.application = versionString({application >> 16, application & 0xFFFF});
+    }
+    engine.closeTransport();
+    return status;
+}
+
+std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before) {
+    return versionSkipResult(before.application, shared.carried,
+                             {shared.update.allowReinstall, shared.update.allowOlder});
+}
+
+std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared) {
+    const std::string found = before.application.value_or("?");
+    const std::string carried = shared.carried ? versionString(*shared.carried) : "?";
+    if (skip == "already_current") {
+        return "application " + found +
+               " is already on the unit, the version carried: nothing was written "
+               "(--allow-reinstall writes it again)";
+    }
+    return "the unit runs application " + found + ", newer than the carried " + carried +
+           ": nothing was written (--allow-older writes the older one)";
+}
+
+bool isVersionSkip(const std::string& result) { return result == "already_current" || result == "newer_on_unit"; }
 
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
     if (!log.active()) return;

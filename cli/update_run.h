@@ -4,14 +4,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bootloader/update_sequence.h"
+#include "cli/firmware_version.h"
 #include "cli/global_options.h"
 #include "cli/image_files.h"
 #include "cli/progress_display.h"
 #include "cli/run_log.h"
+#include "cli/run_record.h"
 #include "cli/run_outcome.h"
 #include "cli/status_command.h"
 #include "cli/unit_lock.h"
@@ -27,6 +30,9 @@ struct UpdateCommandOptions {
     // describedTiming never.
     bool fastResend = false;
     bool describedTiming = false;
+    // Firmware is written only over an older version, unless these allow the same or a newer one.
+    bool allowReinstall = false;
+    bool allowOlder = false;
     ImageChoice images;
 };
 
@@ -48,9 +54,10 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
 // False, with a message, for nothing to update or an image that cannot be read or fails a check.
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
                 std::string& error);
-// The update warning and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go on,
-// else the exit status.
-int confirmUpdate(const UpdateCommandOptions& update, size_t units);
+// The update warning, each unit's version against the carried one (asked of the units only when
+// the question is shown) and "[y/N]"; without a terminal only --yes counts. kExitSuccess to go
+// on, else the exit status.
+int confirmUpdate(const UpdateCommandOptions& update, const std::vector<UnitTarget>& targets, unsigned jobs);
 // Bars on a terminal, lines otherwise; beside --json they go to standard error, and only to a terminal.
 ProgressDisplay::Mode displayMode(const GlobalOptions& options);
 std::FILE* displayStream(const GlobalOptions& options);
@@ -67,8 +74,25 @@ struct SharedUpdate {
     UpdateOptions stages;
     RunLog& log;
     const wchar_t* firmwareVersion;
+    // The application version the update writes; none when it writes no firmware.
+    std::optional<FirmwareVersion> carried;
     std::atomic<bool> stopRequested{false};
 };
+
+// "already_current" or "newer_on_unit" for a unit whose application is to be left as it is.
+std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before);
+// Why such a unit was left as it is: its version against the carried one, and the option that
+// would write it anyway.
+std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared);
+bool isVersionSkip(const std::string& result);
+
+// The "run" object of update's and upgrade's documents: when the run started, the program,
+// its command line and the firmware it carried, with digests.
+nlohmann::json runJson(const GlobalOptions& options, const SharedUpdate& shared);
+// A unit's wall-clock start and end as "started_at" and "ended_at", from when the units' turn began.
+void addUnitTimes(nlohmann::json& unit, WallTime unitsStarted, const UnitRun& run);
+// The --log lines that open a run: its date, the program, the command line and the targets.
+void logRunHeader(RunLog& log, const GlobalOptions& options, const std::vector<UnitTarget>& targets);
 
 // Between messages: redraws the display, or on the first interrupt asks every unit to stop at
 // its next request and says so once.
@@ -80,6 +104,9 @@ uint32_t updateUnit(UnitRun& run, SharedUpdate& shared);
 
 // The status command's probe of one unit, answered on the calling thread.
 UnitStatus probeStatus(const UnitTarget& target);
+// The bootloader's version and the application's, asked once: quick on a unit in its
+// application, whose bootloader is silent (then nothing is known).
+UnitStatus probeBootloader(const UnitTarget& target);
 // "before: bootloader 3.1, application 1.0, bootload mode enabled": the unit's answers to the
 // version queries, for the log.
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status);

@@ -227,6 +227,25 @@ std::string updateDoneText(const UpgradeContext& context) {
     return context.upgrade.update.noFirmware ? "the update is complete" : "the update is complete and verified";
 }
 
+// A unit whose firmware is not older is left where it was found: one this run took out of its
+// application goes back to it (unless told to stay), so a second run over a venue changes nothing.
+bool leaveUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const std::string& skip,
+                    const std::string& why) {
+    record.versionAfter = record.versionBefore;
+    if (!record.enteredBootload || context.upgrade.stayInBootload) {
+        record.result = skip;
+        record.message = why + "; the unit stays in bootload mode";
+        return true;
+    }
+    if (!leaveBootloadMode(run, context, record, LeaveScope::kAnyVersion)) {
+        record.message = why + ", but " + record.message;
+        return false;
+    }
+    record.result = skip;
+    record.message = why + "; it left bootload mode again and runs its application";
+    return true;
+}
+
 bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     postStep(run, L"Asking its state");
     UnitStatus before = probeStatus(run.target);
@@ -241,6 +260,8 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     }
     record.bootloader = before.bootloader;
     record.versionBefore = before.application;
+    if (const std::string skip = versionSkip(context.shared, before); !skip.empty())
+        return leaveUnchanged(run, context, record, skip, versionSkipText(skip, before, context.shared));
     if (!updateAndVerify(run, context, record)) return false;
     if (context.upgrade.stayInBootload) {
         record.message = "upgraded; the unit stays in bootload mode (--stay-in-bootload)";
@@ -260,9 +281,11 @@ uint32_t upgradeUnit(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     run.hasCounts = false;
     run.stopped = false;
     run.repliesInDoubt = false;
-    if (upgradeSteps(run, context, record)) record.result = "upgraded";
+    if (upgradeSteps(run, context, record) && record.result.empty()) record.result = "upgraded";
     return 0;
 }
+
+bool succeeded(const UpgradeRecord& record) { return record.result == "upgraded" || isVersionSkip(record.result); }
 
 std::string expectedVersion(const wchar_t* firmwareVersion) {
     uint8_t minor = 0;
@@ -311,7 +334,7 @@ bool reportWritable(const GlobalOptions& options, const std::string& path, std::
 bool worthRetrying(const UpgradeRecord& record) {
     // A refused PIN tried again could lock the unit; a missing PIN or a stop stays as it is; a
     // unit that did not come back has its new firmware, and a second run would only hide why.
-    return record.result != "upgraded" && record.result != "pin_refused" && record.result != "no_pin" &&
+    return !succeeded(record) && record.result != "pin_refused" && record.result != "no_pin" &&
            record.result != "stopped" && record.result != "did_not_return";
 }
 
@@ -334,7 +357,7 @@ RunOutcome outcomeOfRecord(const UnitRun& run, const UpgradeRecord& record) {
 }
 
 std::string stepOf(const UpgradeRecord& record) {
-    if (record.result == "upgraded") return "";
+    if (succeeded(record)) return "";
     return record.step.empty() ? "start" : record.step;
 }
 
@@ -349,20 +372,30 @@ nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
     return list;
 }
 
-nlohmann::json upgradeDocument(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
+// Where the document comes from: the run's options, its shared images and when its units began.
+struct UpgradeRun {
+    const GlobalOptions& options;
+    const SharedUpdate& shared;
+    WallTime unitsStarted;
+};
+
+nlohmann::json upgradeDocument(const UpgradeRun& run, const std::vector<RunOutcome>& outcomes,
+                               const std::vector<UpgradeRecord>& records,
                                const std::vector<std::vector<UpgradeRecord>>& attempts,
                                const std::vector<std::unique_ptr<UnitRun>>& runs) {
     nlohmann::json document = outcomesDocument(outcomes);
+    document["run"] = runJson(run.options, run.shared);
     for (size_t i = 0; i < records.size(); ++i) {
         nlohmann::json& unit = document["units"][i];
-        unit["step"] = records[i].result == "upgraded" || runs[i]->attempts == 0 ? nlohmann::json(nullptr)
-                                                                                 : nlohmann::json(records[i].step);
+        unit["step"] =
+            succeeded(records[i]) || runs[i]->attempts == 0 ? nlohmann::json(nullptr) : nlohmann::json(records[i].step);
         unit["bootloader"] = orNull(records[i].bootloader);
         unit["version_before"] = orNull(records[i].versionBefore);
         unit["version_after"] = orNull(records[i].versionAfter);
         unit["attempts"] = attemptsJson(attempts[i]);
         unit["started"] = std::round(runs[i]->startedAt * 1000) / 1000;
         unit["ended"] = std::round(runs[i]->endedAt * 1000) / 1000;
+        addUnitTimes(unit, run.unitsStarted, *runs[i]);
     }
     return document;
 }
@@ -387,6 +420,8 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
             std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
         } else if (o.result == "upgraded") {
             std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
+        } else if (isVersionSkip(o.result)) {
+            std::printf("%s: %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), o.message.c_str(), o.seconds);
         } else {
             std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
                         o.message.c_str(), o.seconds);
@@ -415,7 +450,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         !reportWritable(options, upgrade.reportFile, error))
         return reportUsageError(error);
     parserPort = options.parserPort;
-    if (const int confirmed = confirmUpdate(upgrade.update, targets.size()); confirmed != kExitSuccess)
+    if (const int confirmed = confirmUpdate(upgrade.update, targets, options.jobs); confirmed != kExitSuccess)
         return confirmed;
     SharedUpdate shared(upgrade.update, images, log);
     UpgradeContext context{upgrade, shared, std::nullopt, expectedVersion(shared.firmwareVersion),
@@ -445,8 +480,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         UpgradeRecord& record = records[unit];
         finishRecord(record, display, unit);
         attempts[unit].push_back(record);
-        log.line(labels[unit],
-                 record.result + (record.result == "upgraded" ? "" : " at " + record.step + ": " + record.message));
+        const std::string where = succeeded(record) ? ": " : " at " + record.step + ": ";
+        log.line(labels[unit], record.result + (record.result == "upgraded" ? "" : where + record.message));
         display.onFinished(unit, record.result);
     };
     hooks.again = [&](size_t unit) {
@@ -456,13 +491,9 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         display.onRetry(unit);
         return true;
     };
+    const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
-        runs,
-        [&](UnitRun& run) -> uint32_t {
-            size_t unit = 0;
-            while (runs[unit].get() != &run) ++unit;
-            return upgradeUnit(run, context, records[unit]);
-        },
+        runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[indexOfRun(runs, run)]); },
         hooks, options.jobs);
     display.finish();
 
@@ -471,7 +502,7 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         outcomes.push_back(outcomeOfRecord(*runs[i], records[i]));
         if (outcomes.back().counts) log.line(labels[i], countsText(*outcomes.back().counts));
     }
-    const nlohmann::json document = upgradeDocument(outcomes, records, attempts, runs);
+    const nlohmann::json document = upgradeDocument({options, shared, unitsStarted}, outcomes, records, attempts, runs);
     int status = overallStatus(outcomes);
     if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
         std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n",

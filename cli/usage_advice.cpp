@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/json_output.h"
 #include "cli/target_text.h"
 
 namespace {
@@ -54,6 +55,7 @@ std::string ownersOf(const CLI::App& app, const std::string& name) {
 }
 
 void printAdvice(const std::string& text) {
+    noteError("usage", text);
     std::fprintf(stderr,
                  "ztupdate: %s\nRun 'ztupdate --help' for the commands, 'ztupdate help COMMAND' for a command's "
                  "options.\n",

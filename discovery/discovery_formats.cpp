@@ -64,6 +64,22 @@ bool parseDiscoveryReply(const uint8_t* reply, size_t length, std::string_view p
     return true;
 }
 
+DiscoveryAnnouncement announcementOf(const uint8_t* reply, size_t length) {
+    std::string lines[3];
+    size_t line = 0;
+    for (size_t i = 0; i < length && line < 3; ++i) {
+        if (reply[i] == '\r' && i + 1 < length && reply[i + 1] == '\n') {
+            ++line;
+            ++i;
+        } else {
+            lines[line] += static_cast<char>(reply[i]);
+        }
+    }
+    const size_t mode = lines[2].rfind(" - ");
+    if (mode != std::string::npos) lines[2].erase(mode);
+    return {lines[0], lines[1], lines[2]};
+}
+
 uint32_t directedBroadcast(const platform::InterfaceAddress& entry) {
     return (entry.address & entry.mask) | ~entry.mask;
 }

@@ -27,6 +27,15 @@ std::string announcePrefixBytes(const std::wstring& prefix);
 // the exact " - Bootload\r\n" suffix, else 0. Never reads past `length` bytes.
 bool parseDiscoveryReply(const uint8_t* reply, size_t length, std::string_view prefix, uint32_t& modeFlags);
 
+// What a reply says of the unit beyond its mode: the host name (line 1), the MAC address
+// (line 2) and the announce line without its mode suffix; each empty when missing.
+struct DiscoveryAnnouncement {
+    std::string hostName;
+    std::string mac;
+    std::string model;
+};
+DiscoveryAnnouncement announcementOf(const uint8_t* reply, size_t length);
+
 // Addresses and masks in network byte order.
 uint32_t directedBroadcast(const platform::InterfaceAddress& entry);
 // One directed broadcast per interface in table order; 127.0.0.1 gets none.

@@ -45,6 +45,10 @@ void runNetworkDiscovery(platform::WindowHandle window, const std::atomic<bool>&
 void runSerialDiscovery(platform::WindowHandle window, const std::atomic<bool>& stop,
                         const SerialDiscoverySettings& settings = {});
 
+// The latest announcement from a network unit (address in network byte order); empty fields
+// for an address that sent none.
+DiscoveryAnnouncement announcementFrom(uint32_t address);
+
 // Thread entries: default settings, stopped by discoveryStop.
 void ip_discover_thread(platform::WindowHandle window);
 void com_discover_thread(platform::WindowHandle window);

@@ -1,6 +1,9 @@
 // ip_discover_thread: request broadcast on every local network, replies read for a while.
+#include <map>
+#include <mutex>
 #include <vector>
 
+#include "discovery/discovery_formats.h"
 #include "discovery/discovery_threads.h"
 #include "platform/alert.h"
 #include "platform/clock.h"
@@ -35,6 +38,16 @@ void sendRequests(platform::Socket& socket, const std::vector<uint32_t>& targets
 // such a receive and POSIX cuts it short; both are dropped the same way.
 using ReplyBuffer = uint8_t[kDiscoveryReplyBytes + 1];
 
+// The announcements by sender, beside the messages: a window message's text would take the
+// place of its lParam, the sender, on Windows.
+std::mutex announcementsMutex;
+std::map<uint32_t, DiscoveryAnnouncement> announcements;
+
+void rememberAnnouncement(uint32_t sender, DiscoveryAnnouncement announcement) {
+    std::lock_guard lock(announcementsMutex);
+    announcements[sender] = std::move(announcement);
+}
+
 void receiveReplies(platform::Socket& socket, platform::WindowHandle window, const std::atomic<bool>& stop,
                     const std::vector<platform::InterfaceAddress>& table, const std::string& prefix,
                     uint32_t attempts) {
@@ -46,6 +59,7 @@ void receiveReplies(platform::Socket& socket, platform::WindowHandle window, con
         uint32_t modeFlags = 0;
         if (count == 0 || !parseDiscoveryReply(buffer, static_cast<size_t>(count), prefix, modeFlags)) continue;
         const uint32_t flags = classifySender(sender, table) | modeFlags;
+        rememberAnnouncement(sender, announcementOf(buffer, static_cast<size_t>(count)));
         platform::postWindowMessage(window, {WMU_NETWORK_UNIT_FOUND, flags, static_cast<intptr_t>(sender), {}});
     }
 }
@@ -68,3 +82,9 @@ void runNetworkDiscovery(platform::WindowHandle window, const std::atomic<bool>&
 }
 
 void ip_discover_thread(platform::WindowHandle window) { runNetworkDiscovery(window, discoveryStop); }
+
+DiscoveryAnnouncement announcementFrom(uint32_t address) {
+    std::lock_guard lock(announcementsMutex);
+    const auto found = announcements.find(address);
+    return found == announcements.end() ? DiscoveryAnnouncement{} : found->second;
+}

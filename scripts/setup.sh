@@ -5,7 +5,7 @@ packages=(
     build-essential cmake ninja-build python3 git
     googletest libgtest-dev libgmock-dev
     mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb x11-utils imagemagick
-    socat srecord python3-intelhex python3-crcmod iproute2 util-linux
+    socat srecord python3-intelhex python3-crcmod python3-jsonschema jq iproute2 util-linux
     libcli11-dev nlohmann-json3-dev clang clang-format clang-tidy libclang-rt-14-dev
     nsis zip unzip man-db dpkg-dev lintian fonts-wine fonts-liberation
     bash-completion zsh fish tmux

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "sim/intel_hex.h"
-#include "sim/sha256.h"
+#include "content/sha256.h"
 
 namespace {
 

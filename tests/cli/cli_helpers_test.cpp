@@ -7,6 +7,7 @@
 
 #include "cli/completion.h"
 #include "cli/exit_status.h"
+#include "cli/firmware_version.h"
 #include "cli/inspect_command.h"
 #include "cli/progress_display.h"
 #include "cli/run_outcome.h"
@@ -242,6 +243,26 @@ TEST(CliOutcome, ManyResendsUnderTheDescribedTimingAreNamedOnce) {
     }
 }
 
+TEST(CliVersions, OnlyOlderFirmwareIsReplacedUnlessAllowed) {
+    EXPECT_EQ(parseVersionText("V1.12"), (FirmwareVersion{1, 12}));
+    EXPECT_EQ(parseVersionText(" v2.0 "), (FirmwareVersion{2, 0}));
+    EXPECT_EQ(parseVersionText("1.9"), (FirmwareVersion{1, 9}));
+    for (const char* bad : {"", "V", "V1", "V1.", "1.x", "V-1.2", "V1.2.3", "V1.2 beta", "V65536.0", "V 1.2"}) {
+        EXPECT_FALSE(parseVersionText(bad)) << bad;
+    }
+    EXPECT_LT(*parseVersionText("1.9"), *parseVersionText("1.12")) << "minor parts compare as numbers";
+    const auto carried = parseVersionText("V1.12");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {}), "already_current");
+    EXPECT_EQ(versionSkipResult("1.13", carried, {}), "newer_on_unit");
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowReinstall = true}), "newer_on_unit");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowOlder = true}), "already_current");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowReinstall = true}), "");
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowOlder = true}), "");
+    EXPECT_EQ(versionSkipResult("1.9", carried, {}), "");
+    EXPECT_EQ(versionSkipResult(std::nullopt, carried, {}), "") << "no application: it needs one";
+    EXPECT_EQ(versionSkipResult("1.12", std::nullopt, {}), "");
+}
+
 TEST(CliStatus, AnswerSequencesBecomeFields) {
     // Bootloader 3.1 answers, application 2.5 (major 2 high, minor 5 low).
     UnitStatus s = statusFromMessages({message(WMU_EXIT_BOOTLOAD_ALLOWED, 0), message(WMU_BOOTLOADER_FOUND, 0x0301),
@@ -266,8 +287,19 @@ TEST(CliStatus, AnswerSequencesBecomeFields) {
 
     // Worded for what the answers mean: a healthy unit in its application is no "not found".
     const std::string running = statusText("u", statusFromMessages(disabled));
-    EXPECT_NE(running.find("its application (the bootloader is not active)"), std::string::npos) << running;
+    EXPECT_NE(running.find("its application (its command port answers, its bootloader does not)"), std::string::npos)
+        << running;
     EXPECT_EQ(running.find("not found"), std::string::npos) << running;
+    // The command port's "e" flag beside a silent bootloader is a flag, not bootload mode.
+    auto flagged = noBootloader;
+    flagged.push_back(message(WMU_EXIT_BOOTLOAD_ALLOWED, 1));
+    const std::string reported = statusText("u", statusFromMessages(flagged));
+    EXPECT_NE(reported.find("Bootload mode:  the command port reports bootload enabled\n"), std::string::npos)
+        << reported;
+    EXPECT_EQ(reported.find("entered"), std::string::npos) << reported;
+    EXPECT_NE(statusText("u", statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0301)}))
+                  .find("Bootload mode:  entered (its bootloader answers)"),
+              std::string::npos);
     const UnitStatus newer = statusFromMessages({message(WMU_BOOTLOADER_FOUND, 0x0303)});
     EXPECT_FALSE(newer.bootloaderSupported);
     EXPECT_NE(statusText("u", newer).find("bootloader 3.3 (unsupported"), std::string::npos);
@@ -288,9 +320,9 @@ TEST(CliOutcome, TerminalMessagesMapToResultsAndStatuses) {
     EXPECT_EQ(overallStatus({outcomeOf("a", WMU_UPDATE_DONE, 1), outcomeOf("b", WMU_UPDATE_FAILED, 1)}), kExitFailed);
     EXPECT_EQ(overallStatus({}), kExitSuccess);
 
-    // The engine's counts reach the JSON result only when the run had an engine.
+    // The engine's counts are null in the JSON result when the run had no engine.
     RunOutcome counted = outcomeOf("u", WMU_UPDATE_DONE, 1);
-    EXPECT_FALSE(outcomesDocument({counted})["units"][0].contains("resends"));
+    EXPECT_TRUE(outcomesDocument({counted})["units"][0]["resends"].is_null());
     counted.counts = EngineCounters{812, 3, 1, 2};
     const nlohmann::json unit = outcomesDocument({counted})["units"][0];
     EXPECT_EQ(unit["requests"], 812);

@@ -7,6 +7,7 @@ With ZTUPDATE_RUNNER=wine, ZTUPDATE is the Windows build: it runs under Wine in 
 run's own, which maps each simulator's pseudo-terminal to a COM port (serial_port).
 """
 import fcntl
+import hashlib
 import itertools
 import json
 import os
@@ -24,6 +25,8 @@ import tempfile
 import termios
 import time
 import unittest
+
+import jsonschema
 
 ZTUPDATE = os.environ["ZTUPDATE"]
 RUNNER = shlex.split(os.environ.get("ZTUPDATE_RUNNER", ""))
@@ -107,13 +110,32 @@ class Sim:
         return status, reports
 
 
+with open(os.path.join(SOURCE_DIR, "docs", "schema", "ztupdate.schema.json")) as _f:
+    SCHEMA = json.load(_f)
+# The documents docs/schema describes, by command.
+SCHEMA_COMMANDS = ("status", "enter-bootload", "update", "upgrade", "exit-bootload", "discover", "version")
+
+
+def check_document(args, text):
+    """A --json run's standard output is one document that docs/schema describes: its command's,
+    or the error document."""
+    document = json.loads(text)
+    command = next((a for a in args if a in COMMANDS), None)
+    name = "error" if "error" in document else command
+    if name in SCHEMA_COMMANDS + ("error",):
+        jsonschema.Draft202012Validator(dict(SCHEMA, **{"$ref": "#/$defs/" + name})).validate(document)
+
+
 def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     started = time.time()
     full_env = dict(os.environ)
     full_env.pop("ZT_PIN", None)
     full_env.update(env or {})
     done = subprocess.run(PROGRAM + list(args), stdin=stdin, capture_output=True, timeout=timeout, env=full_env)
-    return done.returncode, done.stdout.decode(), done.stderr.decode(), time.time() - started
+    out = done.stdout.decode()
+    if "--json" in args and "--help" not in args:
+        check_document(args, out)
+    return done.returncode, out, done.stderr.decode(), time.time() - started
 
 
 def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None, env=None,
@@ -264,6 +286,25 @@ def program_path(path):
     return "Z:" + path.replace("/", "\\") if UNDER_WINE else path
 
 
+# ISO 8601 to the millisecond; the offset follows.
+ISO_TIME = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}"
+
+
+def hex_data_digest(path):
+    """SHA-256 of an Intel HEX file's data bytes in address order."""
+    records, base = [], 0
+    with open(path) as f:
+        for line in f:
+            data = bytes.fromhex(line.strip()[1:])
+            kind, offset, payload = data[3], data[1] << 8 | data[2], data[4:4 + data[0]]
+            if kind == 0:
+                records.append((base + offset, payload))
+            elif kind in (2, 4):
+                base = int.from_bytes(payload[:2], "big") << (4 if kind == 2 else 16)
+    records.sort(key=lambda record: record[0])
+    return hashlib.sha256(b"".join(payload for _, payload in records)).hexdigest()
+
+
 def commands_sent(report):
     return sum(report["commands"].values())
 
@@ -332,6 +373,15 @@ class HelpAndUsage(unittest.TestCase):
         ]
         for args in cases:
             self.assertEqual(ztupdate(*args)[0], 2, args)
+            # A script that asked for JSON gets a document even then, with the same status.
+            status, out, err, _ = ztupdate("--json", *args)
+            self.assertEqual(status, 2, args)
+            error = json.loads(out)["error"]
+            self.assertIn(error["kind"], ("usage", "refused"), args)
+            self.assertIn(error["message"], err, args)
+        status, out, _, _ = ztupdate("--json", "version")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["ztupdate_version"], ztupdate("version")[1].split()[1])
         status, _, err, _ = ztupdate()
         self.assertEqual(status, 2)
         self.assertIn("Usage: ztupdate [OPTIONS] COMMAND", err)
@@ -499,7 +549,8 @@ class OneUnitOverUdp(ScratchTest):
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(status, 0)
         self.assertEqual(json.loads(out)["units"], [
-            {"target": sim.address(), "bootloader": None, "application": None, "bootload_mode": "disabled"}])
+            {"target": sim.address(), "bootloader": None, "application": None, "bootload_mode": "disabled",
+             "bootload_mode_from": "command_port"}])
 
         status, out, _, _ = ztupdate(*ip, "enter-bootload", env={"ZT_PIN": "9999"})
         self.assertEqual(status, 1)
@@ -516,7 +567,8 @@ class OneUnitOverUdp(ScratchTest):
 
         status, out, _, _ = ztupdate(*ip, "--json", "status")
         self.assertEqual(json.loads(out)["units"][0],
-                         {"target": sim.address(), "bootloader": "3.1", "application": "1.0", "bootload_mode": "enabled"})
+                         {"target": sim.address(), "bootloader": "3.1", "application": "1.0", "bootload_mode": "enabled",
+                          "bootload_mode_from": "bootloader"})
 
         status, out, _, _ = ztupdate(*ip, "update")
         self.assertEqual(status, 2, "refuses without --yes when standard input is not a terminal")
@@ -585,7 +637,8 @@ class OneUnitOverUdp(ScratchTest):
         status, out, err, _ = ztupdate("--ip", sim.address(), "--json", "update", "--hex", hex_path,
                                        "--flash", flash_path, "--yes")
         self.assertEqual(status, 2)
-        self.assertEqual(out, "")
+        self.assertEqual(json.loads(out)["error"]["kind"], "refused")
+        self.assertIn(hex_path + ":4: checksum mismatch", json.loads(out)["error"]["message"])
         self.assertIn(hex_path + ":4: checksum mismatch", err)
         _, reports = sim.stop()
         self.assertEqual(commands_sent(reports[0]), 0)
@@ -702,6 +755,39 @@ class SeveralUnits(ScratchTest):
         self.assertEqual(json.loads(out)["units"][1]["message"], "The firmware update could not complete.")
 
 
+    def test_units_whose_firmware_is_not_older_are_left_as_they_are(self):
+        hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
+        older = self.sim("--start-mode", "bootload")
+        current = self.sim("--start-mode", "bootload", "--app-version", "1.12")
+        newer = self.sim("--start-mode", "bootload", "--app-version", "1.13")
+        args = ["--ip", older.address(), "--ip", current.address(), "--ip", newer.address(), "update", "--hex",
+                program_path(hex_path), "--flash", program_path(flash_path)]
+        status, out = ztupdate_on_terminal(*args, answer="n")
+        self.assertEqual(status, 1)
+        shown = screen(out)
+        for line in ("%s: application 1.0 found, 1.12 to be written" % older.address(),
+                     "%s: application 1.12 found, the same as the carried 1.12: skipped" % current.address(),
+                     "%s: application 1.13 found, newer than the carried 1.12: skipped" % newer.address(),
+                     "2 units will be skipped.\nUpdate 1 unit now? [y/N]"):
+            self.assertIn(line, shown)
+        status, out, err, _ = ztupdate("--json", *args, "--yes")
+        self.assertEqual(status, 0, err)
+        self.assertEqual([(u["result"], u["version_before"], u["version_after"]) for u in json.loads(out)["units"]],
+                         [("updated", "1.0", "1.12"), ("already_current", "1.12", "1.12"),
+                          ("newer_on_unit", "1.13", "1.13")])
+        self.assertEqual(json.loads(out)["units"][2]["message"],
+                         "the unit runs application 1.13, newer than the carried 1.12: nothing was written "
+                         "(--allow-older writes the older one); the unit stays in bootload mode")
+        status, out, err, _ = ztupdate("--ip", current.address(), "--ip", newer.address(), "--json", *args[6:],
+                                       "--allow-reinstall", "--yes")
+        self.assertEqual([u["result"] for u in json.loads(out)["units"]], ["updated", "newer_on_unit"])
+        status, out, err, _ = ztupdate("--ip", newer.address(), "--json", *args[6:], "--allow-older", "--yes")
+        self.assertEqual((status, json.loads(out)["units"][0]["result"]), (0, "updated"))
+        for sim, erases in ((older, 1), (current, 1), (newer, 1)):
+            _, reports = sim.stop()
+            self.assertEqual(reports[0]["commands"].get("application_erase", 0), erases)
+
+
 class Fleets(ScratchTest):
     """upgrade on several units named by a units file: from the application to the application."""
 
@@ -738,17 +824,55 @@ class Fleets(ScratchTest):
         units = self.units_file(["# rack 1", "", sim.address(0) + "  # amp A", "   ", sim.address(1),
                                  "# rack 2", sim.address(2)])
         report = os.path.join(self.dir, "venue.json")
-        status, out, err, _ = ztupdate("--units", units, "--json", "upgrade", "--hex", hex_path, "--flash", flash_path,
-                                       "--report", report, "--yes", env={"ZT_PIN": "1234"})
+        log = os.path.join(self.dir, "venue.log")
+        args = ["--units", units, "--json", "--log", log, "upgrade", "--hex", hex_path, "--flash", flash_path,
+                "--report", report, "--yes"]
+        status, out, err, _ = ztupdate(*args, env={"ZT_PIN": "1234", "TZ": "ZTT-05:30"})
         self.assertEqual(status, 0, err)
+        self.assertNotIn("1234", out)
         document = json.loads(out)
         with open(report) as f:
             self.assertEqual(json.load(f), document)
+        # A record an installer can hand over: when, with what, and each unit's times.
+        run = document["run"]
+        self.assertRegex(run["started"], "^" + ISO_TIME + r"\+05:30$")
+        self.assertEqual("ztupdate " + run["ztupdate_version"], ztupdate("version")[1].splitlines()[0])
+        self.assertEqual(run["command_line"], "ztupdate " + " ".join(args))
+        with open(flash_path, "rb") as f:
+            flash_digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertEqual(run["firmware"], {"application_version": "1.12", "hex_file": hex_path,
+                                           "hex_data_sha256": hex_data_digest(hex_path), "flash_file": flash_path,
+                                           "flash_sha256": flash_digest})
+        with open(log) as f:
+            header = f.read().splitlines()[:3]
+        self.assertRegex(header[0], r"run: started %s\+05:30 by ztupdate %s$" % (ISO_TIME, run["ztupdate_version"]))
+        self.assertTrue(header[1].endswith("run: command line: " + run["command_line"]), header)
+        self.assertTrue(header[2].endswith("run: 3 targets: " + ", ".join(sim.address(i) for i in range(3))), header)
         for i, unit in enumerate(document["units"]):
+            self.assertRegex(unit["started_at"], "^" + ISO_TIME + r"\+05:30$")
+            self.assertLessEqual(run["started"], unit["started_at"])
+            self.assertLess(unit["started_at"], unit["ended_at"])
             self.assertEqual(unit["target"], sim.address(i))
             self.assertEqual((unit["result"], unit["step"]), ("upgraded", None))
             self.assertEqual((unit["version_before"], unit["version_after"]), ("1.0", "1.12"))
             self.assertGreater(unit["requests"], 0)
+        # Run again, the units are current: each is looked at in bootload mode and put back.
+        status, out, err, seconds = ztupdate("--units", units, "--json", "upgrade", "--hex", hex_path, "--flash",
+                                             flash_path, "--yes", env={"ZT_PIN": "1234"})
+        self.assertEqual(status, 0, err)
+        self.assertLess(seconds, 10)
+        for unit in json.loads(out)["units"]:
+            self.assertEqual((unit["result"], unit["step"]), ("already_current", None))
+            self.assertEqual((unit["version_before"], unit["version_after"]), ("1.12", "1.12"))
+            self.assertTrue(unit["message"].endswith("nothing was written (--allow-reinstall writes it again); it "
+                                                     "left bootload mode again and runs its application"),
+                            unit["message"])
+        # Back in its application, the unit's command port may still report bootload enabled.
+        status, out, _, _ = ztupdate("--ip", sim.address(0), "status")
+        self.assertEqual(status, 0)
+        self.assertIn("Running:        its application (its command port answers, its bootloader does not)", out)
+        self.assertIn("Bootload mode:  the command port reports bootload enabled\n", out)
+        self.assertNotIn("entered", out)
         sim_status, reports = sim.stop()
         self.assertEqual(sim_status, 0)
         for r in reports:
@@ -756,9 +880,33 @@ class Fleets(ScratchTest):
             self.assertTrue(r["version_written"] and r["leave_received"])
             self.assertEqual(r["application_version"], {"major": 1, "minor": 12})
             self.assertEqual(r["mode"], "application")
-        status, _, err, _ = ztupdate("--units-from", report, "--failed", "status")
-        self.assertEqual(status, 2)
-        self.assertIn("no unit to run on", err)
+            self.assertEqual((r["commands"]["application_erase"], r["commands"]["image_erase"]), (1, 1),
+                             "only the first run erased")
+            self.assertEqual(r["flash_sha256"], flash_digest)
+        status, out, err, _ = ztupdate("--units-from", report, "--failed", "status")
+        self.assertEqual((status, out), (0, "no unit failed in %s; nothing to do\n" % report), err)
+        status, out, err, _ = ztupdate("--units-from", report, "--failed", "--json", "upgrade", "--yes")
+        self.assertEqual((status, json.loads(out)), (0, {"units": []}), err)
+
+    def test_the_documented_scripts_run_on_a_commented_units_file(self):
+        with open(os.path.join(SOURCE_DIR, "docs", "command-line.md")) as f:
+            scripts = re.findall(r"```sh\n(#!/bin/sh\n.*?)```", f.read(), re.S)
+        self.assertTrue(scripts)
+        waiting = self.sim("--start-mode", "bootload")
+        running = self.sim()
+        self.units_file(["# rack 1", waiting.address() + "  # amp A", "", "# rack 2", running.address()])
+        tools = os.path.join(self.dir, "bin")
+        os.mkdir(tools)
+        os.symlink(ZTUPDATE, os.path.join(tools, "ztupdate"))
+        env = dict(os.environ, PATH=tools + os.pathsep + os.environ["PATH"])
+        for script in scripts:
+            shutil.copy(os.path.join(self.dir, "venue.txt"), os.path.join(self.dir, "units.txt"))
+            done = subprocess.run(["sh", "-c", script], cwd=self.dir, env=env, capture_output=True, timeout=120)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout, b"", "no unit failed")
+            with open(os.path.join(self.dir, "results.json")) as f:
+                self.assertEqual([(u["target"], u["result"]) for u in json.load(f)["units"]],
+                                 [(waiting.address(), "updated")])
 
     def test_a_refused_pin_and_a_unit_that_never_comes_back_are_named(self):
         hex_path, flash_path = self.subset()
@@ -775,7 +923,10 @@ class Fleets(ScratchTest):
         self.assertIn(gone.address() + ": did_not_return at wait_application: the unit left bootload mode", out)
         self.assertIn(good.address() + ": upgraded; the unit runs its application, application 1.0 -> 1.12", out)
         with open(report) as f:
-            results = {u["target"]: (u["result"], u["step"]) for u in json.load(f)["units"]}
+            units_reported = json.load(f)["units"]
+        results = {u["target"]: (u["result"], u["step"]) for u in units_reported}
+        self.assertEqual(len({tuple(sorted(u)) for u in units_reported}), 1, "every unit has every key")
+        self.assertEqual(units_reported[0]["requests"], None, "the refused unit's engine never ran")
         self.assertEqual(results, {wrong_pin.address(): ("pin_refused", "enter_bootload"),
                                    gone.address(): ("did_not_return", "wait_application"),
                                    good.address(): ("upgraded", None)})
@@ -1192,9 +1343,15 @@ class SaysWhatWentWrong(ScratchTest):
         ip = ["--ip", sim.address()]
         status, out, _, _ = ztupdate(*ip, "status")
         self.assertEqual(status, 0)
-        self.assertIn("Running:        its application (the bootloader is not active)", out)
-        self.assertIn("not entered (enter-bootload enters it", out)
+        self.assertIn("Running:        its application (its command port answers, its bootloader does not)", out)
+        self.assertIn("Bootload mode:  the command port reports bootload disabled (enter-bootload enters", out)
         self.assertNotIn("not found", out)
+        status, out, _, _ = ztupdate(*ip, "--json", "exit-bootload")
+        self.assertEqual(status, 0)
+        unit = json.loads(out)["units"][0]
+        self.assertEqual((unit["result"], unit["message"]),
+                         ("nothing_to_leave", "the unit runs its application (its command port answers, its "
+                                              "bootloader does not): there is no bootload mode to leave"))
         status, out, _, _ = ztupdate(*ip, "--json", "update", "--yes")
         self.assertEqual(status, 1)
         unit = json.loads(out)["units"][0]
@@ -1230,7 +1387,8 @@ class SaysWhatWentWrong(ScratchTest):
                          "before the update: bootloader 3.1, application 1.0, bootload mode enabled"):
             self.assertIn(expected, text)
         status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
-                                       "--yes")
+                                       "--allow-reinstall", "--yes")
+        self.assertIn("before the update: bootloader 3.1, application 1.12, bootload mode enabled", err)
         self.assertIn("Server UI took", err)
 
     def test_output_that_is_lost_or_would_clash_is_named(self):
@@ -1239,7 +1397,7 @@ class SaysWhatWentWrong(ScratchTest):
         hex_path, flash_path = self.subset(data_records=5, flash_bytes=200)
         sim = self.sim("--start-mode", "bootload")
         ip = ["--ip", sim.address()]
-        images = ["--hex", hex_path, "--flash", flash_path, "--yes"]
+        images = ["--hex", hex_path, "--flash", flash_path, "--allow-reinstall", "--yes"]
         status, _, err, _ = ztupdate(*ip, "--log", "/dev/full", "update", *images)
         self.assertEqual(status, 1, err)
         self.assertIn("--log /dev/full: the log could not be written whole: No space left on device", err)
@@ -1265,7 +1423,9 @@ class Interrupts(ScratchTest):
 
     def interrupt_during(self, target_args, stage, sig, expected_status, reported=None):
         hex_path, flash_path = self.subset(data_records=400, flash_bytes=40000)
-        proc = start_update(*target_args, "update", "--hex", hex_path, "--flash", flash_path, "--yes")
+        # One unit serves every stage: what an earlier stop wrote must not skip the next run.
+        proc = start_update(*target_args, "update", "--hex", hex_path, "--flash", flash_path, "--allow-reinstall",
+                            "--yes")
         read_until(proc, stage)
         proc.send_signal(sig)
         out, err = proc.communicate(timeout=30)

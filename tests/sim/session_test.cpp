@@ -7,7 +7,7 @@
 
 #include "sim/discovery_responder.h"
 #include "sim/intel_hex.h"
-#include "sim/sha256.h"
+#include "content/sha256.h"
 #include "tests/sim/sim_process.h"
 #include "tests/support/scratch_dir.h"
 

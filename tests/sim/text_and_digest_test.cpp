@@ -8,7 +8,7 @@
 #include "sim/command_port.h"
 #include "sim/intel_hex.h"
 #include "sim/report.h"
-#include "sim/sha256.h"
+#include "content/sha256.h"
 #include "sim/sim_unit.h"
 #include "tests/support/scratch_dir.h"
 

@@ -1,5 +1,5 @@
 // SHA-256 as FIPS 180-4 gives it, one 64-byte block at a time.
-#include "sim/sha256.h"
+#include "content/sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-// SHA-256 of byte streams, for the report's digests of what the unit stored.
+// SHA-256 of byte streams: the digests of what a run carried and of what a simulated unit stored.
 #pragma once
 
 #include <array>
