@@ -316,9 +316,12 @@ bool isVersionSkip(const std::string& result) { return result == "already_curren
 
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
     if (!log.active()) return;
+    // Without an answering bootloader the flag is only what the command port reports.
+    const std::string mode = status.bootloader     ? "bootload mode entered"
+                             : status.bootloadMode ? "the command port reports bootload " + *status.bootloadMode
+                                                   : "bootload mode unknown";
     log.line(unit, std::string(when) + ": bootloader " + status.bootloader.value_or("silent") + ", application " +
-                       status.application.value_or("not reported") + ", bootload mode " +
-                       status.bootloadMode.value_or("unknown"));
+                       status.application.value_or("not reported") + ", " + mode);
 }
 
 const char* const kRepliesInDoubtMessage =

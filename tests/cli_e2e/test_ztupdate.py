@@ -1384,11 +1384,11 @@ class SaysWhatWentWrong(ScratchTest):
             text = f.read()
         for expected in ("Server Application started", "Server Application took", "Server UI started",
                          "sent again", "updated; requests %d, resends %d" % (unit["requests"], unit["resends"]),
-                         "before the update: bootloader 3.1, application 1.0, bootload mode enabled"):
+                         "before the update: bootloader 3.1, application 1.0, bootload mode entered"):
             self.assertIn(expected, text)
         status, out, err, _ = ztupdate("--ip", sim.address(), "-v", "update", "--hex", hex_path, "--flash", flash_path,
                                        "--allow-reinstall", "--yes")
-        self.assertIn("before the update: bootloader 3.1, application 1.12, bootload mode enabled", err)
+        self.assertIn("before the update: bootloader 3.1, application 1.12, bootload mode entered", err)
         self.assertIn("Server UI took", err)
 
     def test_output_that_is_lost_or_would_clash_is_named(self):
