@@ -39,6 +39,8 @@ void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
     mainWindowState.busyCursor = LoadCursorW(nullptr, IDC_WAIT);
     mainWindowState.savedCursor = SetCursor(mainWindowState.busyCursor);
     operationRequest.window = mainWindowState.sink;
+    mainWindowState.stopRequested = false;
+    operationRequest.stopRequested = &mainWindowState.stopRequested;
     operationRequest.transport = makeBootloaderTransport(*unit);
     auto handle = _beginthreadex(nullptr, 0, entry, &operationRequest, 0, nullptr);
     mainWindowState.operationThread = reinterpret_cast<HANDLE>(handle);
