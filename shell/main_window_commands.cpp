@@ -160,8 +160,12 @@ void switchConnectionMode(HWND window, bool ipMode) {
     onModeSwitched(window);
 }
 
-// An empty, unreadable or over-long entry counts as out of range.
+bool parserPortBoxShown = false;
+
+// An empty, unreadable or over-long entry counts as out of range. The box takes the focus from
+// the edit, whose second kill-focus must not open a box over the first.
 void onParserPortEdited(HWND window) {
+    if (parserPortBoxShown) return;
     HWND edit = GetDlgItem(window, IDC_PARSER_PORT);
     unsigned long value = 0;
     if (GetWindowTextLengthW(edit) <= kParserPortMaxChars) {
@@ -173,7 +177,9 @@ void onParserPortEdited(HWND window) {
             return;
         }
     }
+    parserPortBoxShown = true;
     MessageBoxW(window, uiString(kParserPortRange), uiString(kOutOfRange), MB_ICONERROR | MB_OK);
+    parserPortBoxShown = false;
     SetDlgItemInt(window, IDC_PARSER_PORT, parserPort, FALSE);
 }
 

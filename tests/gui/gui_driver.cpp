@@ -354,8 +354,11 @@ HCURSOR shownCursor() {
 // not busy, shows another one.
 int closeAnswerNo() {
     SetForegroundWindow(mainWindow());
+    // The window may still show the cursor of before the run until the mouse moves over it.
     HCURSOR busy = shownCursor();
     moveMouseOnto(item(IDC_PROGRESS));
+    waitFor([&] { return shownCursor() != busy; }, 1500);
+    busy = shownCursor();
     check(!waitFor([&] { return shownCursor() != busy; }, 1500), "the wait cursor stays over a control during the run");
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
     HWND box = nullptr;
