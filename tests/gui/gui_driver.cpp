@@ -502,8 +502,8 @@ void checkBarKeepsUp(const wchar_t* progressPath, long long range) {
 // its next request, before the closing command; the window goes once the run has ended.
 int closeAnswerYes(const wchar_t* progressPath) {
     const long long range = SendMessageW(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0);
-    check(waitFor([&] { return unitProgress(progressPath).count >= range / 5; }, 60000),
-          "the unit reports a fifth of the update programmed");
+    check(waitFor([&] { return unitProgress(progressPath).count >= range / 10; }, 60000),
+          "the unit reports a tenth of the update programmed");
     checkBarKeepsUp(progressPath, range);
     const DWORD closedAt = GetTickCount();
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);

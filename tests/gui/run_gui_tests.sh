@@ -123,7 +123,9 @@ step "query before Exit Bootload" driver query-bootload $UNIT
 step "Exit Bootload leads to a new query" driver exit-bootload
 kill "$SIM_exiting"; wait "$SIM_exiting" 2>/dev/null
 
-sim closing --bind $UNIT --start-mode bootload --no-serial --no-discovery \
+# A write takes 1 ms, so that the update lasts some 10 s however fast the machine: the close
+# comes during it.
+sim closing --bind $UNIT --start-mode bootload --no-serial --no-discovery --program-delay-ms 1 \
     --progress-file "$WORK/closing.progress" --report "$WORK/closing.json" || exit 1
 step "query before the update that is closed" driver query-bootload $UNIT
 step "update starts again" driver update-start
