@@ -483,15 +483,15 @@ UnitProgress unitProgress(const wchar_t* path) {
 
 long long barPosition() { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0); }
 
-// The bar against the unit's own count, sampled over a second of the run: how far the window
+// The bar against the unit's own count, sampled over a tenth of a second: how far the window
 // is behind what its worker has already done. The file may be a moment old, which only
 // flatters the window.
 void checkBarKeepsUp(const wchar_t* progressPath, long long range) {
     long long worst = 0;
-    for (int sample = 0; sample < 20; ++sample) {
+    for (int sample = 0; sample < 5; ++sample) {
         const UnitProgress unit = unitProgress(progressPath);
         if (unit.read) worst = std::max(worst, unit.count - barPosition());
-        Sleep(50);
+        Sleep(20);
     }
     std::printf("     bar lag: at most %lld of %lld (%.1f %%) behind the unit\n", worst, range,
                 100.0 * static_cast<double>(worst) / static_cast<double>(range));
@@ -502,8 +502,10 @@ void checkBarKeepsUp(const wchar_t* progressPath, long long range) {
 // its next request, before the closing command; the window goes once the run has ended.
 int closeAnswerYes(const wchar_t* progressPath) {
     const long long range = SendMessageW(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0);
-    check(waitFor([&] { return unitProgress(progressPath).count >= range / 10; }, 60000),
-          "the unit reports a tenth of the update programmed");
+    // Far enough for a window that draws every position to be seconds behind, with time left
+    // for Yes to stop the run.
+    check(waitFor([&] { return unitProgress(progressPath).count >= range * 3 / 10; }, 60000),
+          "the unit reports 30 % of the update programmed");
     checkBarKeepsUp(progressPath, range);
     const DWORD closedAt = GetTickCount();
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
