@@ -93,6 +93,8 @@ void restoreFocus(HWND window) {
         if (isControlOf(window, GetFocus())) return;
         target = GetNextDlgTabItem(window, nullptr, FALSE);
     }
+    // During an operation no control takes it: the window keeps the keyboard itself.
+    if (!target && mainWindowState.operationActive) target = window;
     if (target) SetFocus(target);
 }
 

@@ -36,6 +36,8 @@ void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
     if (!unit) return;
     mainWindowState.operationActive = true;
     setMainControlsEnabled(window, false);
+    // The disabled control loses the focus; the window keeps the keyboard (Alt+F4, the menus).
+    SetFocus(window);
     mainWindowState.busyCursor = LoadCursorW(nullptr, IDC_WAIT);
     mainWindowState.savedCursor = SetCursor(mainWindowState.busyCursor);
     operationRequest.window = mainWindowState.sink;

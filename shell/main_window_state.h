@@ -76,5 +76,6 @@ constexpr UINT_PTR kOperationEndTimer = 2;
 void onTimer(HWND window, UINT_PTR timer);
 
 // Gives the focus back to the control that had it when it can take it; otherwise leaves it on
-// a control of the window that has it, or gives it to the first tab stop.
+// a control of the window that has it, or gives it to the first tab stop (to the window itself
+// during an operation, when every control is disabled).
 void restoreFocus(HWND window);

@@ -360,9 +360,15 @@ int closeAnswerNo() {
     waitFor([&] { return shownCursor() != busy; }, 1500);
     busy = shownCursor();
     check(!waitFor([&] { return shownCursor() != busy; }, 1500), "the wait cursor stays over a control during the run");
+    // Some seconds into the run: a window that queued a message per request is far behind.
+    const DWORD closedAt = GetTickCount();
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
     HWND box = nullptr;
-    if (waitFor([&] { return (box = findDialog(L"Close")) != nullptr; }, 60000)) {
+    const bool asked = waitFor([&] { return (box = findDialog(L"Close")) != nullptr; }, 60000);
+    const DWORD delay = GetTickCount() - closedAt;
+    std::printf("     close question %lu ms after WM_CLOSE\n", static_cast<unsigned long>(delay));
+    check(asked && delay < 1000, "the close question comes within 1 s of WM_CLOSE");
+    if (asked) {
         // Wine sets the cursor at the next mouse move the box itself receives, which may come
         // before the box is ready: keep moving between its two buttons until it shows.
         int moves = 0;
