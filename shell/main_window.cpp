@@ -59,11 +59,12 @@ bool takesFocus(HWND window, HWND control) {
 }
 
 // As a dialog does: the control that had the focus gets it back when the window is active again,
-// after a message box say; DefWindowProcW would give it to the window itself.
+// after a message box say; DefWindowProcW would give it to the window itself. A control that
+// has it already, from the click that activated the window, keeps it.
 void onActivate(HWND window, WPARAM wParam) {
     if (LOWORD(wParam) == WA_INACTIVE) {
         if (isControlOf(window, GetFocus())) mainWindowState.savedFocus = GetFocus();
-    } else if (!HIWORD(wParam)) {
+    } else if (!HIWORD(wParam) && !isControlOf(window, GetFocus())) {
         restoreFocus(window);
     }
 }
