@@ -220,6 +220,7 @@ uint32_t runExitBootload(BootloaderEngine& engine, platform::WindowHandle window
 void bootload_thread(BootloadRequest* request) {
     UpdateJob job{bootloaderEngine, applicationImage, flashImage,
                   updateOptions,    request->window,  unitProperties.getOrEmpty(L"server-fw-version")};
+    job.stopRequested = request->stopRequested;
     runUpdate(job, std::move(request->transport));
     platform::sleepMs(kEndOfRunPauseMs);
 }

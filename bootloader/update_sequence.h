@@ -31,6 +31,8 @@ struct UpdateOptions {
 struct BootloadRequest {
     platform::WindowHandle window = nullptr;
     std::unique_ptr<Transport> transport;
+    // Set by the window to end an update at its next request (see UpdateJob::stopRequested).
+    const std::atomic<bool>* stopRequested = nullptr;
 };
 
 // Everything one update works on. The window's runs use the process-wide objects; the

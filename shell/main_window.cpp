@@ -32,9 +32,40 @@ void initOverwriteChecks(HWND window) {
     EnableWindow(GetDlgItem(window, IDC_FACTORY_DEFAULTS), TRUE);
 }
 
+// During an operation Yes stops it, as ztupdate's Ctrl-C does; the window goes once its thread
+// has ended (onTimer), so the unit is never left with a run still talking to it.
 void onClose(HWND window) {
-    if (MessageBoxW(window, uiString(kCloseQuestion), uiString(kCloseTitle), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    if (mainWindowState.closeWhenFinished) return;
+    if (MessageBoxW(window, uiString(kCloseQuestion), uiString(kCloseTitle), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        return;
+    }
+    if (!mainWindowState.operationActive) {
         DestroyWindow(window);
+        return;
+    }
+    mainWindowState.stopRequested = true;
+    mainWindowState.closeWhenFinished = true;
+}
+
+bool isControlOf(HWND window, HWND control) { return control && IsChild(window, control); }
+
+// A control takes the focus when it and every window up to the main window are enabled.
+bool takesFocus(HWND window, HWND control) {
+    if (!isControlOf(window, control) || !IsWindowVisible(control)) return false;
+    for (HWND part = control; part && part != window; part = GetParent(part)) {
+        if (!IsWindowEnabled(part)) return false;
+    }
+    return true;
+}
+
+// As a dialog does: the control that had the focus gets it back when the window is active again,
+// after a message box say; DefWindowProcW would give it to the window itself. A control that
+// has it already, from the click that activated the window, keeps it.
+void onActivate(HWND window, WPARAM wParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        if (isControlOf(window, GetFocus())) mainWindowState.savedFocus = GetFocus();
+    } else if (!HIWORD(wParam) && !isControlOf(window, GetFocus())) {
+        restoreFocus(window);
     }
 }
 
@@ -57,8 +88,20 @@ UINT menuStateQuery() {
 
 }  // namespace
 
+void restoreFocus(HWND window) {
+    HWND target = mainWindowState.savedFocus;
+    if (!takesFocus(window, target)) {
+        if (isControlOf(window, GetFocus())) return;
+        target = GetNextDlgTabItem(window, nullptr, FALSE);
+    }
+    // During an operation no control takes it: the window keeps the keyboard itself.
+    if (!target && mainWindowState.operationActive) target = window;
+    if (target) SetFocus(target);
+}
+
 void initMainWindow(HWND window) {
-    mainWindowState.sink = new platform::NativeWindowSink(window);
+    mainWindowState.nativeSink = new platform::NativeWindowSink(window);
+    mainWindowState.sink = new CoalescingProgressSink(*mainWindowState.nativeSink);
     fillControlText(window, kFillWindowItself, unitProperties.get(L"model"));
     fillControlText(window, IDC_PRODUCT_NAME, unitProperties.get(L"model"));
     fillControlText(window, IDC_BUILD_VERSION, unitProperties.get(L"build-version"));
@@ -71,6 +114,7 @@ void initMainWindow(HWND window) {
     setIpControlsEnabled(window, true);
     EnableWindow(GetDlgItem(window, IDC_COM_LIST), FALSE);
     SetFocus(GetDlgItem(window, IDC_IP_ADDRESS));
+    mainWindowState.savedFocus = GetFocus();
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -78,6 +122,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_INITDIALOG: initMainWindow(window); return FALSE;  // the focus is set
         case WM_COMMAND: onCommand(window, LOWORD(wParam), HIWORD(wParam)); return 0;
         case WM_CLOSE: onClose(window); return 0;
+        case WM_ACTIVATE: onActivate(window, wParam); return 0;
+        case WM_TIMER: onTimer(window, wParam); return 0;
         case WM_DESTROY: PostQuitMessage(0); return 0;
         case WM_MOUSEMOVE: onMouseMove(); return 0;
         case WM_SETCURSOR:

@@ -30,9 +30,5 @@ bool operationActive();
 // At shutdown: lets an operation that is still going end with the process.
 void abandonOperation();
 
-// Ends an operation: joins its thread, shows the result box, resets status, progress and cursor,
-// enables the controls again and applies the worker answers that came during the operation.
-void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UINT icon);
-
 bool setProgressPosition(HWND window, int position);
 bool setProgressRange(HWND window, int minimum, int maximum);

@@ -36,9 +36,13 @@ void startOperation(HWND window, unsigned(__stdcall* entry)(void*)) {
     if (!unit) return;
     mainWindowState.operationActive = true;
     setMainControlsEnabled(window, false);
+    // The disabled control loses the focus; the window keeps the keyboard (Alt+F4, the menus).
+    SetFocus(window);
     mainWindowState.busyCursor = LoadCursorW(nullptr, IDC_WAIT);
     mainWindowState.savedCursor = SetCursor(mainWindowState.busyCursor);
     operationRequest.window = mainWindowState.sink;
+    mainWindowState.stopRequested = false;
+    operationRequest.stopRequested = &mainWindowState.stopRequested;
     operationRequest.transport = makeBootloaderTransport(*unit);
     auto handle = _beginthreadex(nullptr, 0, entry, &operationRequest, 0, nullptr);
     mainWindowState.operationThread = reinterpret_cast<HANDLE>(handle);
@@ -158,8 +162,12 @@ void switchConnectionMode(HWND window, bool ipMode) {
     onModeSwitched(window);
 }
 
-// An empty, unreadable or over-long entry counts as out of range.
+bool parserPortBoxShown = false;
+
+// An empty, unreadable or over-long entry counts as out of range. The box takes the focus from
+// the edit, whose second kill-focus must not open a box over the first.
 void onParserPortEdited(HWND window) {
+    if (parserPortBoxShown) return;
     HWND edit = GetDlgItem(window, IDC_PARSER_PORT);
     unsigned long value = 0;
     if (GetWindowTextLengthW(edit) <= kParserPortMaxChars) {
@@ -171,7 +179,9 @@ void onParserPortEdited(HWND window) {
             return;
         }
     }
+    parserPortBoxShown = true;
     MessageBoxW(window, uiString(kParserPortRange), uiString(kOutOfRange), MB_ICONERROR | MB_OK);
+    parserPortBoxShown = false;
     SetDlgItemInt(window, IDC_PARSER_PORT, parserPort, FALSE);
 }
 

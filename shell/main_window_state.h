@@ -3,12 +3,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 
 #include "bootloader/update_sequence.h"
 #include "platform/native_window_sink.h"
 #include "transport/unit_address.h"
+#include "ui/coalescing_progress_sink.h"
 
 // What the connection controls name: an address in IP mode, a list index in COM mode.
 struct ConnectionKey {
@@ -20,10 +22,18 @@ struct ConnectionKey {
 
 struct MainWindowState {
     HINSTANCE instance = nullptr;
-    // Where worker threads report. Never freed: an operation still going at exit may post to it.
-    platform::NativeWindowSink* sink = nullptr;
+    // Where worker threads report, through `sink`, which coalesces the progress positions.
+    // Never freed: an operation still going at exit may post to them.
+    platform::NativeWindowSink* nativeSink = nullptr;
+    CoalescingProgressSink* sink = nullptr;
     HANDLE operationThread = nullptr;
     bool operationActive = false;
+    // Yes to the close question during an operation: the update stops at its next request and
+    // the window closes once the thread has ended.
+    std::atomic<bool> stopRequested{false};
+    bool closeWhenFinished = false;
+    // The control that had the focus when the window was last deactivated.
+    HWND savedFocus = nullptr;
     HCURSOR busyCursor = nullptr;
     HCURSOR savedCursor = nullptr;
     // An Enter Bootload answer that came during an operation, applied when it ends.
@@ -59,3 +69,13 @@ ConnectionKey shownConnection(HWND window);
 void queryConnection(HWND window);
 
 void setVersionText(HWND window, const wchar_t* text);
+
+// Timers of the main window: the bar's next drawing, and the wait for an operation's thread.
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT_PTR kOperationEndTimer = 2;
+void onTimer(HWND window, UINT_PTR timer);
+
+// Gives the focus back to the control that had it when it can take it; otherwise leaves it on
+// a control of the window that has it, or gives it to the first tab stop (to the window itself
+// during an operation, when every control is disabled).
+void restoreFocus(HWND window);

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "resources/resource.h"
 #include "shell/main_window.h"
@@ -73,15 +74,95 @@ void onStatusText(HWND window, LPARAM lParam) {
     SetDlgItemTextW(window, IDC_STATUS, formatStatus(step.c_str()).c_str());
 }
 
-// The same words as ztupdate's report of the run.
-void finishWithResult(HWND window, UINT terminalMessage) {
-    const RunResultText result = runResultText(terminalMessage);
-    finishOperation(window, result.text, result.title, result.success ? MB_ICONINFORMATION : MB_ICONERROR);
+// The bar is drawn at most this often: a worker reports every request, and a drawing per
+// request takes the window's whole time under Wine.
+constexpr UINT kProgressDrawMs = 50;
+// How often the window looks whether an operation's thread has ended, without waiting on it.
+constexpr UINT kOperationPollMs = 20;
+
+// What an operation's end will show once its thread has ended.
+struct OperationEnd {
+    RunResultText result;
+    // Exit Bootload: the unit restarts, so it is asked again after the box.
+    bool queryAfter = false;
+    bool threadEnded = false;
+    DWORD threadEndedAt = 0;
+};
+std::optional<OperationEnd> operationEnd;
+
+// A position message has come and the bar has not drawn it yet.
+bool positionWaiting = false;
+
+// The one position message that waits at a time starts the drawing's timer; the positions that
+// come meanwhile only replace the latest value.
+void onProgressPosition(HWND window) {
+    positionWaiting = true;
+    SetTimer(window, kProgressTimer, kProgressDrawMs, nullptr);
 }
 
-void onBootloadExited(HWND window) {
-    finishWithResult(window, WMU_BOOTLOAD_EXITED);
-    queryConnection(window);
+void drawLatestProgress(HWND window) {
+    KillTimer(window, kProgressTimer);
+    if (!positionWaiting) return;
+    positionWaiting = false;
+    setProgressPosition(window, static_cast<int>(mainWindowState.sink->takePosition()));
+}
+
+// The same words as ztupdate's report of the run, once the thread has ended.
+void finishWithResult(HWND window, UINT terminalMessage, bool queryAfter = false) {
+    trayAnimateOff();
+    drawLatestProgress(window);
+    operationEnd = OperationEnd{runResultText(terminalMessage), queryAfter};
+    SetTimer(window, kOperationEndTimer, kOperationPollMs, nullptr);
+}
+
+bool threadHasEnded() {
+    HANDLE thread = mainWindowState.operationThread;
+    if (thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) return false;
+    if (thread) CloseHandle(thread);
+    mainWindowState.operationThread = nullptr;
+    return true;
+}
+
+// Shows the result box, resets status, progress and cursor, enables the controls again and
+// applies the worker answers that came during the operation.
+void showResult(HWND window, const OperationEnd& end) {
+    const RunResultText& result = end.result;
+    MessageBoxW(window, result.text, result.title, MB_OK | (result.success ? MB_ICONINFORMATION : MB_ICONERROR));
+    postStatus(mainWindowState.sink, uiString(kIdle), false);
+    setProgressPosition(window, 0);
+    mainWindowState.busyCursor = nullptr;
+    SetCursor(mainWindowState.savedCursor);
+    mainWindowState.savedCursor = nullptr;
+    mainWindowState.operationActive = false;
+    setMainControlsEnabled(window, true);
+    restoreFocus(window);
+    applyDeferredAnswer(window);
+    if (end.queryAfter) queryConnection(window);
+}
+
+// The result box comes a moment after the thread has ended; a close asked for during the
+// operation closes the window instead.
+void onOperationEndTimer(HWND window) {
+    if (!operationEnd) {
+        KillTimer(window, kOperationEndTimer);
+        return;
+    }
+    if (!operationEnd->threadEnded) {
+        if (!threadHasEnded()) return;
+        operationEnd->threadEnded = true;
+        operationEnd->threadEndedAt = GetTickCount();
+    }
+    const bool closing = mainWindowState.closeWhenFinished;
+    if (!closing && GetTickCount() - operationEnd->threadEndedAt < kSettleBeforeResultMs) return;
+    KillTimer(window, kOperationEndTimer);
+    const OperationEnd end = *operationEnd;
+    operationEnd.reset();
+    if (closing) {
+        mainWindowState.operationActive = false;
+        DestroyWindow(window);
+        return;
+    }
+    showResult(window, end);
 }
 
 }  // namespace
@@ -93,7 +174,7 @@ bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WMU_WRONG_RESPONSE:
         case WMU_NO_RESPONSE: finishWithResult(window, message); return true;
         case WMU_STATUS_TEXT: onStatusText(window, lParam); return true;
-        case WMU_BOOTLOAD_EXITED: onBootloadExited(window); return true;
+        case WMU_BOOTLOAD_EXITED: finishWithResult(window, message, true); return true;
         case WMU_BOOTLOADER_FOUND: onBootloaderFound(window); return true;
         case WMU_NO_BOOTLOADER: onNoBootloader(window); return true;
         case WMU_APP_VERSION: onAppVersion(window, lParam); return true;
@@ -102,7 +183,7 @@ bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WMU_PROGRESS_RANGE:
             setProgressRange(window, static_cast<int>(wParam), static_cast<int>(lParam));
             return true;
-        case WMU_PROGRESS_POS: setProgressPosition(window, static_cast<int>(wParam)); return true;
+        case WMU_PROGRESS_POS: onProgressPosition(window); return true;
         case WMU_QUERY_DONE: return true;
         default: return false;
     }
@@ -130,21 +211,7 @@ void abandonOperation() {
     mainWindowState.operationThread = nullptr;
 }
 
-void finishOperation(HWND window, const wchar_t* text, const wchar_t* title, UINT icon) {
-    trayAnimateOff();
-    if (mainWindowState.operationThread) {
-        WaitForSingleObject(mainWindowState.operationThread, INFINITE);
-        CloseHandle(mainWindowState.operationThread);
-        mainWindowState.operationThread = nullptr;
-    }
-    Sleep(kSettleBeforeResultMs);
-    MessageBoxW(window, text, title, MB_OK | icon);
-    postStatus(mainWindowState.sink, uiString(kIdle), false);
-    setProgressPosition(window, 0);
-    mainWindowState.busyCursor = nullptr;
-    SetCursor(mainWindowState.savedCursor);
-    mainWindowState.savedCursor = nullptr;
-    mainWindowState.operationActive = false;
-    setMainControlsEnabled(window, true);
-    applyDeferredAnswer(window);
+void onTimer(HWND window, UINT_PTR timer) {
+    if (timer == kProgressTimer) drawLatestProgress(window);
+    if (timer == kOperationEndTimer) onOperationEndTimer(window);
 }

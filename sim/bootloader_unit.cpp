@@ -217,6 +217,7 @@ void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength
             break;
         }
         offset += used;
+        ++stats_.recordsProgrammed;
     }
     size_t conflicts = records_.conflicts() - conflictsBefore;
     if (conflicts > 0) {
@@ -246,6 +247,7 @@ void BootloaderUnit::programChunk(const uint8_t* payload, size_t length, Bootloa
     for (uint32_t i = 0; i < count; ++i) {
         if (!flash_.write(address + i, payload[8 + i])) ++conflicts;
     }
+    stats_.chunkBytesProgrammed += count;
     if (conflicts > 0) {
         noteAnomaly(std::to_string(conflicts) + " flash bytes overwritten with other values");
     }

@@ -23,6 +23,9 @@ struct BootloaderStats {
     uint64_t replays = 0;
     uint64_t anomalyCount = 0;
     std::vector<std::string> anomalies;  // the first kMaxAnomalies, in order
+    // Records and flash bytes programmed: the count an updater's progress bar goes by.
+    uint64_t recordsProgrammed = 0;
+    uint64_t chunkBytesProgrammed = 0;
     bool closeReceived = false;
     bool leaveReceived = false;
     bool versionWritten = false;

@@ -25,6 +25,10 @@ struct HostOptions {
     double runSeconds = 0;  // 0: no limit
     // Prefix each readiness line with "unit N " (several units).
     bool labelUnits = false;
+    // Where each unit's progress is kept while the host runs, one line a unit:
+    // "unit N progress COUNT close_received 0|1", COUNT being records plus flash bytes
+    // programmed. Empty: nowhere.
+    std::string progressFile;
 };
 
 enum class HostResult { Stopped, StartFailed };

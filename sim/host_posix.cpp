@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "sim/host.h"
 #include "sim/line_pacer.h"
@@ -216,7 +218,43 @@ void readSerial(UnitHost& host, uint64_t now) {
     if (got > 0) host.serialIn.push(buffer, static_cast<size_t>(got), now);
 }
 
+constexpr uint64_t kProgressWriteUs = 20000;
+
+std::string progressText(const std::vector<std::unique_ptr<UnitHost>>& hosts) {
+    std::string text;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        const BootloaderStats& stats = hosts[i]->unit->bootloader().stats();
+        text += "unit " + std::to_string(i) + " progress " +
+                std::to_string(stats.recordsProgrammed + stats.chunkBytesProgrammed) + " close_received " +
+                (stats.closeReceived ? "1" : "0") + "\n";
+    }
+    return text;
+}
+
+// Written aside and renamed, so that a reader never sees half a file; at most every 20 ms and
+// only when it changed.
+class ProgressFile {
+public:
+    explicit ProgressFile(std::string path) : path_(std::move(path)) {}
+    void update(const std::vector<std::unique_ptr<UnitHost>>& hosts, uint64_t now, bool force = false) {
+        if (path_.empty() || (!force && now - writtenAt_ < kProgressWriteUs)) return;
+        std::string text = progressText(hosts);
+        if (text == written_) return;
+        const std::string aside = path_ + ".new";
+        std::ofstream(aside, std::ios::trunc) << text;
+        if (std::rename(aside.c_str(), path_.c_str()) != 0) return;
+        written_ = std::move(text);
+        writtenAt_ = now;
+    }
+
+private:
+    std::string path_;
+    std::string written_;
+    uint64_t writtenAt_ = 0;
+};
+
 void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& options) {
+    ProgressFile progress(options.progressFile);
     uint64_t start = nowUs();
     uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
                                              : std::numeric_limits<uint64_t>::max();
@@ -232,7 +270,8 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
             allClosed = allClosed && host->unit->closeReceived() && idle(*host);
             deadline = std::min(deadline, nextDeadlineUs(*host, now));
         }
-        if (now >= stopAt || (options.exitAfterClose && allClosed)) return;
+        progress.update(hosts, now);
+        if (now >= stopAt || (options.exitAfterClose && allClosed)) break;
 
         std::vector<pollfd> fds;
         std::vector<std::pair<UnitHost*, int>> owners;  // host and connection index or role
@@ -282,6 +321,7 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
             }
         }
     }
+    progress.update(hosts, nowUs(), true);
 }
 
 }  // namespace

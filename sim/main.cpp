@@ -150,6 +150,8 @@ void defineOptions(CLI::App& app, Arguments& a) {
                    "lose the replies to the N-th (to M-th) command of CODE 0x01-0x0D, as CODE:N[-M]; repeatable");
     app.add_option("--vanish-after", f.vanishAfterCommands, "go silent after N bootloader commands");
     app.add_option("--report", a.report, "write a JSON report at exit");
+    app.add_option("--progress-file", a.host.progressFile,
+                   "keep each unit's programmed count and closing command in this file while running");
     app.add_option("--dump-hex", a.dumpHex, "write the application memory as Intel HEX at exit");
     app.add_option("--check-hex", a.checkHex, "compare the application memory with this HEX file")
         ->check(CLI::ExistingFile);

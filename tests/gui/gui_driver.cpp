@@ -163,6 +163,20 @@ int tabOrder() {
                   {IDC_IP_RADIO, "the IP Address radio"},
                   {IDC_IP_ADDRESS, "the IP address control again"}});
     check(checked(IDC_IP_RADIO) && enabled(IDC_UPDATE), "the walk changed neither the mode nor the buttons");
+    // Update is the default button, but Enter in the address is no way to erase a unit.
+    sendInputs({key(VK_RETURN, true), key(VK_RETURN, false)});
+    check(noBoxFor(L"Warning", 1000), "Enter in the IP address control starts no update");
+    // A message box hands the focus back to the control that had it. A click may come before
+    // the window has settled and lose the focus again, so it is repeated as a user would.
+    bool focused = false;
+    for (int attempt = 0; attempt < 3 && !focused; ++attempt) {
+        clickInto(item(IDC_PARSER_PORT));
+        focused = waitFor([] { return focusIn(item(IDC_PARSER_PORT)); }, 1000);
+    }
+    check(focused, "focus in Parser Port");
+    PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    answerBox(L"Close", nullptr, IDNO, 5000);
+    check(waitFor([] { return focusIn(item(IDC_PARSER_PORT)); }, 3000), "focus back in Parser Port after the box");
     return failures;
 }
 
@@ -345,13 +359,21 @@ HCURSOR shownCursor() {
 // not busy, shows another one.
 int closeAnswerNo() {
     SetForegroundWindow(mainWindow());
+    // The window may still show the cursor of before the run until the mouse moves over it.
     HCURSOR busy = shownCursor();
     moveMouseOnto(item(IDC_PROGRESS));
+    waitFor([&] { return shownCursor() != busy; }, 1500);
+    busy = shownCursor();
     check(!waitFor([&] { return shownCursor() != busy; }, 1500), "the wait cursor stays over a control during the run");
+    // Some seconds into the run: a window that queued a message per request is far behind.
+    const DWORD closedAt = GetTickCount();
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
-    // The box comes after the progress messages already queued ahead of the close.
     HWND box = nullptr;
-    if (waitFor([&] { return (box = findDialog(L"Close")) != nullptr; }, 60000)) {
+    const bool asked = waitFor([&] { return (box = findDialog(L"Close")) != nullptr; }, 60000);
+    const DWORD delay = GetTickCount() - closedAt;
+    std::printf("     close question %lu ms after WM_CLOSE\n", static_cast<unsigned long>(delay));
+    check(asked && delay < 1000, "the close question comes within 1 s of WM_CLOSE");
+    if (asked) {
         // Wine sets the cursor at the next mouse move the box itself receives, which may come
         // before the box is ready: keep moving between its two buttons until it shows.
         int moves = 0;
@@ -452,12 +474,61 @@ int lastPortRemoved() {
     return failures;
 }
 
-// Yes to the close question during a run ends the program: its window goes, the script then
-// waits for the process.
-int closeAnswerYes() {
+struct UnitProgress {
+    bool read = false;
+    long long count = 0;  // records and flash bytes the unit has programmed
+    bool closeReceived = false;
+};
+
+// The simulator's --progress-file: "unit 0 progress COUNT close_received 0|1".
+UnitProgress unitProgress(const wchar_t* path) {
+    UnitProgress progress;
+    FILE* file = _wfopen(path, L"r");
+    if (!file) return progress;
+    int close = 0;
+    progress.read = std::fscanf(file, "unit 0 progress %lld close_received %d", &progress.count, &close) == 2;
+    progress.closeReceived = close != 0;
+    std::fclose(file);
+    return progress;
+}
+
+long long barPosition() { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0); }
+
+// The bar against the unit's own count, sampled over a tenth of a second: how far the window
+// is behind what its worker has already done. The file may be a moment old, which only
+// flatters the window.
+void checkBarKeepsUp(const wchar_t* progressPath, long long range) {
+    long long worst = 0;
+    for (int sample = 0; sample < 5; ++sample) {
+        const UnitProgress unit = unitProgress(progressPath);
+        if (unit.read) worst = std::max(worst, unit.count - barPosition());
+        Sleep(20);
+    }
+    std::printf("     bar lag: at most %lld of %lld (%.1f %%) behind the unit\n", worst, range,
+                100.0 * static_cast<double>(worst) / static_cast<double>(range));
+    check(worst < range / 20, "the bar is less than 5 % behind the unit");
+}
+
+// During a run: the bar keeps up, the close question comes at once, and Yes stops the run at
+// its next request, before the closing command; the window goes once the run has ended.
+int closeAnswerYes(const wchar_t* progressPath) {
+    const long long range = SendMessageW(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0);
+    // Far enough for a window that draws every position to be seconds behind, with time left
+    // for Yes to stop the run.
+    check(waitFor([&] { return unitProgress(progressPath).count >= range * 3 / 10; }, 60000),
+          "the unit reports 30 % of the update programmed");
+    checkBarKeepsUp(progressPath, range);
+    const DWORD closedAt = GetTickCount();
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
+    const bool asked = waitFor([] { return findDialog(L"Close") != nullptr; }, 60000);
+    const DWORD delay = GetTickCount() - closedAt;
+    std::printf("     close question %lu ms after WM_CLOSE\n", static_cast<unsigned long>(delay));
+    check(asked && delay < 1000, "the close question comes within 1 s of WM_CLOSE");
     answerBox(L"Close", L"Close the application ?", IDYES, 60000);
     check(waitFor([] { return mainWindow() == nullptr; }, 10000), "main window gone after Yes during the run");
+    const UnitProgress unit = unitProgress(progressPath);
+    std::printf("     the unit stopped at %lld of %lld\n", unit.count, range);
+    check(unit.read && !unit.closeReceived && unit.count < range, "Yes stopped the update before its closing command");
     return failures;
 }
 
@@ -545,7 +616,7 @@ int wmain(int argc, wchar_t** argv) {
     if (scenario == L"port-arrival") return deviceChange(true, arg, arg2);
     if (scenario == L"port-removal") return deviceChange(false, arg, arg2);
     if (scenario == L"last-port-removed") return lastPortRemoved();
-    if (scenario == L"close-yes") return closeAnswerYes();
+    if (scenario == L"close-yes") return closeAnswerYes(arg);
     if (scenario == L"expect-box") {
         answerBox(arg, arg2, IDOK, 60000);
         return failures;

@@ -123,11 +123,16 @@ step "query before Exit Bootload" driver query-bootload $UNIT
 step "Exit Bootload leads to a new query" driver exit-bootload
 kill "$SIM_exiting"; wait "$SIM_exiting" 2>/dev/null
 
-sim closing --bind $UNIT --start-mode bootload --no-serial --no-discovery || exit 1
+# At full speed: a unit that answers as fast as it can is what floods a window with progress.
+sim closing --bind $UNIT --start-mode bootload --no-serial --no-discovery \
+    --progress-file "$WORK/closing.progress" --report "$WORK/closing.json" || exit 1
 step "query before the update that is closed" driver query-bootload $UNIT
 step "update starts again" driver update-start
-step "close answered Yes during the update" driver close-yes
+step "close answered Yes during the update: bar lag, question delay, the run stopped" \
+    driver close-yes "Z:$(echo "$WORK/closing.progress" | tr / '\\')"
 step "the program ends within 10 s of Yes" wait_exit "$GUI" 10
+kill "$SIM_closing"; wait "$SIM_closing" 2>/dev/null
+step "the closed update's unit never got the closing command" grep -q '"close_received": false' "$WORK/closing.json"
 
 wine "$BUILD/shell/ztupdater_noflash.exe" &
 NOFLASH=$!

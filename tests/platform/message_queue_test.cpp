@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/window_messages.h"
+#include "ui/coalescing_progress_sink.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"
 
@@ -64,4 +65,55 @@ TEST(PostStatus, CutsToTheStatusLine) {
     loadUiStrings();
     std::wstring longText(300, L'x');
     EXPECT_EQ(formatStatus(longText.c_str()).size(), size_t{kStatusTextChars - 1});
+}
+
+// A worker posting a position per request leaves one message waiting, which reads the latest
+// position; the others pass in order around it.
+TEST(CoalescingProgressSink, OnePositionWaitsAndReadsTheLatest) {
+    MessageQueue queue;
+    CoalescingProgressSink sink(queue);
+    sink.post({WMU_STATUS_TEXT, 0, 0, L"Server UI"});
+    for (uint32_t i = 1; i <= 1000; ++i) sink.post({WMU_PROGRESS_POS, i, 0, {}});
+    sink.post({WMU_UPDATE_DONE, 0, 0, {}});
+    EXPECT_EQ(queue.pending(), 3u);
+    WindowMessage m;
+    ASSERT_TRUE(queue.receive(m, 0));
+    EXPECT_EQ(m.id, WMU_STATUS_TEXT);
+    ASSERT_TRUE(queue.receive(m, 0));
+    EXPECT_EQ(m.id, WMU_PROGRESS_POS);
+    EXPECT_EQ(sink.takePosition(), 1000u);
+    ASSERT_TRUE(queue.receive(m, 0));
+    EXPECT_EQ(m.id, WMU_UPDATE_DONE);
+}
+
+TEST(CoalescingProgressSink, APositionAfterTheTakePostsAgain) {
+    MessageQueue queue;
+    CoalescingProgressSink sink(queue);
+    sink.post({WMU_PROGRESS_POS, 5, 0, {}});
+    WindowMessage m;
+    ASSERT_TRUE(queue.receive(m, 0));
+    EXPECT_EQ(sink.takePosition(), 5u);
+    sink.post({WMU_PROGRESS_POS, 9, 0, {}});
+    ASSERT_TRUE(queue.receive(m, 0));
+    EXPECT_EQ(sink.takePosition(), 9u);
+    EXPECT_FALSE(queue.receive(m, 0));
+}
+
+// Every position a worker thread posts is read by some take, the last one included.
+TEST(CoalescingProgressSink, NoPositionIsLostAcrossThreads) {
+    MessageQueue queue;
+    CoalescingProgressSink sink(queue);
+    constexpr uint32_t kLast = 20000;
+    std::thread worker([&] {
+        for (uint32_t i = 1; i <= kLast; ++i) sink.post({WMU_PROGRESS_POS, i, 0, {}});
+    });
+    uint32_t seen = 0;
+    WindowMessage m;
+    for (int turns = 0; seen != kLast && turns < 1000000 && queue.receive(m, 2000); ++turns) {
+        const uint32_t position = sink.takePosition();
+        EXPECT_GE(position, seen);
+        seen = position;
+    }
+    worker.join();
+    EXPECT_EQ(seen, kLast);
 }
