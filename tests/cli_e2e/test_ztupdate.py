@@ -138,6 +138,16 @@ def ztupdate(*args, env=None, stdin=subprocess.DEVNULL, timeout=120):
     return done.returncode, out, done.stderr.decode(), time.time() - started
 
 
+def read_some(controller, proc):
+    """What the terminal shows next: bytes (empty while nothing came), None once it has ended."""
+    if select.select([controller], [], [], 0.2)[0]:
+        try:
+            return os.read(controller, 4096) or None
+        except OSError:
+            return None
+    return None if proc.poll() is not None else b""
+
+
 def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None, env=None,
                          stdout=None):
     """Runs with standard input and output on a pseudo-terminal, typing `answer` and Enter once
@@ -151,17 +161,10 @@ def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before
     answered = answer is None
     deadline = time.time() + timeout
     while time.time() < deadline:
-        ready, _, _ = select.select([controller], [], [], 0.2)
-        if ready:
-            try:
-                chunk = os.read(controller, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            output += chunk
-        elif proc.poll() is not None:
+        chunk = read_some(controller, proc)
+        if chunk is None:
             break
+        output += chunk
         if not answered and prompt in screen(output.decode(errors="replace")) and keys_reach_program(controller):
             if before_answer:
                 before_answer()
@@ -1566,16 +1569,10 @@ class TypedPin(ScratchTest):
         typed = 0
         deadline = time.time() + timeout
         while time.time() < deadline:
-            if select.select([controller], [], [], 0.2)[0]:
-                try:
-                    chunk = os.read(controller, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                output += chunk
-            elif proc.poll() is not None:
+            chunk = read_some(controller, proc)
+            if chunk is None:
                 break
+            output += chunk
             prompts = output.count(b"Installer PIN:")
             if typed < len(pins) and prompts > typed and keys_reach_program(controller):
                 os.write(controller, pins[typed].encode() + b"\r")
