@@ -6,11 +6,14 @@
    them; the memories must match the images. Targets: medians within 2 s at 1 % and 8 s at 5 %.
 2. A venue: 64 units running their application upgraded at once beside one unit alone, with a
    write delay per record request and flash chunk; target: 64 units within 1.15x one unit's time.
+   Real units bring a processor each, so the target row gives each unit a simulator process of
+   its own; the row with all 64 in one simulator process shows what that one thread costs.
 
 usage: bench_fleet.py ZTUPDATE ZT_UNIT_SIM SAMPLE_HEX SAMPLE_FLASH [loss|venue|all]
 """
 import json
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -84,23 +87,34 @@ def loss_benchmark(ztupdate, sim, sample_hex, sample_flash):
                 timing, loss, limit, figure, "met" if figure <= limit else "NOT met"))
 
 
-def venue_upgrade(ztupdate, sim, hex_path, flash_path, bind, units):
-    proc = start_sim(sim, bind, ["--units", str(units), "--program-delay-ms", str(PROGRAM_DELAY_MS),
-                                 "--check-hex", hex_path, "--check-flash", flash_path])
+def children_cpu_s():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def venue_upgrade(ztupdate, sim, hex_path, flash_path, bind, units, processes):
+    """Upgrades `units` units played by `processes` simulators; returns the time, each unit's time
+    and the CPU seconds of ztupdate and of the simulators."""
     base, first = bind.rsplit(".", 1)
-    args = [ztupdate]
-    for i in range(units):
-        args += ["--ip", "%s.%d" % (base, int(first) + i)]
+    addresses = ["%s.%d" % (base, int(first) + i) for i in range(units)]
+    per_process = units // processes
+    procs = [start_sim(sim, addresses[i], ["--units", str(per_process), "--program-delay-ms", str(PROGRAM_DELAY_MS),
+                                            "--check-hex", hex_path, "--check-flash", flash_path])
+             for i in range(0, units, per_process)]
+    args = [ztupdate] + [word for address in addresses for word in ("--ip", address)]
     args += ["--json", "upgrade", "--hex", hex_path, "--flash", flash_path, "--yes"]
+    before = children_cpu_s()
     try:
         elapsed, done = timed(args)
     finally:
-        sim_status = stop_sim(proc)
+        after_ztupdate = children_cpu_s()
+        sim_statuses = [stop_sim(proc) for proc in procs]
+    cpu = (after_ztupdate - before, children_cpu_s() - after_ztupdate)
     outcomes = json.loads(done.stdout)["units"]
-    if done.returncode != 0 or sim_status != 0 or any(u["result"] != "upgraded" for u in outcomes):
-        raise SystemExit("upgrade failed (ztupdate %d, simulator %d): %s" % (
-            done.returncode, sim_status, [u["result"] for u in outcomes]))
-    return elapsed, [u["seconds"] for u in outcomes]
+    if done.returncode != 0 or any(sim_statuses) or any(u["result"] != "upgraded" for u in outcomes):
+        raise SystemExit("upgrade failed (ztupdate %d, simulators %s): %s" % (
+            done.returncode, sim_statuses, [u["result"] for u in outcomes]))
+    return elapsed, [u["seconds"] for u in outcomes], cpu
 
 
 def venue_benchmark(ztupdate, sim, sample_hex, sample_flash):
@@ -109,11 +123,18 @@ def venue_benchmark(ztupdate, sim, sample_hex, sample_flash):
         print("Upgrade from the application: %d data records (%d program requests), %d flash bytes (%d chunks); "
               "write delay %d ms a request; restart 1 s each way" % (
                   DATA_RECORDS, DATA_RECORDS // 8, FLASH_BYTES, FLASH_BYTES // 64, PROGRAM_DELAY_MS))
-        one, _ = venue_upgrade(ztupdate, sim, hex_path, flash_path, "127.65.1.1", 1)
-        many, per_unit = venue_upgrade(ztupdate, sim, hex_path, flash_path, "127.65.2.1", VENUE_UNITS)
-        ratio = many / one
-        print("  one unit %.2f s; %d units at once %.2f s (each %.2f to %.2f s); ratio %.2f (target <= 1.15: %s)" % (
-            one, VENUE_UNITS, many, min(per_unit), max(per_unit), ratio, "met" if ratio <= 1.15 else "NOT met"))
+        exchanges = VENUE_UNITS * (DATA_RECORDS // 8 + FLASH_BYTES // 64)
+        one, _, _ = venue_upgrade(ztupdate, sim, hex_path, flash_path, "127.65.1.1", 1, 1)
+        print("  one unit alone %.2f s" % one)
+        for label, processes, bind in (("in one simulator process", 1, "127.65.2.1"),
+                                       ("a simulator process each", VENUE_UNITS, "127.65.3.1")):
+            many, per_unit, cpu = venue_upgrade(ztupdate, sim, hex_path, flash_path, bind, VENUE_UNITS, processes)
+            ratio = many / one
+            target = "target <= 1.15: %s" % ("met" if ratio <= 1.15 else "NOT met") if processes > 1 else "no target"
+            print("  %d units %s: %.2f s (each %.2f to %.2f s), ratio %.2f (%s); CPU: ztupdate %.0f us an "
+                  "exchange, simulators %.0f us, %.2f of the machine's cores busy on average" % (
+                      VENUE_UNITS, label, many, min(per_unit), max(per_unit), ratio, target,
+                      1e6 * cpu[0] / exchanges, 1e6 * cpu[1] / exchanges, (cpu[0] + cpu[1]) / many))
 
 
 def main():
