@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "discovery/discover_dialog.h"
 #include "resources/resource.h"
+#include "shell/discover_dialog.h"
 #include "tests/gui/driver_support.h"
 #include "ui/worker_messages.h"
 

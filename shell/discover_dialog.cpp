@@ -1,5 +1,5 @@
 // The Discover dialog: lists units as the discovery thread reports them and returns the chosen one.
-#include "discovery/discover_dialog.h"
+#include "shell/discover_dialog.h"
 
 #include <winsock2.h>
 #include <windows.h>
