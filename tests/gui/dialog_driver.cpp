@@ -154,11 +154,28 @@ Pixels rowPixels(HWND dialog, int index) {
     return grab(row);
 }
 
+// Clicks the radio of a connection mode and waits until it is checked.
+void chooseMode(bool networkMode) {
+    HWND radio = GetDlgItem(mainWindow(), networkMode ? IDC_IP_RADIO : IDC_COM_RADIO);
+    PostMessageW(radio, BM_CLICK, 0, 0);
+    check(waitFor([&] { return SendMessageW(radio, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 30000),
+          networkMode ? "IP mode chosen" : "COM mode chosen");
+}
+
+// True when none of the first `count` rows of the list is blank.
+bool everyRowDrawn(HWND dialog, size_t count) {
+    const uint32_t background = rgbOf(GetSysColor(COLOR_WINDOW));
+    for (size_t index = 0; index < count; ++index) {
+        const Pixels row = rowPixels(dialog, static_cast<int>(index));
+        if (countColour(row, background) == static_cast<int>(row.rgb.size())) return false;
+    }
+    return true;
+}
+
 HWND openDiscover(bool networkMode) {
-    PostMessageW(GetDlgItem(mainWindow(), networkMode ? IDC_IP_RADIO : IDC_COM_RADIO), BM_CLICK, 0, 0);
-    Sleep(300);
+    chooseMode(networkMode);
     command(mainWindow(), IDC_DISCOVER);
-    return waitDialog(L"Discover", 10000);
+    return waitDialog(L"Discover", 30000);
 }
 
 bool anyMode(const UnitEntry&) { return true; }
@@ -202,7 +219,7 @@ void checkVersionsShown(HWND dialog) {
                   return itemText(dialog, IDC_BOOTLOADER_VERSION) == L"3.1" &&
                          itemText(dialog, IDC_APP_VERSION) == L"1.0";
               },
-              15000),
+              30000),
           "its versions: bootloader 3.1, application 1.0");
 }
 
@@ -217,19 +234,27 @@ int discoverNetworkFirst(int expected) {
     checkTextsFit(dialog, L"MS Shell Dlg");
     check(waitFor([&] { return static_cast<int>(listedUnits(dialog).size()) >= expected; }, 30000),
           "the first units are listed");
-    Sleep(8000);  // more discovery cycles: every unit answers again
-    std::vector<UnitEntry> units = listedUnits(dialog);
+    // More discovery cycles: every unit answers twice more.
+    std::vector<UnitEntry> units;
+    check(waitFor(
+              [&] {
+                  units = listedUnits(dialog);
+                  return std::all_of(units.begin(), units.end(),
+                                     [](const UnitEntry& unit) { return unit.reports >= 3; });
+              },
+              30000),
+          "every listed unit answers again");
     printUnits(units);
     check(static_cast<int>(units.size()) == expected, "each unit listed once despite repeated replies");
     return failures;
 }
 
 int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, const wchar_t* green) {
-    HWND dialog = waitDialog(L"Discover", 5000);
+    HWND dialog = waitDialog(L"Discover", 30000);
     if (!dialog) return failures;
     waitListed(dialog, bootloadUnit, 30000, "the bootload-mode unit reported later is listed");
-    Sleep(500);
     std::vector<UnitEntry> units = listedUnits(dialog);
+    check(waitFor([&] { return everyRowDrawn(dialog, units.size()); }, 30000), "every listed unit is drawn");
     printUnits(units);
     int bootload = indexOf(units, bootloadUnit);
     check(bootload == 0 && units[0].bootload == 1, "the bootload-mode unit is drawn above the earlier ones");
@@ -260,17 +285,17 @@ int discoverNetworkBootload(const wchar_t* bootloadUnit, const wchar_t* grey, co
     screenshot("discover-network");
 
     selectUnit(dialog, greyIndex);
-    check(waitFor([&] { return enabled(dialog, IDOK); }, 3000), "a selection enables OK");
+    check(waitFor([&] { return enabled(dialog, IDOK); }, 30000), "a selection enables OK");
     check(!enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && itemText(dialog, IDC_BOOTLOADER_VERSION).empty(),
           "an application-mode unit: no versions asked for");
     selectUnit(dialog, bootload);
     check(
         waitFor([&] { return enabled(dialog, IDC_BOOTLOADER_VERSION_LABEL) && enabled(dialog, IDC_APP_VERSION_LABEL); },
-                3000),
+                30000),
         "a bootload-mode unit: version labels enabled");
     checkVersionsShown(dialog);
     screenshot("discover-versions");
-    closeWith(dialog, IDOK, 5000, "OK closes the dialog");
+    closeWith(dialog, IDOK, 30000, "OK closes the dialog");
     return failures;
 }
 
@@ -294,12 +319,12 @@ std::wstring shownAddress() {
 // Update, one running its application Enter Bootload.
 int discoverReturned(const wchar_t* address, bool bootloadMode) {
     HWND window = mainWindow();
-    check(waitFor([&] { return shownAddress() == address; }, 5000), "the main window shows the chosen address");
+    check(waitFor([&] { return shownAddress() == address; }, 30000), "the main window shows the chosen address");
     if (bootloadMode) {
-        check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 15000),
+        check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 30000),
               "the main window queried the unit: Update and Exit Bootload enabled");
     } else {
-        check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD) && !enabled(window, IDC_UPDATE); }, 15000),
+        check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD) && !enabled(window, IDC_UPDATE); }, 30000),
               "the main window queried the unit: Enter Bootload enabled, Update disabled");
     }
     return failures;
@@ -309,10 +334,10 @@ int discoverReturned(const wchar_t* address, bool bootloadMode) {
 int discoverApplicationUnit(const wchar_t* address) {
     HWND dialog = openDiscoverAndSelect(address, "the unit is listed");
     if (!dialog) return failures;
-    Sleep(300);
+    check(waitFor([&] { return enabled(dialog, IDOK); }, 30000), "the selection enables OK");
     command(dialog, IDOK);
-    answerBox(L"Bootload Mode", L"Please remember to place the selected unit into bootload mode.", IDOK, 5000);
-    check(gone(dialog, 5000), "the dialog closes after the reminder");
+    answerBox(L"Bootload Mode", L"Please remember to place the selected unit into bootload mode.", IDOK, 30000);
+    check(gone(dialog, 30000), "the dialog closes after the reminder");
     return discoverReturned(address, false);
 }
 
@@ -328,11 +353,11 @@ int discoverSerial(const wchar_t* port) {
     screenshot("discover-serial");
     selectUnit(dialog, index);
     checkVersionsShown(dialog);
-    closeWith(dialog, IDOK, 5000, "OK closes the dialog");
+    closeWith(dialog, IDOK, 30000, "OK closes the dialog");
     HWND window = mainWindow();
     check(SendDlgItemMessageW(window, IDC_COM_LIST, CB_GETCURSEL, 0, 0) == static_cast<LRESULT>(portIndex),
           "the main window selects the unit's port");
-    check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 20000),
+    check(waitFor([&] { return enabled(window, IDC_UPDATE) && enabled(window, IDC_EXIT_BOOTLOAD); }, 30000),
           "the main window queried the port: Update and Exit Bootload enabled");
     PostMessageW(GetDlgItem(window, IDC_IP_RADIO), BM_CLICK, 0, 0);
     return failures;
@@ -358,13 +383,13 @@ int discoverOrderOpen(const wchar_t* bootloadUnit) {
 }
 
 int discoverOrderCheck(const wchar_t* laterUnit) {
-    HWND dialog = waitDialog(L"Discover", 5000);
+    HWND dialog = waitDialog(L"Discover", 30000);
     if (!dialog) return failures;
     std::vector<UnitEntry> units =
         waitListed(dialog, laterUnit, 30000, "the application-mode unit that answered later is listed");
     printUnits(units);
     check(bootloadUnitsFirst(units), "bootload-mode units stay above the application-mode unit that answered later");
-    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 30000, "Cancel closes the dialog");
     return failures;
 }
 
@@ -382,7 +407,7 @@ int discoverStaleAnswer(const wchar_t* slowUnit) {
                   next = findDialog(L"Discover");
                   return next && next != dialog;
               },
-              10000),
+              30000),
           "the next dialog opens while the request runs");
     if (!next) return failures;
     check(
@@ -390,7 +415,7 @@ int discoverStaleAnswer(const wchar_t* slowUnit) {
             [&] { return !itemText(next, IDC_BOOTLOADER_VERSION).empty() || !itemText(next, IDC_APP_VERSION).empty(); },
             5000),
         "the next dialog shows no answer meant for the closed one");
-    closeWith(next, IDCANCEL, 5000, "Cancel closes the next dialog");
+    closeWith(next, IDCANCEL, 30000, "Cancel closes the next dialog");
     return failures;
 }
 
@@ -422,7 +447,7 @@ int discoverOneThread(const wchar_t* port) {
     std::printf("     threads: %d before the restarts\n", before);
     check(before > 0 && !waitFor([&] { return threadsOfProgram() > before; }, 2000),
           "two restarts in a row leave one discovery thread");
-    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 30000, "Cancel closes the dialog");
     // The close joins the scan, which ends after the port it is probing.
     check(SendMessageTimeoutW(mainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0,
           "the main window answers again once the scan has ended");
@@ -432,7 +457,7 @@ int discoverOneThread(const wchar_t* port) {
 int discoverCancel() {
     HWND dialog = openDiscover(true);
     if (!dialog) return failures;
-    closeWith(dialog, IDCANCEL, 5000, "Cancel closes the dialog");
+    closeWith(dialog, IDCANCEL, 30000, "Cancel closes the dialog");
     return failures;
 }
 
@@ -448,21 +473,20 @@ void setAddress(const wchar_t* text) {
 
 HWND openEnterBootload(const wchar_t* address) {
     HWND window = mainWindow();
-    PostMessageW(GetDlgItem(window, IDC_IP_RADIO), BM_CLICK, 0, 0);
-    Sleep(300);
+    chooseMode(true);
     setAddress(address);
-    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 15000),
+    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 30000),
           "application-mode unit: Enter Bootload enabled");
     // The address control may report its change more than once; let every query it started end.
-    Sleep(4000);
-    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 15000), "the queries have settled");
+    check(waitFor(lastQueryAnswered, 30000), "the last query has ended");
+    check(waitFor([&] { return enabled(window, IDC_ENTER_BOOTLOAD); }, 30000), "the queries have settled");
     command(window, IDC_ENTER_BOOTLOAD);
-    return waitDialog(L"Enter Bootload", 5000);
+    return waitDialog(L"Enter Bootload", 30000);
 }
 
+// The edit sends its EN_CHANGE, and the dialog sets OK, before WM_SETTEXT returns.
 void typePin(HWND dialog, const wchar_t* pin) {
     SendDlgItemMessageW(dialog, IDC_PIN, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pin));
-    Sleep(150);
 }
 
 int pinChecks(HWND dialog) {
@@ -489,11 +513,11 @@ int enterBootloadOpen(const wchar_t* address) {
 // Leaves the failure box open, so the script can stop the unit before the main window asks it
 // again.
 int enterBootloadWrongPin() {
-    HWND dialog = waitDialog(L"Enter Bootload", 5000);
+    HWND dialog = waitDialog(L"Enter Bootload", 30000);
     if (!dialog) return failures;
     typePin(dialog, L"9999");
     command(dialog, IDOK);
-    HWND box = waitDialog(L"Bootload Mode", 10000);
+    HWND box = waitDialog(L"Bootload Mode", 30000);
     check(box != nullptr, "a box follows the wrong PIN");
     return failures;
 }
@@ -501,8 +525,8 @@ int enterBootloadWrongPin() {
 int answerFailure() {
     HWND dialog = findDialog(L"Enter Bootload");
     screenshot("enter-bootload-failed");
-    answerBox(L"Bootload Mode", L"Unable to enter Bootload Mode.", IDOK, 5000);
-    check(!dialog || gone(dialog, 5000), "the dialog ends after the failure");
+    answerBox(L"Bootload Mode", L"Unable to enter Bootload Mode.", IDOK, 30000);
+    check(!dialog || gone(dialog, 30000), "the dialog ends after the failure");
     return failures;
 }
 
@@ -515,29 +539,29 @@ int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
     HWND edit = GetDlgItem(dialog, IDC_PIN);
     SetForegroundWindow(dialog);
     clickInto(edit);
-    check(waitFor([&] { return focusIn(dialog, edit); }, 3000), "focus in the PIN edit");
+    check(waitFor([&] { return focusIn(dialog, edit); }, 30000), "focus in the PIN edit");
     std::wstring digits(pin);
     typeKeys(digits.substr(0, 3));
-    check(waitFor([&] { return textOf(edit) == digits.substr(0, 3); }, 3000), "three digits typed");
+    check(waitFor([&] { return textOf(edit) == digits.substr(0, 3); }, 30000), "three digits typed");
     pressEnter();
     check(!waitFor([] { return findDialog(L"Bootload Mode") != nullptr; }, 1500) && IsWindowEnabled(dialog),
           "Enter with three digits starts nothing");
     typeKeys(digits.substr(3));
-    check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 3000),
+    check(waitFor([&] { return textOf(edit) == digits && enabled(dialog, IDOK); }, 30000),
           "the fourth digit enables OK");
     pressEnter();
-    answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", IDOK, 15000);
+    answerBox(L"Bootload Mode", L"Bootload Mode Enabled.", IDOK, 30000);
     // Under Wine without a window manager the box takes about 2 s to unmap before
     // MessageBoxW returns; the wait starts then, with the dialog disabled.
-    check(waitFor([&] { return IsWindow(dialog) && !IsWindowEnabled(dialog); }, 3000),
+    check(waitFor([&] { return IsWindow(dialog) && !IsWindowEnabled(dialog); }, 30000),
           "the dialog waits, disabled, after the box");
     DWORD waitStart = GetTickCount();
-    check(gone(dialog, 10000), "the dialog ends after its wait");
+    check(gone(dialog, 30000), "the dialog ends after its wait");
     DWORD waited = GetTickCount() - waitStart;
     std::printf("     closed %lu ms after it was disabled\n", static_cast<unsigned long>(waited));
     check(waited >= 4500 && waited < 5800, "about 5 s between the box and the end");
     HWND window = mainWindow();
-    check(waitFor([&] { return enabled(window, IDC_UPDATE) && !enabled(window, IDC_ENTER_BOOTLOAD); }, 20000),
+    check(waitFor([&] { return enabled(window, IDC_UPDATE) && !enabled(window, IDC_ENTER_BOOTLOAD); }, 30000),
           "the main window queries again: Update enabled, Enter Bootload disabled");
     return failures;
 }
@@ -547,12 +571,12 @@ int enterBootloadRightPin(const wchar_t* address, const wchar_t* pin) {
 int helpPages(int menuId, const wchar_t* title, int pages, const char* shotName) {
     PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(menuId, 0), 0);
     std::wstring first = std::wstring(title) + L": Step 1";
-    HWND dialog = waitDialog(first.c_str(), 5000);
+    HWND dialog = waitDialog(first.c_str(), 30000);
     if (!dialog) return failures;
     screenshot(shotName);
     for (int page = 1; page <= pages; ++page) {
         std::wstring expected = std::wstring(title) + L": Step " + std::to_wstring(page);
-        check(waitFor([&] { return textOf(dialog) == expected; }, 3000), expected);
+        check(waitFor([&] { return textOf(dialog) == expected; }, 30000), expected);
         check(!itemText(dialog, IDC_HELP_TEXT).empty(), "page text shown");
         check(visible(dialog, IDC_HELP_PREVIOUS) == (page > 1), "\"<< Previous\" only after the first page");
         const wchar_t* button = page == pages ? L"Finish" : L"Next >>";
@@ -560,20 +584,20 @@ int helpPages(int menuId, const wchar_t* title, int pages, const char* shotName)
         if (page == 2) {
             command(dialog, IDC_HELP_PREVIOUS);
             std::wstring back = std::wstring(title) + L": Step 1";
-            check(waitFor([&] { return textOf(dialog) == back; }, 3000), "\"<< Previous\" goes back");
+            check(waitFor([&] { return textOf(dialog) == back; }, 30000), "\"<< Previous\" goes back");
             command(dialog, IDC_HELP_NEXT);
-            waitFor([&] { return textOf(dialog) == expected; }, 3000);
+            waitFor([&] { return textOf(dialog) == expected; }, 30000);
         }
         command(dialog, IDC_HELP_NEXT);
     }
-    check(gone(dialog, 3000), "Finish closes the pages");
+    check(gone(dialog, 30000), "Finish closes the pages");
     return failures;
 }
 
 int versionInformation() {
     HWND window = mainWindow();
     command(window, IDC_MORE);
-    HWND dialog = waitDialog(L"Version Information", 5000);
+    HWND dialog = waitDialog(L"Version Information", 30000);
     if (!dialog) return failures;
     const int labels[] = {IDC_ROW1_LABEL, IDC_ROW2_LABEL, IDC_ROW3_LABEL,
                           IDC_ROW4_LABEL, IDC_ROW5_LABEL, IDC_ROW6_LABEL};
@@ -598,7 +622,8 @@ int versionInformation() {
     RECT box{};
     GetWindowRect(GetDlgItem(dialog, labels[0]), &box);
     uint32_t hot = rgbOf(GetSysColor(COLOR_HOTLIGHT));
-    check(waitFor([&] { return countColour(grab(box), hot) > 10; }, 3000), "the link is drawn in the hot-track colour");
+    check(waitFor([&] { return countColour(grab(box), hot) > 10; }, 30000),
+          "the link is drawn in the hot-track colour");
     GetWindowRect(GetDlgItem(dialog, labels[1]), &box);
     check(countColour(grab(box), hot) == 0, "a row without notes is not");
     COLORREF link = GetSysColor(COLOR_HOTLIGHT), face = GetSysColor(COLOR_BTNFACE);
@@ -613,7 +638,7 @@ int versionInformation() {
     check(!waitFor([] { return findDialog(L"Notes") != nullptr; }, 1500),
           "clicking a label without notes opens nothing");
     command(dialog, labels[0], STN_CLICKED);
-    HWND notes = waitDialog(L"Notes", 5000);
+    HWND notes = waitDialog(L"Notes", 30000);
     if (notes) {
         std::wstring text = itemText(notes, IDC_NOTES_TEXT);
         check(visible(notes, IDC_NOTES_TEXT) && text.find(L"V1.12") != std::wstring::npos,
@@ -622,15 +647,15 @@ int versionInformation() {
         DWORD selection = static_cast<DWORD>(SendDlgItemMessageW(notes, IDC_NOTES_TEXT, EM_GETSEL, 0, 0));
         check(LOWORD(selection) == HIWORD(selection), "the notes open with nothing selected");
         screenshot("notes");
-        closeWith(notes, IDOK, 3000, "OK closes the notes");
+        closeWith(notes, IDOK, 30000, "OK closes the notes");
     }
-    closeWith(dialog, IDOK, 3000, "OK closes Version Information");
+    closeWith(dialog, IDOK, 30000, "OK closes Version Information");
     return failures;
 }
 
 int about() {
     PostMessageW(mainWindow(), WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
-    HWND dialog = waitDialog(L"About", 5000);
+    HWND dialog = waitDialog(L"About", 30000);
     if (!dialog) return failures;
     HWND title = GetDlgItem(dialog, IDC_ABOUT_TITLE);
     check(textOf(title) == L"Tavin Firmware Updater", "the title text");
@@ -646,7 +671,7 @@ int about() {
     check(client.x == expectedLeft, "the title is centred on the dialog's width");
     check(titleBox.bottom - titleBox.top >= 18, "the title is sized to a 14 pt font");
     screenshot("about");
-    closeWith(dialog, IDOK, 3000, "OK closes About");
+    closeWith(dialog, IDOK, 30000, "OK closes About");
     return failures;
 }
 
