@@ -21,6 +21,7 @@
 #include "content/content_globals.h"
 #include "platform/sockets.h"
 #include "platform/text.h"
+#include "startup/embedded_content.h"
 #include "transport/com_transport.h"
 #include "transport/ethernet_transport.h"
 #include "ui/worker_messages.h"

@@ -128,7 +128,7 @@ void answerDeviceRequest(DeviceRequest& request) {
         engine.closeTransport();
         reportCommandPort(commandPort.valid() ? commandPort.get() : askCommandPort(request.unit), request.window);
     }
-    post(request.window, WMU_QUERY_DONE);
+    post(request.window, WMU_QUERY_DONE, request.number);
     engine.releaseTransport();
 }
 

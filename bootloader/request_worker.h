@@ -4,9 +4,10 @@
 //   worker --post--> R.window: EXIT_BOOTLOAD_ALLOWED(0), then
 //     bootloader answers: BOOTLOADER_FOUND, ENTER_BOOTLOAD_ALLOWED(0), EXIT_BOOTLOAD_ALLOWED(1), APP_VERSION
 //     otherwise: NO_BOOTLOADER, APP_VERSION(-1), ENTER(0), EXIT(0), [ENTER(d), EXIT(e) from the command port]
-//   and last QUERY_DONE.
+//   and last QUERY_DONE(R.number), once every probe has ended.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/window_messages.h"
@@ -21,6 +22,8 @@ struct DeviceRequest {
     UnitAddress unit;
     // A new, unopened transport to the unit's bootloader: serial at 115200 baud, or UDP to its address.
     std::unique_ptr<Transport> transport;
+    // The poster's number for the request, handed back as QUERY_DONE's wParam.
+    uint32_t number = 0;
 };
 
 // A request about the unit at `unit` over a new transport to its bootloader, answered to `window`.

@@ -20,10 +20,10 @@
 #include "cli/update_command.h"
 #include "cli/upgrade_command.h"
 #include "cli/usage_advice.h"
-#include "content/content_globals.h"
 #include "platform/arguments.h"
 #include "platform/console.h"
 #include "platform/network.h"
+#include "startup/embedded_content.h"
 
 namespace {
 

@@ -1,15 +1,12 @@
-// Definitions of the process-wide content and its start-up load.
+// Definitions of the process-wide content and its load.
 #include "content/content_globals.h"
-
-#include "ui/ui_strings.h"
 
 PropertiesContainer unitProperties;
 PropertiesContainer updaterProperties;
 CHexManager applicationImage;
 CBinManager flashImage(kFlashImageOrigin);
 
-void loadEmbeddedContent() {
-    loadUiStrings();
+void loadPropertiesAndImages() {
     updaterProperties.loadProperties(L"UPDATER");
     unitProperties.loadProperties(L"UNIT");
     applicationImage.loadApplication(kApplicationResource);

@@ -17,6 +17,7 @@ extern PropertiesContainer updaterProperties;
 extern CHexManager applicationImage;
 extern CBinManager flashImage;
 
-// Start-up's loads, in order: UI strings, UPDATER, UNIT, the HEX image, the flash image.
-// Main thread only, before other threads start. Missing items leave their holder empty.
-void loadEmbeddedContent();
+// Loads UPDATER, UNIT, the HEX image and the flash image, in that order; start-up calls it
+// (startup/embedded_content.h). Main thread only, before other threads start. Missing items
+// leave their holder empty.
+void loadPropertiesAndImages();

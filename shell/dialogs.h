@@ -1,7 +1,7 @@
 // The modal dialogs the main window opens, each owned by `owner`.
 //
-//   Discover (template 145)          discovery/discover_dialog.cpp
-//   Enter Bootload (template 161)    commandport/enter_bootload_dialog.cpp
+//   Discover (template 145)          shell/discover_dialog.cpp
+//   Enter Bootload (template 161)    shell/enter_bootload_dialog.cpp
 //   About (103), help pages (147), Version Information (158) and its Notes (159)
 //                                    shell/about_dialog.cpp, help_dialog.cpp,
 //                                    version_info_dialog.cpp, notes_dialog.cpp

@@ -15,6 +15,7 @@
 #include "shell/splash.h"
 #include "shell/tab_navigation.h"
 #include "shell/tray_icon.h"
+#include "startup/embedded_content.h"
 #include "transport/com_port_table.h"
 #include "ui/ui_strings.h"
 

@@ -9,7 +9,7 @@
 #include "shell/embedded_images.h"
 #include "shell/fill_control_text.h"
 #include "shell/main_window_state.h"
-#include "shell/menu_state_query.h"
+#include "shell/test_queries.h"
 #include "ui/ui_strings.h"
 
 MainWindowState mainWindowState;
@@ -86,6 +86,11 @@ UINT menuStateQuery() {
     return message;
 }
 
+UINT queryAnsweredQuery() {
+    static const UINT message = RegisterWindowMessageW(kQueryAnsweredQueryName);
+    return message;
+}
+
 }  // namespace
 
 void restoreFocus(HWND window) {
@@ -134,6 +139,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             if (onWorkerMessage(window, message, wParam, lParam)) return 0;
             if (message == menuStateQuery())
                 return GetMenuState(GetMenu(window), static_cast<UINT>(wParam), MF_BYCOMMAND);
+            if (message == queryAnsweredQuery())
+                return mainWindowState.lastQueryAnswered == mainWindowState.queriesAsked ? 1 : 0;
             return DefWindowProcW(window, message, wParam, lParam);
     }
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <utility>
+
 #include "bootloader/request_worker.h"
 #include "resources/resource.h"
 #include "shell/embedded_images.h"
@@ -126,7 +128,9 @@ void queryConnection(HWND window) {
     const std::optional<UnitAddress> unit = connectionAddress(window);
     if (!unit) return;
     mainWindowState.queriedConnection = shownConnection(window);
-    postDeviceRequest(std::make_unique<DeviceRequest>(deviceRequestFor(mainWindowState.sink, *unit)));
+    auto request = std::make_unique<DeviceRequest>(deviceRequestFor(mainWindowState.sink, *unit));
+    request->number = ++mainWindowState.queriesAsked;
+    postDeviceRequest(std::move(request));
 }
 
 void setVersionText(HWND window, const wchar_t* text) { SetDlgItemTextW(window, IDC_APP_VERSION, text); }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,9 @@ struct MainWindowState {
     std::optional<bool> deferredEnterBootload;
     // The connection the last version query went to; an operation starts only on that one.
     std::optional<ConnectionKey> queriedConnection;
+    // The number of the last version query asked, and of the last one whose QUERY_DONE came.
+    uint32_t queriesAsked = 0;
+    uint32_t lastQueryAnswered = 0;
 };
 
 extern MainWindowState mainWindowState;

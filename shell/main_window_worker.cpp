@@ -184,7 +184,7 @@ bool onWorkerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             setProgressRange(window, static_cast<int>(wParam), static_cast<int>(lParam));
             return true;
         case WMU_PROGRESS_POS: onProgressPosition(window); return true;
-        case WMU_QUERY_DONE: return true;
+        case WMU_QUERY_DONE: mainWindowState.lastQueryAnswered = static_cast<uint32_t>(wParam); return true;
         default: return false;
     }
 }

@@ -78,14 +78,15 @@ TEST_F(RequestWorkerTest, UnitInBootloadMode) {
     auto link = std::make_unique<ScriptedTransport>(clock, 10, TransportKind::kUdp);
     answerBootloader(*link);
     auto log = link->log;
-    DeviceRequest request{&window, kNetworkUnit, std::move(link)};
+    // The end names the request, so that its poster can tell it from an earlier one's.
+    DeviceRequest request{&window, kNetworkUnit, std::move(link), 7};
     answerDeviceRequest(request);
     EXPECT_EQ(drain(window), (Sequence{{WMU_EXIT_BOOTLOAD_ALLOWED, 0},
                                        {WMU_BOOTLOADER_FOUND, 0x0301},
                                        {WMU_ENTER_BOOTLOAD_ALLOWED, 0},
                                        {WMU_EXIT_BOOTLOAD_ALLOWED, 1},
                                        {WMU_APP_VERSION, 0x00020005},
-                                       {WMU_QUERY_DONE, 0}}));
+                                       {WMU_QUERY_DONE, 7}}));
     EXPECT_TRUE(log->deleted);
 }
 

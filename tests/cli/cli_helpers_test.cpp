@@ -19,6 +19,7 @@
 #include "cli/usage_advice.h"
 #include "content/content_globals.h"
 #include "platform/sockets.h"
+#include "startup/embedded_content.h"
 #include "tests/support/scratch_dir.h"
 #include "ui/ui_strings.h"
 #include "ui/worker_messages.h"

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "content/content_globals.h"
 #include "discovery/discovery_formats.h"
 #include "discovery/serial_identification.h"
 #include "platform/sockets.h"
+#include "startup/embedded_content.h"
 #include "ui/worker_messages.h"
 
 using platform::InterfaceAddress;

@@ -6,8 +6,8 @@
 #include <map>
 #include <thread>
 
-#include "content/content_globals.h"
 #include "discovery/discovery_threads.h"
+#include "startup/embedded_content.h"
 #include "tests/support/command_port_script.h"
 #include "tests/support/frames.h"
 #include "transport/com_port_table.h"

@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "shell/menu_state_query.h"
+#include "shell/test_queries.h"
 
 int failures = 0;
 
@@ -69,7 +69,7 @@ bool answerBox(const wchar_t* title, const wchar_t* expectedText, int button, DW
         check(text == expectedText, std::wstring(L"box reads \"") + expectedText + L"\"");
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    return waitFor([&] { return !IsWindow(box); }, 5000);
+    return waitFor([&] { return !IsWindow(box); }, 30000);
 }
 
 bool readScenario(int argc, wchar_t** argv, const char* driver, Scenario& scenario) {
@@ -125,6 +125,13 @@ bool focusIn(HWND window, HWND control) {
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus == control || IsChild(control, info.hwndFocus);
+}
+
+bool lastQueryAnswered() {
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(mainWindow(), RegisterWindowMessageW(kQueryAnsweredQueryName), 0, 0, SMTO_NORMAL, 5000,
+                               &answer) != 0 &&
+           answer == 1;
 }
 
 UINT menuItemState(UINT command) {

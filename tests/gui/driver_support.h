@@ -53,6 +53,10 @@ void clickInto(HWND control);
 // True when the keyboard focus of `window`'s thread is in `control` or one of its children.
 bool focusIn(HWND window, HWND control);
 
+// True once the worker has answered the last version query the main window asked, probes
+// included; false while it runs or when the window does not answer.
+bool lastQueryAnswered();
+
 // The state of a main-window menu item (GetMenuState flags), read from outside when this
 // platform lets another process read a menu, else asked of the window; -1 when neither answers.
 UINT menuItemState(UINT command);

@@ -110,7 +110,7 @@ int accelerators() {
         for (bool question : {true, false}) {
             typeAboutAccelerator(question);
             std::string what = std::string(question ? "Alt+?" : "Alt+/") + " in " + place.name + " opens About";
-            check(answerBox(L"About", nullptr, IDOK, 5000), what.c_str());
+            check(answerBox(L"About", nullptr, IDOK, 30000), what.c_str());
         }
     }
     return failures;
@@ -134,12 +134,12 @@ struct Stop {
 void checkTabWalk(const std::vector<Stop>& stops) {
     for (size_t k = 1; k < stops.size(); ++k) {
         pressTab(false);
-        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 3000),
+        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 30000),
               (std::string("Tab: ") + stops[k].name).c_str());
     }
     for (size_t k = stops.size() - 1; k-- > 0;) {
         pressTab(true);
-        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 3000),
+        check(waitFor([&] { return focusIn(item(stops[k].id)); }, 30000),
               (std::string("Shift+Tab: ") + stops[k].name).c_str());
     }
 }
@@ -150,7 +150,7 @@ int tabOrder() {
     SetForegroundWindow(mainWindow());
     std::vector<HWND> fields = ipFields();
     clickInto(fields.empty() ? item(IDC_IP_ADDRESS) : fields[0]);
-    check(waitFor([] { return focusIn(item(IDC_IP_ADDRESS)); }, 3000), "focus in the IP address control");
+    check(waitFor([] { return focusIn(item(IDC_IP_ADDRESS)); }, 30000), "focus in the IP address control");
     checkTabWalk({{IDC_IP_ADDRESS, "the IP address control"},
                   {IDC_PARSER_PORT, "Parser Port"},
                   {IDC_DISCOVER, "Discover"},
@@ -175,8 +175,8 @@ int tabOrder() {
     }
     check(focused, "focus in Parser Port");
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
-    answerBox(L"Close", nullptr, IDNO, 5000);
-    check(waitFor([] { return focusIn(item(IDC_PARSER_PORT)); }, 3000), "focus back in Parser Port after the box");
+    answerBox(L"Close", nullptr, IDNO, 30000);
+    check(waitFor([] { return focusIn(item(IDC_PARSER_PORT)); }, 30000), "focus back in Parser Port after the box");
     return failures;
 }
 
@@ -212,7 +212,7 @@ void checkNoRunOffered(const char* what) {
 }
 
 int invalidEdit() {
-    check(waitFor([] { return enabled(IDC_UPDATE); }, 15000), "Update enabled for the unit asked");
+    check(waitFor([] { return enabled(IDC_UPDATE); }, 30000), "Update enabled for the unit asked");
     setAddress(L"127.0.0.1");
     checkNoRunOffered("after an edit to an unusable address");
     return failures;
@@ -226,7 +226,7 @@ int earlyQuery(const wchar_t* address) {
                   std::wstring text = itemText(IDC_APP_VERSION);
                   return !text.empty() && text != L"Searching...";
               },
-              20000),
+              30000),
           "a query typed at once is answered");
     return failures;
 }
@@ -287,7 +287,7 @@ int ipFields(const wchar_t* address) {
         check(!enabled(IDC_UPDATE), "Update stays disabled");
     }
     SendMessageW(fields[3], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(std::to_wstring(parts[3]).c_str()));
-    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 15000),
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 30000),
           "the fourth field starts a query: the bootloader's answer enables Update and Exit Bootload");
     return failures;
 }
@@ -313,8 +313,8 @@ int parserPort(const wchar_t* value, bool accept) {
         if (now != value) std::printf("     Parser Port shows \"%ls\"\n", now.c_str());
         check(now == value, "value kept");
     } else {
-        answerBox(L"Out of range", L"Parser Port must be between 1024 and 65535.", IDOK, 5000);
-        check(waitFor([&] { return itemText(IDC_PARSER_PORT) == before; }, 3000), "previous value restored");
+        answerBox(L"Out of range", L"Parser Port must be between 1024 and 65535.", IDOK, 30000);
+        check(waitFor([&] { return itemText(IDC_PARSER_PORT) == before; }, 30000), "previous value restored");
     }
     return failures;
 }
@@ -322,7 +322,7 @@ int parserPort(const wchar_t* value, bool accept) {
 int queryBootload(const wchar_t* address) {
     SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
     setAddress(address);
-    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD) && enabled(IDC_DISCOVER); }, 15000),
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD) && enabled(IDC_DISCOVER); }, 30000),
           "bootload-mode unit: Update, Exit Bootload and Discover enabled");
     checkMenu(IDM_UPDATE, true, "File > Update enabled");
     check(!enabled(IDC_ENTER_BOOTLOAD), "Enter Bootload disabled");
@@ -338,13 +338,23 @@ int updateStart(bool fromMenu) {
     } else {
         click(IDC_UPDATE);
     }
-    answerBox(L"Warning", nullptr, IDOK, 5000);
-    check(waitFor([] { return itemText(IDC_STATUS) != L"Progress: Idle"; }, 15000), "status line moves off Idle");
+    answerBox(L"Warning", nullptr, IDOK, 30000);
+    check(waitFor([] { return itemText(IDC_STATUS) != L"Progress: Idle"; }, 30000), "status line moves off Idle");
     check(waitFor([] { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0) > 0; }, 30000), "progress moves");
     check(!enabled(IDC_UPDATE) && !enabled(IDC_DISCOVER) && !enabled(IDC_EXIT_BOOTLOAD), "action buttons disabled");
     check(!enabled(IDC_IP_ADDRESS) && !enabled(IDC_SERVER_FIRMWARE) && !enabled(IDC_MORE), "settings disabled");
     checkMenu(IDM_UPDATE, false, "File > Update disabled");
     checkMenu(IDM_ABOUT, false, "Help > About disabled");
+    return failures;
+}
+
+long long barPosition() { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0); }
+
+// A fifth of the bar: far enough into the run for its screenshot, and for a window that queued a
+// message per request to be well behind.
+int updateUnderWay() {
+    const long long range = SendMessageW(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0);
+    check(waitFor([&] { return barPosition() >= range / 5; }, 120000), "the bar shows a fifth of the update");
     return failures;
 }
 
@@ -382,19 +392,24 @@ int closeAnswerNo() {
                       moveMouseOnto(GetDlgItem(box, ++moves % 2 ? IDNO : IDYES));
                       return shownCursor() != busy;
                   },
-                  5000),
+                  30000),
               "the close box shows another cursor: the one over the controls was the wait cursor");
         moveMouseOnto(GetDlgItem(box, IDNO));
     }
+    const long long range = SendMessageW(item(IDC_PROGRESS), PBM_GETRANGE, FALSE, 0);
+    const long long positionAtNo = barPosition();
     answerBox(L"Close", L"Close the application ?", IDNO, 60000);
-    Sleep(500);
+    // Yes would stop the run at its next request; after No the bar goes on, or the run ends.
+    check(
+        waitFor([&] { return barPosition() > positionAtNo + range / 50 || findDialog(L"Success") != nullptr; }, 60000),
+        "the update goes on after No");
     check(mainWindow() != nullptr, "still running after No");
     return failures;
 }
 
 int updateFinish(const wchar_t* title, const wchar_t* text) {
     answerBox(title, text, IDOK, 180000);
-    check(waitFor([] { return itemText(IDC_STATUS) == L"Progress: Idle"; }, 5000), "status back to Idle");
+    check(waitFor([] { return itemText(IDC_STATUS) == L"Progress: Idle"; }, 30000), "status back to Idle");
     check(SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0) == 0, "progress back to 0");
     check(enabled(IDC_UPDATE) && enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD),
           "Update, Discover and Exit Bootload enabled again");
@@ -410,7 +425,7 @@ int updateFinish(const wchar_t* title, const wchar_t* text) {
 // box's first line names the reason, and the run ends as every run does.
 int updateResult(const wchar_t* firstLine) {
     click(IDC_UPDATE);
-    answerBox(L"Warning", nullptr, IDOK, 5000);
+    answerBox(L"Warning", nullptr, IDOK, 30000);
     HWND box = nullptr;
     check(waitFor([&] { return (box = findDialog(L"Error")) != nullptr; }, 60000), "box \"Error\" appears");
     if (!box) return failures;
@@ -426,7 +441,7 @@ int querySilent(const wchar_t* address, bool exitAllowed) {
     SendMessageW(item(IDC_IP_ADDRESS), IPM_CLEARADDRESS, 0, 0);
     SetWindowTextW(item(IDC_APP_VERSION), L"");
     setAddress(address);
-    check(waitFor([] { return itemText(IDC_APP_VERSION) == L"Not found"; }, 15000), "version text Not found");
+    check(waitFor([] { return itemText(IDC_APP_VERSION) == L"Not found"; }, 30000), "version text Not found");
     auto settled = [&] {
         return enabled(IDC_DISCOVER) && enabled(IDC_EXIT_BOOTLOAD) == exitAllowed && !enabled(IDC_UPDATE) &&
                !enabled(IDC_ENTER_BOOTLOAD);
@@ -434,9 +449,9 @@ int querySilent(const wchar_t* address, bool exitAllowed) {
     const char* what = exitAllowed
                            ? "command port reports \"e\": Discover and Exit Bootload enabled, Update and Enter disabled"
                            : "nothing answers: of the action buttons only Discover enabled";
-    check(waitFor(settled, 20000), what);
+    check(waitFor(settled, 30000), what);
     // The command-port probe may still be running; its end must leave the same state.
-    Sleep(1500);
+    check(waitFor(lastQueryAnswered, 30000), "the query ends");
     check(settled(), "the state holds once the probes have ended");
     checkMenu(IDM_UPDATE, false, "File > Update disabled");
     return failures;
@@ -453,7 +468,7 @@ int deviceChange(bool arrival, const wchar_t* port, const wchar_t* stillListed) 
     WPARAM event = arrival ? 0x8000 /* DBT_DEVICEARRIVAL */ : 0x8004 /* DBT_DEVICEREMOVECOMPLETE */;
     SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, event, 0, SMTO_NORMAL, 30000, &answer);
     std::wstring name(port);
-    check(waitFor([&] { return portListed(port) == arrival; }, 5000),
+    check(waitFor([&] { return portListed(port) == arrival; }, 30000),
           name + (arrival ? L" listed after its arrival" : L" gone after its removal"));
     if (stillListed && *stillListed) check(portListed(stillListed), std::wstring(stillListed) + L" still listed");
     check(enabled(IDC_COM_RADIO), "COM Port radio enabled while a port exists");
@@ -464,12 +479,12 @@ int deviceChange(bool arrival, const wchar_t* port, const wchar_t* stillListed) 
 // IP mode and COM mode cannot be chosen.
 int lastPortRemoved() {
     click(IDC_COM_RADIO);
-    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode chosen");
+    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 30000), "COM mode chosen");
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(mainWindow(), WM_DEVICECHANGE, 0x8004, 0, SMTO_NORMAL, 30000, &answer);
-    check(waitFor([] { return SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) == 0; }, 5000),
+    check(waitFor([] { return SendMessageW(item(IDC_COM_LIST), CB_GETCOUNT, 0, 0) == 0; }, 30000),
           "the COM list is empty");
-    check(waitFor([] { return !enabled(IDC_COM_RADIO); }, 3000), "COM Port radio disabled");
+    check(waitFor([] { return !enabled(IDC_COM_RADIO); }, 30000), "COM Port radio disabled");
     check(checked(IDC_IP_RADIO) && enabled(IDC_IP_ADDRESS), "IP mode stays selected and usable");
     return failures;
 }
@@ -491,8 +506,6 @@ UnitProgress unitProgress(const wchar_t* path) {
     std::fclose(file);
     return progress;
 }
-
-long long barPosition() { return SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0); }
 
 // The bar against the unit's own count, sampled over a tenth of a second: how far the window
 // is behind what its worker has already done. The file may be a moment old, which only
@@ -525,7 +538,7 @@ int closeAnswerYes(const wchar_t* progressPath) {
     std::printf("     close question %lu ms after WM_CLOSE\n", static_cast<unsigned long>(delay));
     check(asked && delay < 1000, "the close question comes within 1 s of WM_CLOSE");
     answerBox(L"Close", L"Close the application ?", IDYES, 60000);
-    check(waitFor([] { return mainWindow() == nullptr; }, 10000), "main window gone after Yes during the run");
+    check(waitFor([] { return mainWindow() == nullptr; }, 30000), "main window gone after Yes during the run");
     const UnitProgress unit = unitProgress(progressPath);
     std::printf("     the unit stopped at %lld of %lld\n", unit.count, range);
     check(unit.read && !unit.closeReceived && unit.count < range, "Yes stopped the update before its closing command");
@@ -540,7 +553,7 @@ int exitBootload() {
                   return enabled(IDC_ENTER_BOOTLOAD) && !enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) &&
                          enabled(IDC_DISCOVER);
               },
-              20000),
+              30000),
           "new query: the unit runs its application, Enter Bootload enabled, Update and Exit disabled");
     check(itemText(IDC_APP_VERSION) == L"Not found", "version text Not found");
     return failures;
@@ -548,7 +561,7 @@ int exitBootload() {
 
 int comQuery(const wchar_t* port) {
     click(IDC_COM_RADIO);
-    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 3000), "COM mode: list enabled");
+    check(waitFor([] { return enabled(IDC_COM_LIST) && !enabled(IDC_IP_ADDRESS); }, 30000), "COM mode: list enabled");
     check(!enabled(IDC_UPDATE) && !enabled(IDC_EXIT_BOOTLOAD) && !enabled(IDC_ENTER_BOOTLOAD),
           "no port selected: Update, Exit and Enter Bootload disabled");
     LRESULT index =
@@ -557,24 +570,24 @@ int comQuery(const wchar_t* port) {
     if (index < 0) return failures;
     SendMessageW(item(IDC_COM_LIST), CB_SETCURSEL, index, 0);
     notify(IDC_COM_LIST, CBN_SELCHANGE);
-    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 20000),
+    check(waitFor([] { return enabled(IDC_UPDATE) && enabled(IDC_EXIT_BOOTLOAD); }, 30000),
           "bootloader on the serial port: Update and Exit Bootload enabled");
     // Back from the COM list, Shift+Tab lands on the checked COM Port radio, not on IP Address.
     SetForegroundWindow(mainWindow());
     clickInto(item(IDC_COM_RADIO));
-    check(waitFor([] { return focusIn(item(IDC_COM_RADIO)); }, 3000), "focus on the COM Port radio");
+    check(waitFor([] { return focusIn(item(IDC_COM_RADIO)); }, 30000), "focus on the COM Port radio");
     checkTabWalk({{IDC_COM_RADIO, "the COM Port radio"}, {IDC_COM_LIST, "the COM list"}});
     check(checked(IDC_COM_RADIO) && enabled(IDC_COM_LIST) && enabled(IDC_UPDATE), "COM mode kept");
     click(IDC_IP_RADIO);
-    check(waitFor([] { return enabled(IDC_IP_ADDRESS) && !enabled(IDC_COM_LIST); }, 3000), "back in IP mode");
+    check(waitFor([] { return enabled(IDC_IP_ADDRESS) && !enabled(IDC_COM_LIST); }, 30000), "back in IP mode");
     checkNoRunOffered("after the switch to an address nobody asked");
     return failures;
 }
 
 int quit() {
     PostMessageW(mainWindow(), WM_CLOSE, 0, 0);
-    answerBox(L"Close", nullptr, IDYES, 5000);
-    check(waitFor([] { return mainWindow() == nullptr; }, 10000), "main window gone after Yes");
+    answerBox(L"Close", nullptr, IDYES, 30000);
+    check(waitFor([] { return mainWindow() == nullptr; }, 30000), "main window gone after Yes");
     return failures;
 }
 
@@ -605,6 +618,7 @@ int wmain(int argc, wchar_t** argv) {
         screenshot(std::string(arg, arg + std::wcslen(arg)).c_str());
         return failures;
     }
+    if (scenario == L"update-under-way") return updateUnderWay();
     if (scenario == L"close-no") return closeAnswerNo();
     if (scenario == L"update-finish") return updateFinish(arg, arg2);
     if (scenario == L"exit-bootload") return exitBootload();

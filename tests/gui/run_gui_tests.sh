@@ -96,7 +96,7 @@ step "query of a bootload-mode unit" driver query-bootload $UNIT
 step "Tab and Shift+Tab through the main window" driver tab-order
 step "update starts" driver update-start
 step "late answers and a device change during the update" driver during-run
-sleep 4
+step "the update is under way" driver update-under-way
 driver screenshot main-window-updating
 step "close answered No during the update" driver close-no
 step "update succeeds" driver update-finish Success "The firmware updated successfully."

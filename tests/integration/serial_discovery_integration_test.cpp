@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "content/content_globals.h"
 #include "discovery/discovery_threads.h"
+#include "startup/embedded_content.h"
 #include "tests/sim/sim_process.h"
 #include "transport/com_port_table.h"
 #include "ui/worker_messages.h"

@@ -3,6 +3,7 @@
 
 #include "bootloader/update_sequence.h"
 #include "content/content_globals.h"
+#include "startup/embedded_content.h"
 #include "tests/integration/sim_fixture.h"
 #include "tests/support/message_pump.h"
 #include "ui/worker_messages.h"

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "content/content_globals.h"
 #include "platform/network.h"
+#include "startup/embedded_content.h"
 
 class NetworkedSuite : public ::testing::Test {
 protected:

@@ -16,6 +16,8 @@ struct UnitEntry {
     uint32_t otherSubnet = 0;
     uint32_t portIndex = 0;  // index in comPortTable; 0 for a network unit
     uint32_t bootload = 0;
+    // How often the unit has answered while listed: the tests see discovery go round by it.
+    uint32_t reports = 0;
     wchar_t displayText[64] = {};
 };
 

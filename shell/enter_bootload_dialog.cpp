@@ -1,5 +1,5 @@
 // The Enter Bootload dialog: the PIN check on every change and the unlock run off the UI thread.
-#include "commandport/enter_bootload_dialog.h"
+#include "shell/enter_bootload_dialog.h"
 
 #include <windows.h>
 #include <process.h>

@@ -1,5 +1,5 @@
 // The Discover dialog: lists units as the discovery thread reports them and returns the chosen one.
-#include "discovery/discover_dialog.h"
+#include "shell/discover_dialog.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -94,11 +94,15 @@ UnitEntry* selectedEntry(HWND dialog) {
     return index == LB_ERR ? nullptr : entryAt(dialog, index);
 }
 
+// A unit already listed counts the report and is not listed again.
 template <typename Match>
 bool alreadyListed(HWND dialog, Match matches) {
     for (int index = 0; index < entryCount(dialog); ++index) {
         UnitEntry* entry = entryAt(dialog, index);
-        if (entry && matches(*entry)) return true;
+        if (entry && matches(*entry)) {
+            ++entry->reports;
+            return true;
+        }
     }
     return false;
 }
@@ -182,6 +186,7 @@ void onNetworkUnitFound(HWND dialog, WPARAM flags, LPARAM address) {
     auto ipAddress = static_cast<uint32_t>(address);
     if (alreadyListed(dialog, [&](const UnitEntry& entry) { return entry.ipAddress == ipAddress; })) return;
     auto entry = std::make_unique<UnitEntry>();
+    entry->reports = 1;
     entry->ipAddress = ipAddress;
     entry->bootload = (flags & UNIT_FLAG_BOOTLOAD) ? 1 : 0;
     entry->linkLocal = (flags & UNIT_FLAG_LINK_LOCAL) ? 1 : 0;
@@ -197,6 +202,7 @@ void onSerialUnitFound(HWND dialog, WPARAM mode, LPARAM port) {
         return;
     }
     auto entry = std::make_unique<UnitEntry>();
+    entry->reports = 1;
     entry->bootload = (mode & 1) ? 1 : 0;
     entry->portIndex = portIndex;
     showAs(*entry, UnitAddress::serialPort(comPortAt(portIndex)));
