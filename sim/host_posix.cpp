@@ -218,6 +218,37 @@ void readSerial(UnitHost& host, uint64_t now) {
     if (got > 0) host.serialIn.push(buffer, static_cast<size_t>(got), now);
 }
 
+// What a watched descriptor is to its unit: one of its services, or one of its command-port
+// connections by index.
+enum class Role { kBootloader, kDiscovery, kDiscoveryBroadcast, kListener, kSerial, kConnection };
+
+struct Watched {
+    UnitHost* host;
+    Role role;
+    size_t connection;
+};
+
+void acceptConnection(UnitHost& host) {
+    int fd = host.commandPort.accept();
+    if (fd >= 0) host.connections.push_back({std::make_unique<TcpConnection>(fd), {}});
+}
+
+void handleReadable(const Watched& watched, uint64_t now) {
+    UnitHost& host = *watched.host;
+    switch (watched.role) {
+        case Role::kBootloader: readBootloader(host, now); break;
+        case Role::kDiscovery: readDiscovery(host, host.discovery); break;
+        case Role::kDiscoveryBroadcast: readDiscovery(host, host.discoveryBroadcast); break;
+        case Role::kSerial: readSerial(host, now); break;
+        case Role::kListener: acceptConnection(host); break;
+        case Role::kConnection: {
+            Connection& connection = host.connections[watched.connection];
+            if (connection.socket) readConnection(host, connection, now);
+            break;
+        }
+    }
+}
+
 constexpr uint64_t kProgressWriteUs = 20000;
 
 std::string progressText(const std::vector<std::unique_ptr<UnitHost>>& hosts) {
@@ -274,26 +305,25 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
         if (now >= stopAt || (options.exitAfterClose && allClosed)) break;
 
         std::vector<pollfd> fds;
-        std::vector<std::pair<UnitHost*, int>> owners;  // host and connection index or role
-        auto watch = [&](UnitHost* host, int fd, int role) {
+        std::vector<Watched> owners;
+        auto watch = [&](UnitHost* host, int fd, Role role, size_t connection = 0) {
             fds.push_back({fd, POLLIN, 0});
-            owners.emplace_back(host, role);
+            owners.push_back({host, role, connection});
         };
-        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4, kDiscoveryBroadcast = -5;
         for (auto& host : hosts) {
             std::erase_if(host->connections, [](const Connection& c) { return !c.socket; });
             if (host->endpoints.udp && !host->unit->busy(now / 1000)) {
-                watch(host.get(), host->bootloader.fd(), kBootloader);
+                watch(host.get(), host->bootloader.fd(), Role::kBootloader);
             }
-            if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), kDiscovery);
+            if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), Role::kDiscovery);
             if (host->hasBroadcastSocket) {
-                watch(host.get(), host->discoveryBroadcast.fd(), kDiscoveryBroadcast);
+                watch(host.get(), host->discoveryBroadcast.fd(), Role::kDiscoveryBroadcast);
             }
-            if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), kListener);
+            if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), Role::kListener);
             for (size_t i = 0; i < host->connections.size(); ++i) {
-                watch(host.get(), host->connections[i].socket->fd(), static_cast<int>(i));
+                watch(host.get(), host->connections[i].socket->fd(), Role::kConnection, i);
             }
-            if (host->endpoints.serial) watch(host.get(), host->serial.fd(), kSerial);
+            if (host->endpoints.serial) watch(host.get(), host->serial.fd(), Role::kSerial);
         }
         uint64_t waitUs = deadline > now ? deadline - now : 0;
         // Microsecond waits: a paced serial line is due every 87 us a byte, and rounding each
@@ -304,21 +334,7 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
         now = nowUs();
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
-            auto [host, role] = owners[i];
-            if (role == kBootloader)
-                readBootloader(*host, now);
-            else if (role == kDiscovery)
-                readDiscovery(*host, host->discovery);
-            else if (role == kDiscoveryBroadcast)
-                readDiscovery(*host, host->discoveryBroadcast);
-            else if (role == kSerial)
-                readSerial(*host, now);
-            else if (role == kListener) {
-                int fd = host->commandPort.accept();
-                if (fd >= 0) host->connections.push_back({std::make_unique<TcpConnection>(fd), {}});
-            } else if (host->connections[static_cast<size_t>(role)].socket) {
-                readConnection(*host, host->connections[static_cast<size_t>(role)], now);
-            }
+            handleReadable(owners[i], now);
         }
     }
     progress.update(hosts, nowUs(), true);

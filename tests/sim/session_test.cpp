@@ -30,8 +30,9 @@ Bytes ask(LoopbackUdp& client, uint16_t port, const Bytes& message) {
 }
 
 TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
-    Bytes records = concat({rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                            rawRecord(kHexData, 0x0000, {0x10, 0x01, 0x04, 0x55}), rawRecord(kHexEndOfFile, 0, {})});
+    Bytes records =
+        concat({rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x00}),
+                rawRecord(kDataRecord, 0x0000, {0x10, 0x01, 0x04, 0x55}), rawRecord(kEndOfFileRecord, 0, {})});
     SparseMemory expected;
     HexRecordWriter writer(expected);
     for (size_t offset = 0, used = 0; offset < records.size(); offset += used) {
@@ -103,8 +104,8 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
 }
 
 TEST(SimSessionUdp, CarelessReplayIsCaughtByTheHexCheck) {
-    Bytes records = concat({rawRecord(kHexData, 0xFFFF, {0x77}), rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                            rawRecord(kHexData, 0x0000, {0x88})});
+    Bytes records = concat({rawRecord(kDataRecord, 0xFFFF, {0x77}), rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x00}),
+                            rawRecord(kDataRecord, 0x0000, {0x88})});
     ScratchDir scratch;
     std::string hexPath = scratch.file("careless.hex").string();
     writeText(hexPath, ":01FFFF00778A\r\n:020000041D00DD\r\n:010000008877\r\n:00000001FF\r\n");
