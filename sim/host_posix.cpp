@@ -22,6 +22,9 @@ namespace {
 constexpr uint32_t kSerialBitsPerSecond = 115200;
 constexpr int kLongestWaitMs = 100;  // bounds how late a signal is noticed
 constexpr size_t kReadSize = 4096;
+constexpr uint64_t kUsPerMs = 1000;
+constexpr uint64_t kUsPerSecond = 1000 * kUsPerMs;
+constexpr long kNsPerUs = 1000;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -287,7 +290,7 @@ private:
 void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& options) {
     ProgressFile progress(options.progressFile);
     uint64_t start = nowUs();
-    uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
+    uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * kUsPerSecond)
                                              : std::numeric_limits<uint64_t>::max();
     while (!stopRequested) {
         uint64_t now = nowUs();
@@ -328,8 +331,8 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
         uint64_t waitUs = deadline > now ? deadline - now : 0;
         // Microsecond waits: a paced serial line is due every 87 us a byte, and rounding each
         // wait up to a millisecond would slow it by that much on every turn.
-        waitUs = std::min<uint64_t>(waitUs, kLongestWaitMs * 1000ull);
-        timespec wait{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000L};
+        waitUs = std::min<uint64_t>(waitUs, kLongestWaitMs * kUsPerMs);
+        timespec wait{static_cast<time_t>(waitUs / kUsPerSecond), static_cast<long>(waitUs % kUsPerSecond) * kNsPerUs};
         if (ppoll(fds.data(), fds.size(), &wait, nullptr) <= 0) continue;
         now = nowUs();
         for (size_t i = 0; i < fds.size(); ++i) {

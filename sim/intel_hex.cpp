@@ -134,7 +134,7 @@ std::string formatHexText(const SparseMemory& memory) {
             appendRecord(text, kExtendedLinearRecord, 0,
                          {static_cast<uint8_t>(upperWord >> 8), static_cast<uint8_t>(upperWord)});
         }
-        appendRecord(text, kDataRecord, static_cast<uint16_t>(pendingStart & 0xFFFF), pending);
+        appendRecord(text, kDataRecord, static_cast<uint16_t>(pendingStart), pending);
         pending.clear();
     };
     memory.forEach([&](uint32_t address, uint8_t value) {

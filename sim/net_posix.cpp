@@ -14,6 +14,9 @@
 
 namespace {
 
+// A /32 interface has no broadcast address.
+constexpr uint32_t kSingleHostMask = 0xFFFFFFFF;
+
 sockaddr_in toSockaddr(const Endpoint& endpoint) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -85,7 +88,7 @@ bool broadcastAddressOf(uint32_t address, uint32_t& broadcast) {
         uint32_t mask = ntohl(reinterpret_cast<sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
         // Loopback carries no broadcasts, but 127.0.0.2 and up are held by lo's 127.0.0.1/8.
         bool holds = own == address || ((entry->ifa_flags & IFF_LOOPBACK) && (own & mask) == (address & mask));
-        if (holds && (entry->ifa_flags & IFF_BROADCAST) && mask != 0xFFFFFFFF) {
+        if (holds && (entry->ifa_flags & IFF_BROADCAST) && mask != kSingleHostMask) {
             broadcast = (own & mask) | ~mask;
             found = true;
         }

@@ -42,7 +42,8 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     const std::string hexPath = scratch.file("expected.hex").string();
     const std::string flashPath = scratch.file("expected.bin").string();
     const std::string reportPath = scratch.file("udp_report.json").string();
-    const std::string dumpPath = scratch.file("dump.hex").string();
+    // Not UTF-8: the report that names the dump must still be written.
+    const std::string dumpPath = scratch.file("dump\xE9.hex").string();
     writeText(hexPath, formatHexText(expected));
     Bytes image(100);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
@@ -94,6 +95,7 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     EXPECT_EQ(unit["check"]["application"]["matches"], true);
     EXPECT_EQ(unit["check"]["flash"]["matches"], true);
     EXPECT_EQ(unit["flash_sha256"], sha256Hex(image.data(), image.size()));
+    EXPECT_TRUE(unit["application_hex"].is_string());
     SparseMemory dumped;
     std::string error;
     std::ifstream dump(dumpPath);
