@@ -6,6 +6,8 @@
 namespace {
 // Command byte, minor and major (16 bits each) and the CRC.
 constexpr uint16_t kApplicationVersionLength = 1 + 4 + 2;
+// The version write's payload: minor, then major, 16 bits each.
+constexpr size_t kVersionPayloadBytes = 2 + 2;
 // Command byte and the CRC around the identification text.
 constexpr uint16_t kTextReplyOverhead = 3;
 }  // namespace
@@ -20,9 +22,8 @@ bool BootloaderCommands::send(Command command, const uint8_t* data, uint32_t len
                               uint16_t timeoutMs) {
     if (stop_ && stop_->load()) stopped_ = true;
     if (stopped_) return false;
-    const bool alwaysPlain = command == Command::kIdentify || command == Command::kIdentifyText;
-    const bool accepted =
-        engine_.transact(commandByte(command, sequenced_ && !alwaysPlain), data, length, attempts, timeoutMs);
+    const bool sequenced = sequenced_ && !isIdentification(codeOf(command));
+    const bool accepted = engine_.transact(commandByte(command, sequenced), data, length, attempts, timeoutMs);
     return accepted && !engine_.repliesInDoubt();
 }
 
@@ -62,9 +63,11 @@ bool BootloaderCommands::programRecords(const uint8_t* records, uint32_t length)
     return send(Command::kProgramRecords, records, length) && stored();
 }
 
-// The engine lays the two bytes out as minor, 0, major, 0.
+// Minor and major as two 16-bit numbers, least significant byte first.
 bool BootloaderCommands::writeVersion(uint8_t minor, uint8_t major) {
-    const uint8_t version[2] = {minor, major};
+    uint8_t version[kVersionPayloadBytes] = {};
+    put16LsbFirst(version, minor);
+    put16LsbFirst(version + 2, major);
     return send(Command::kWriteVersion, version, sizeof version) && acked();
 }
 

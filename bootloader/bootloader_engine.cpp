@@ -11,7 +11,11 @@
 
 namespace {
 
+// One read's room. What a read brings is copied through readScratch_ and, past a completed
+// frame, leftover_, so it must fit them (kFrameBufferSize each); every reply a unit sends is far
+// shorter (the longest, the identification text, is a few lines), so no UDP reply is ever cut.
 constexpr uint32_t kReadSize = 2038;
+static_assert(kReadSize <= kFrameBufferSize);
 
 // The erases and the factory defaults run for seconds: neither resent early nor a measure of
 // the link's round trip.
@@ -49,44 +53,21 @@ bool BootloaderEngine::openTransport() { return transport_ ? transport_->open() 
 
 bool BootloaderEngine::closeTransport() { return transport_ ? transport_->close() : false; }
 
-// Puts the message into the staging buffer; returns its length, 0 for a refused command.
+// Puts the command byte, the sequence number (sequenced form) and the caller's payload into the
+// staging buffer; returns the message's length, 0 for a refused command or a payload too long.
 size_t BootloaderEngine::buildMessage(uint8_t command, const uint8_t* data, uint32_t length, uint32_t sequence) {
     const uint8_t code = command & ~kSequencedBit;
     if (code < kFirstCommandCode || code > kLastCommandCode) return 0;
-    // Two CRC bytes must still fit behind the message.
-    const size_t room = kFrameBufferSize - 2;
     size_t m = 0;
     staging_[m++] = command;
     if (command & kSequencedBit) {
         put32MsbFirst(staging_ + m, sequence);
         m += kSequenceBytes;
     }
-    switch (static_cast<Command>(code)) {
-        case Command::kProgramRecords:
-            if (length > room - m) return 0;
-            if (length) std::memcpy(staging_ + m, data, length);
-            m += length;
-            break;
-        case Command::kProgramChunk:
-            std::memcpy(staging_ + m, data, kChunkBlockBytes);
-            m += kChunkBlockBytes;
-            break;
-        case Command::kWriteVersion:
-            staging_[m++] = data[0];
-            staging_[m++] = 0x00;
-            staging_[m++] = data[1];
-            staging_[m++] = 0x00;
-            break;
-        case Command::kSetName: {
-            const size_t text = strnlen(reinterpret_cast<const char*>(data), room - m);
-            if (text >= room - m) return 0;
-            std::memcpy(staging_ + m, data, text + 1);
-            m += text + 1;
-            break;
-        }
-        default: break;
-    }
-    return m;
+    // Two CRC bytes must still fit behind the message.
+    if (length > kFrameBufferSize - 2 - m) return 0;
+    if (length) std::memcpy(staging_ + m, data, length);
+    return m + length;
 }
 
 bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t length, uint16_t attempts,
@@ -105,7 +86,7 @@ bool BootloaderEngine::transact(uint8_t command, const uint8_t* data, uint32_t l
     transmitLength_ = static_cast<uint16_t>(frame);
     sequence_ = sequence;
 
-    const CommandTiming& timing = kCommandTimings[code - kFirstCommandCode];
+    const CommandTiming& timing = timingOf(static_cast<Command>(code));
     if (timing.forcedAttempts) attempts = timing.attempts;
     if (timing.forcedTimeout) timeoutMs = timing.timeoutMs;
     timeoutMs_ = timeoutMs;
@@ -170,8 +151,7 @@ void BootloaderEngine::noteStale(uint8_t command, const uint8_t* frame, uint16_t
 // the extras a resent request may draw are expected. A sequenced reply names its request: only
 // a number this run never sent is unexplained.
 bool BootloaderEngine::explained(uint8_t command, const uint8_t* frame, uint16_t count) const {
-    const uint8_t code = command & ~kSequencedBit;
-    if (code == codeOf(Command::kIdentify) || code == codeOf(Command::kIdentifyText)) return true;
+    if (isIdentification(command & ~kSequencedBit)) return true;
     if (command & kSequencedBit) {
         const bool numbered = frame && (frame[0] & kSequencedBit) && count >= kShortestSequencedReply;
         return !numbered || !platform::tickIsAfter(get32MsbFirst(frame + 1), sequence_);
@@ -183,11 +163,7 @@ bool BootloaderEngine::explained(uint8_t command, const uint8_t* frame, uint16_t
 // Every send of a resent plain request may have run and drawn a reply; those extras could
 // pass for the reply to the next request of the same command.
 void BootloaderEngine::noteAccepted(uint8_t command) {
-    // A repeated query is answered alike, and an identification sets the guard anew.
-    const uint8_t code = command & ~kSequencedBit;
-    const bool query = code == codeOf(Command::kApplicationVersion) || code == codeOf(Command::kIdentify) ||
-                       code == codeOf(Command::kIdentifyText);
-    const bool extrasMayFollow = !(command & kSequencedBit) && !query && sends_ > 1;
+    const bool extrasMayFollow = !(command & kSequencedBit) && !isQuery(command & ~kSequencedBit) && sends_ > 1;
     guard_.extrasOwedFor = extrasMayFollow ? command : 0;
 }
 

@@ -46,9 +46,10 @@ public:
     bool closeTransport();
     Transport* transport() { return transport_.get(); }
 
-    // Sends command (with the sequence number when bit 7 is set) and waits for its reply,
-    // resending every timeoutMs up to `attempts` sends. True when a matching reply was
-    // accepted; replyData/replyLength then show it in plain form until the next transaction.
+    // Sends command (with the sequence number when bit 7 is set) and `data`, the command's whole
+    // payload as BootloaderCommands lays it out, and waits for its reply, resending every
+    // timeoutMs up to `attempts` sends. True when a matching reply was accepted;
+    // replyData/replyLength then show it in plain form until the next transaction.
     bool transact(uint8_t command, const uint8_t* data, uint32_t length, uint16_t attempts, uint16_t timeoutMs);
     // Byte 0: the reply's command byte without bit 7; the payload follows from byte 1.
     const uint8_t* replyData() const { return decoder_.body(); }

@@ -81,7 +81,26 @@ constexpr CommandTiming kCommandTimings[] = {
     {Command::kIdentifyText, 5, 500, false, false},
 };
 
-constexpr const CommandTiming& timingOf(Command command) { return kCommandTimings[codeOf(command) - 1]; }
+// The table is read by code, so its rows must stand in code order.
+constexpr bool timingsInCodeOrder() {
+    uint8_t code = kFirstCommandCode;
+    for (const CommandTiming& timing : kCommandTimings) {
+        if (codeOf(timing.command) != code++) return false;
+    }
+    return code == kLastCommandCode + 1;
+}
+static_assert(timingsInCodeOrder());
+
+constexpr const CommandTiming& timingOf(Command command) {
+    return kCommandTimings[codeOf(command) - kFirstCommandCode];
+}
+
+// The identifications are always sent plain, and each one starts the engine's reply guard anew.
+constexpr bool isIdentification(uint8_t code) {
+    return code == codeOf(Command::kIdentify) || code == codeOf(Command::kIdentifyText);
+}
+// A query changes nothing in the unit, so every send of a repeated one is answered alike.
+constexpr bool isQuery(uint8_t code) { return isIdentification(code) || code == codeOf(Command::kApplicationVersion); }
 
 // The state queries (identification and application version from the request worker) wait
 // half as long between sends as an update does.

@@ -14,7 +14,15 @@ constexpr size_t kPrefixMaxChars = 255;
 constexpr char kApplicationSuffix[] = " - Application\r\n";
 constexpr char kBootloadSuffix[] = " - Bootload\r\n";
 
-uint32_t loopbackAddress() { return platform::ipv4Address(127, 0, 0, 1); }
+constexpr uint8_t kLoopbackNet = 127;
+uint32_t loopbackAddress() { return platform::ipv4Address(kLoopbackNet, 0, 0, 1); }
+
+// Link-local addresses are 169.254.0.0/16; the host part is the last two bytes, and
+// 169.254.0.0, 169.254.0.1, 169.254.255.254 and 169.254.255.255 are not taken as a unit's own.
+constexpr uint8_t kLinkLocalFirst = 169;
+constexpr uint8_t kLinkLocalSecond = 254;
+constexpr unsigned kFirstLinkLocalHost = 2;
+constexpr unsigned kLastLinkLocalHost = 0xFFFD;
 
 // True when `text` appears whole at `offset`; a reply that ends inside it does not match.
 bool matchesAt(const uint8_t* data, size_t length, size_t offset, std::string_view text) {
@@ -96,8 +104,8 @@ bool isLinkLocal(uint32_t address) {
     uint8_t octets[4];
     std::memcpy(octets, &address, sizeof octets);
     const unsigned host = octets[2] * 256u + octets[3];
-    // 169.254.0.x and 169.254.255.x are reserved, not assigned to hosts.
-    return octets[0] == 169 && octets[1] == 254 && host > 1 && host < 0xFFFE;
+    return octets[0] == kLinkLocalFirst && octets[1] == kLinkLocalSecond && host >= kFirstLinkLocalHost &&
+           host <= kLastLinkLocalHost;
 }
 
 uint32_t classifySender(uint32_t sender, const std::vector<platform::InterfaceAddress>& table) {

@@ -7,29 +7,59 @@ namespace platform {
 
 namespace {
 
+// UTF-8: a lead byte gives its sequence's length in its top bits (110, 1110 or 11110); each
+// continuation byte, 10xxxxxx, carries six bits of the code point.
+constexpr uint32_t kContinuationTag = 0x80;
+constexpr uint32_t kContinuationTagMask = 0xC0;
+constexpr uint32_t kContinuationBits = 6;
+constexpr uint32_t kContinuationPayload = 0x3F;
+constexpr uint32_t kTwoByteLead = 0xC0;
+constexpr uint32_t kThreeByteLead = 0xE0;
+constexpr uint32_t kFourByteLead = 0xF0;
+constexpr uint32_t kPastFourByteLead = 0xF8;
+constexpr uint32_t kFourByteLeadPayload = 0x07;
+// Shifted right by the sequence's length, the lead byte's own code-point bits.
+constexpr uint32_t kLeadPayload = 0x7F;
+// The first code points that take two, three and four bytes.
+constexpr uint32_t kFirstTwoByte = 0x80;
+constexpr uint32_t kFirstThreeByte = 0x800;
+constexpr uint32_t kFirstFourByte = 0x10000;
+
+// UTF-16: a code point past the basic plane is a high then a low surrogate, ten bits each.
+constexpr uint32_t kFirstSupplementary = 0x10000;
+constexpr uint32_t kFirstHighSurrogate = 0xD800;
+constexpr uint32_t kFirstLowSurrogate = 0xDC00;
+constexpr uint32_t kPastLowSurrogate = 0xE000;
+constexpr uint32_t kSurrogateBits = 10;
+constexpr uint32_t kSurrogatePayload = 0x3FF;
+
+char continuationByte(uint32_t c, uint32_t shift) {
+    return static_cast<char>(kContinuationTag | ((c >> shift) & kContinuationPayload));
+}
+
 void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
+    if (c < kFirstTwoByte) {
         out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < kFirstThreeByte) {
+        out += static_cast<char>(kTwoByteLead | (c >> kContinuationBits));
+        out += continuationByte(c, 0);
+    } else if (c < kFirstFourByte) {
+        out += static_cast<char>(kThreeByteLead | (c >> (2 * kContinuationBits)));
+        out += continuationByte(c, kContinuationBits);
+        out += continuationByte(c, 0);
     } else {
-        out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        out += static_cast<char>(kFourByteLead | ((c >> (3 * kContinuationBits)) & kFourByteLeadPayload));
+        out += continuationByte(c, 2 * kContinuationBits);
+        out += continuationByte(c, kContinuationBits);
+        out += continuationByte(c, 0);
     }
 }
 
 void appendWide(std::wstring& out, uint32_t c) {
-    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-        c -= 0x10000;
-        out += static_cast<wchar_t>(0xD800 + (c >> 10));
-        out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+    if (sizeof(wchar_t) == 2 && c >= kFirstSupplementary) {
+        c -= kFirstSupplementary;
+        out += static_cast<wchar_t>(kFirstHighSurrogate + (c >> kSurrogateBits));
+        out += static_cast<wchar_t>(kFirstLowSurrogate + (c & kSurrogatePayload));
     } else {
         out += static_cast<wchar_t>(c);
     }
@@ -37,10 +67,17 @@ void appendWide(std::wstring& out, uint32_t c) {
 
 // Length of the sequence a lead byte starts; 1 for ASCII and for bytes that cannot lead.
 size_t sequenceLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead < 0xF8) return 4;
-    if (lead >= 0xE0) return lead < 0xF0 ? 3 : 1;
-    if (lead >= 0xC0) return 2;
+    if (lead >= kFourByteLead && lead < kPastFourByteLead) return 4;
+    if (lead >= kThreeByteLead) return lead < kFourByteLead ? 3 : 1;
+    if (lead >= kTwoByteLead) return 2;
     return 1;
+}
+
+bool isContinuation(char byte) { return (static_cast<unsigned char>(byte) & kContinuationTagMask) == kContinuationTag; }
+
+// A wide code unit as a number: UTF-16 on Windows, UTF-32 elsewhere.
+uint32_t codeUnit(wchar_t unit) {
+    return static_cast<uint32_t>(unit);  // NOLINT(bugprone-signed-char-misuse): wchar_t holds code units, not bytes
 }
 
 }  // namespace
@@ -49,12 +86,12 @@ std::string toUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = static_cast<uint32_t>(text[i]);
-        bool highSurrogate = sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00;
+        uint32_t c = codeUnit(text[i]);
+        bool highSurrogate = sizeof(wchar_t) == 2 && c >= kFirstHighSurrogate && c < kFirstLowSurrogate;
         if (highSurrogate && i + 1 < text.size()) {
-            uint32_t low = static_cast<uint32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            uint32_t low = codeUnit(text[i + 1]);
+            if (low >= kFirstLowSurrogate && low < kPastLowSurrogate) {
+                c = kFirstSupplementary + ((c - kFirstHighSurrogate) << kSurrogateBits) + (low - kFirstLowSurrogate);
                 ++i;
             }
         }
@@ -73,16 +110,16 @@ std::wstring fromUtf8(std::string_view text) {
         size_t length = sequenceLength(lead);
         bool complete = length > 1 && i + length <= text.size();
         for (size_t k = 1; complete && k < length; ++k) {
-            complete = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            complete = isContinuation(text[i + k]);
         }
         if (!complete) {
             appendWide(out, lead);
             ++i;
             continue;
         }
-        uint32_t c = lead & (0x7F >> length);
+        uint32_t c = lead & (kLeadPayload >> length);
         for (size_t k = 1; k < length; ++k) {
-            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            c = (c << kContinuationBits) | (static_cast<unsigned char>(text[i + k]) & kContinuationPayload);
         }
         appendWide(out, c);
         i += length;

@@ -86,12 +86,8 @@ BootloaderOutcome BootloaderUnit::handleMessage(const uint8_t* message, size_t l
     }
     if (sequenced && code != codeOf(Command::kIdentify)) checkSequence(sequence, whole);
 
-    size_t header = sequenced ? kSequencedHeader : 1;
-    BootloaderOutcome outcome = code == codeOf(Command::kProgramRecords)
-                                    ? BootloaderOutcome{}
-                                    : execute(code, message + header, length - header);
-    if (code == codeOf(Command::kProgramRecords))
-        programRecords(message, length, message + header, length - header, outcome);
+    const size_t header = sequenced ? kSequencedHeader : 1;
+    BootloaderOutcome outcome = execute(whole, header);
     if (outcome.reply) outcome.message.insert(outcome.message.begin(), message, message + header);
 
     if (code == codeOf(Command::kIdentify)) {
@@ -121,9 +117,11 @@ void BootloaderUnit::checkSequence(uint32_t sequence, const std::vector<uint8_t>
     sequenceKnown_ = true;
 }
 
-BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, size_t length) {
+BootloaderOutcome BootloaderUnit::execute(const std::vector<uint8_t>& request, size_t header) {
     const FaultConfig& faults = config_.faults;
-    switch (static_cast<Command>(code)) {
+    const uint8_t* payload = request.data() + header;
+    const size_t length = request.size() - header;
+    switch (static_cast<Command>(request[0] & ~kSequencedBit)) {
         case Command::kIdentify: {
             BootloaderOutcome outcome = statusReply(static_cast<uint8_t>(config_.bootloaderVersion >> 8));
             outcome.message.push_back(static_cast<uint8_t>(config_.bootloaderVersion & 0xFF));
@@ -145,11 +143,8 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             flash_.clear();
             flashErased_ = true;
             return statusReply(kStatusOk, faults.eraseDelayMs);
-        case Command::kProgramChunk: {
-            BootloaderOutcome outcome;
-            programChunk(payload, length, outcome);
-            return outcome;
-        }
+        case Command::kProgramRecords: return programRecords(request, payload, length);
+        case Command::kProgramChunk: return programChunk(payload, length);
         case Command::kEndImage:
             if (!flashErased_) noteAnomaly("image end without an image erase");
             return statusReply(kStatusOk);
@@ -183,21 +178,19 @@ BootloaderOutcome BootloaderUnit::execute(uint8_t code, const uint8_t* payload, 
             outcome.message.assign(text.begin(), text.end());
             return outcome;
         }
-        case Command::kProgramRecords: break;
     }
     return {};
 }
 
-void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength, const uint8_t* payload, size_t length,
-                                    BootloaderOutcome& outcome) {
-    std::vector<uint8_t> request(message, message + messageLength);
+BootloaderOutcome BootloaderUnit::programRecords(const std::vector<uint8_t>& request, const uint8_t* payload,
+                                                 size_t length) {
     if (!lastRecordRequest_.empty() && request == lastRecordRequest_) {
         ++stats_.replays;
         // A careful unit runs the repeat from the base the first run began with; a careless
         // one keeps the base that a type-04 record inside the request left behind.
         if (!config_.carelessReplay) records_.setBase(lastRecordBase_);
     }
-    lastRecordRequest_ = std::move(request);
+    lastRecordRequest_ = request;
     lastRecordBase_ = records_.base();
     if (!applicationErased_) {
         noteAnomaly("records programmed before an application erase");
@@ -223,21 +216,19 @@ void BootloaderUnit::programRecords(const uint8_t* message, size_t messageLength
     if (conflicts > 0) {
         noteAnomaly(std::to_string(conflicts) + " application bytes overwritten with other values");
     }
-    outcome = statusReply(status, config_.faults.programDelayMs);
+    return statusReply(status, config_.faults.programDelayMs);
 }
 
-void BootloaderUnit::programChunk(const uint8_t* payload, size_t length, BootloaderOutcome& outcome) {
+BootloaderOutcome BootloaderUnit::programChunk(const uint8_t* payload, size_t length) {
     if (length != kChunkBlockBytes) {
         noteAnomaly("chunk request of " + std::to_string(length) + " bytes");
-        outcome = statusReply(kStatusFailed);
-        return;
+        return statusReply(kStatusFailed);
     }
     uint32_t address = get32LsbFirst(payload);
     uint32_t count = get32LsbFirst(payload + 4);
     if (count > kChunkDataBytes) {
         noteAnomaly("chunk length " + std::to_string(count));
-        outcome = statusReply(kStatusFailed);
-        return;
+        return statusReply(kStatusFailed);
     }
     if (!flashErased_) {
         noteAnomaly("chunk programmed before an image erase");
@@ -251,5 +242,5 @@ void BootloaderUnit::programChunk(const uint8_t* payload, size_t length, Bootloa
     if (conflicts > 0) {
         noteAnomaly(std::to_string(conflicts) + " flash bytes overwritten with other values");
     }
-    outcome = statusReply(kStatusOk, config_.faults.programDelayMs);
+    return statusReply(kStatusOk, config_.faults.programDelayMs);
 }

@@ -56,10 +56,10 @@ public:
     void noteAnomaly(const std::string& text);
 
 private:
-    BootloaderOutcome execute(uint8_t code, const uint8_t* payload, size_t length);
-    void programRecords(const uint8_t* message, size_t messageLength, const uint8_t* payload, size_t length,
-                        BootloaderOutcome& outcome);
-    void programChunk(const uint8_t* payload, size_t length, BootloaderOutcome& outcome);
+    // `request` is the whole message; its payload starts at `header`.
+    BootloaderOutcome execute(const std::vector<uint8_t>& request, size_t header);
+    BootloaderOutcome programRecords(const std::vector<uint8_t>& request, const uint8_t* payload, size_t length);
+    BootloaderOutcome programChunk(const uint8_t* payload, size_t length);
     void checkSequence(uint32_t sequence, const std::vector<uint8_t>& message);
 
     const UnitConfig config_;

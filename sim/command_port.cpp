@@ -2,9 +2,14 @@
 // "<SY,BR/>" restarts the unit into its bootloader.
 #include "sim/command_port.h"
 
+#include <string_view>
+
 namespace {
 
 constexpr size_t kLongestCommand = 64;  // anything longer is noise, not a command
+// The unlock command is this prefix, the PIN and the command end.
+constexpr std::string_view kUnlockPrefix = "<SY,BU";
+constexpr std::string_view kCommandEnd = "/>";
 
 }  // namespace
 
@@ -39,8 +44,9 @@ std::string CommandPort::answer(const std::string& command) {
     ++stats_.commands;
     std::string state = enabled_ ? "ue" : "ud";
     if (command == "<SY,BQ/>") return "<sy,bq = " + state + "/>";
-    if (command.rfind("<SY,BU", 0) == 0) {
-        std::string pin = command.substr(6, command.size() - 8);
+    if (command.starts_with(kUnlockPrefix)) {
+        std::string pin =
+            command.substr(kUnlockPrefix.size(), command.size() - kUnlockPrefix.size() - kCommandEnd.size());
         if (pin != config_.pin) {
             ++stats_.wrongPins;
             unlocked_ = false;

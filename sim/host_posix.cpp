@@ -22,6 +22,9 @@ namespace {
 constexpr uint32_t kSerialBitsPerSecond = 115200;
 constexpr int kLongestWaitMs = 100;  // bounds how late a signal is noticed
 constexpr size_t kReadSize = 4096;
+constexpr uint64_t kUsPerMs = 1000;
+constexpr uint64_t kUsPerSecond = 1000 * kUsPerMs;
+constexpr long kNsPerUs = 1000;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -218,6 +221,37 @@ void readSerial(UnitHost& host, uint64_t now) {
     if (got > 0) host.serialIn.push(buffer, static_cast<size_t>(got), now);
 }
 
+// What a watched descriptor is to its unit: one of its services, or one of its command-port
+// connections by index.
+enum class Role { kBootloader, kDiscovery, kDiscoveryBroadcast, kListener, kSerial, kConnection };
+
+struct Watched {
+    UnitHost* host;
+    Role role;
+    size_t connection;
+};
+
+void acceptConnection(UnitHost& host) {
+    int fd = host.commandPort.accept();
+    if (fd >= 0) host.connections.push_back({std::make_unique<TcpConnection>(fd), {}});
+}
+
+void handleReadable(const Watched& watched, uint64_t now) {
+    UnitHost& host = *watched.host;
+    switch (watched.role) {
+        case Role::kBootloader: readBootloader(host, now); break;
+        case Role::kDiscovery: readDiscovery(host, host.discovery); break;
+        case Role::kDiscoveryBroadcast: readDiscovery(host, host.discoveryBroadcast); break;
+        case Role::kSerial: readSerial(host, now); break;
+        case Role::kListener: acceptConnection(host); break;
+        case Role::kConnection: {
+            Connection& connection = host.connections[watched.connection];
+            if (connection.socket) readConnection(host, connection, now);
+            break;
+        }
+    }
+}
+
 constexpr uint64_t kProgressWriteUs = 20000;
 
 std::string progressText(const std::vector<std::unique_ptr<UnitHost>>& hosts) {
@@ -256,7 +290,7 @@ private:
 void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& options) {
     ProgressFile progress(options.progressFile);
     uint64_t start = nowUs();
-    uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * 1e6)
+    uint64_t stopAt = options.runSeconds > 0 ? start + static_cast<uint64_t>(options.runSeconds * kUsPerSecond)
                                              : std::numeric_limits<uint64_t>::max();
     while (!stopRequested) {
         uint64_t now = nowUs();
@@ -274,51 +308,36 @@ void serve(std::vector<std::unique_ptr<UnitHost>>& hosts, const HostOptions& opt
         if (now >= stopAt || (options.exitAfterClose && allClosed)) break;
 
         std::vector<pollfd> fds;
-        std::vector<std::pair<UnitHost*, int>> owners;  // host and connection index or role
-        auto watch = [&](UnitHost* host, int fd, int role) {
+        std::vector<Watched> owners;
+        auto watch = [&](UnitHost* host, int fd, Role role, size_t connection = 0) {
             fds.push_back({fd, POLLIN, 0});
-            owners.emplace_back(host, role);
+            owners.push_back({host, role, connection});
         };
-        constexpr int kBootloader = -1, kDiscovery = -2, kListener = -3, kSerial = -4, kDiscoveryBroadcast = -5;
         for (auto& host : hosts) {
             std::erase_if(host->connections, [](const Connection& c) { return !c.socket; });
             if (host->endpoints.udp && !host->unit->busy(now / 1000)) {
-                watch(host.get(), host->bootloader.fd(), kBootloader);
+                watch(host.get(), host->bootloader.fd(), Role::kBootloader);
             }
-            if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), kDiscovery);
+            if (host->endpoints.discovery) watch(host.get(), host->discovery.fd(), Role::kDiscovery);
             if (host->hasBroadcastSocket) {
-                watch(host.get(), host->discoveryBroadcast.fd(), kDiscoveryBroadcast);
+                watch(host.get(), host->discoveryBroadcast.fd(), Role::kDiscoveryBroadcast);
             }
-            if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), kListener);
+            if (host->commandPort.isOpen()) watch(host.get(), host->commandPort.fd(), Role::kListener);
             for (size_t i = 0; i < host->connections.size(); ++i) {
-                watch(host.get(), host->connections[i].socket->fd(), static_cast<int>(i));
+                watch(host.get(), host->connections[i].socket->fd(), Role::kConnection, i);
             }
-            if (host->endpoints.serial) watch(host.get(), host->serial.fd(), kSerial);
+            if (host->endpoints.serial) watch(host.get(), host->serial.fd(), Role::kSerial);
         }
         uint64_t waitUs = deadline > now ? deadline - now : 0;
         // Microsecond waits: a paced serial line is due every 87 us a byte, and rounding each
         // wait up to a millisecond would slow it by that much on every turn.
-        waitUs = std::min<uint64_t>(waitUs, kLongestWaitMs * 1000ull);
-        timespec wait{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000L};
+        waitUs = std::min<uint64_t>(waitUs, kLongestWaitMs * kUsPerMs);
+        timespec wait{static_cast<time_t>(waitUs / kUsPerSecond), static_cast<long>(waitUs % kUsPerSecond) * kNsPerUs};
         if (ppoll(fds.data(), fds.size(), &wait, nullptr) <= 0) continue;
         now = nowUs();
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents == 0) continue;
-            auto [host, role] = owners[i];
-            if (role == kBootloader)
-                readBootloader(*host, now);
-            else if (role == kDiscovery)
-                readDiscovery(*host, host->discovery);
-            else if (role == kDiscoveryBroadcast)
-                readDiscovery(*host, host->discoveryBroadcast);
-            else if (role == kSerial)
-                readSerial(*host, now);
-            else if (role == kListener) {
-                int fd = host->commandPort.accept();
-                if (fd >= 0) host->connections.push_back({std::make_unique<TcpConnection>(fd), {}});
-            } else if (host->connections[static_cast<size_t>(role)].socket) {
-                readConnection(*host, host->connections[static_cast<size_t>(role)], now);
-            }
+            handleReadable(owners[i], now);
         }
     }
     progress.update(hosts, nowUs(), true);

@@ -1,9 +1,9 @@
 // Intel HEX records as the simulated unit interprets them.
 #include "sim/intel_hex.h"
 
-namespace {
+#include "bootloader/byte_order.h"
 
-constexpr size_t kRecordOverhead = 5;  // count, address high, address low, type, checksum
+namespace {
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -62,35 +62,35 @@ void HexRecordWriter::restart() {
 
 RecordResult HexRecordWriter::apply(const uint8_t* bytes, size_t available, size_t& used) {
     if (available < kRecordOverhead) return RecordResult::Truncated;
-    size_t size = kRecordOverhead + bytes[0];
+    size_t size = kRecordOverhead + bytes[kRecordCountOffset];
     if (available < size) return RecordResult::Truncated;
     used = size;
     uint8_t sum = 0;
     for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
     if (sum != 0) return RecordResult::BadChecksum;
 
-    uint8_t count = bytes[0];
-    uint16_t offset = static_cast<uint16_t>((bytes[1] << 8) | bytes[2]);
-    const uint8_t* data = bytes + 4;
-    switch (bytes[3]) {
-        case kHexData:
+    uint8_t count = bytes[kRecordCountOffset];
+    uint16_t offset = get16MsbFirst(bytes + kRecordAddressOffset);
+    const uint8_t* data = bytes + kRecordDataOffset;
+    switch (bytes[kRecordTypeOffset]) {
+        case kDataRecord:
             for (uint8_t i = 0; i < count; ++i) {
                 // Offsets wrap inside the 64 KB segment, as the format defines.
                 uint32_t address = base_ + static_cast<uint16_t>(offset + i);
                 if (!memory_.write(address, data[i])) ++conflicts_;
             }
             return RecordResult::Ok;
-        case kHexEndOfFile: endSeen_ = true; return RecordResult::Ok;
-        case kHexExtendedSegment:
+        case kEndOfFileRecord: endSeen_ = true; return RecordResult::Ok;
+        case kExtendedSegmentRecord:
             if (count != 2) return RecordResult::BadLength;
             base_ = static_cast<uint32_t>((data[0] << 8) | data[1]) << 4;
             return RecordResult::Ok;
-        case kHexExtendedLinear:
+        case kExtendedLinearRecord:
             if (count != 2) return RecordResult::BadLength;
             base_ = static_cast<uint32_t>((data[0] << 8) | data[1]) << 16;
             return RecordResult::Ok;
-        case kHexStartSegment:
-        case kHexStartLinear: return count == 4 ? RecordResult::Ok : RecordResult::BadLength;
+        case kStartSegmentRecord:
+        case kStartLinearRecord: return count == 4 ? RecordResult::Ok : RecordResult::BadLength;
         default: return RecordResult::UnknownType;
     }
 }
@@ -131,10 +131,10 @@ std::string formatHexText(const SparseMemory& memory) {
         if (!upperWritten || (pendingStart >> 16) != upperWord) {
             upperWord = pendingStart >> 16;
             upperWritten = true;
-            appendRecord(text, kHexExtendedLinear, 0,
+            appendRecord(text, kExtendedLinearRecord, 0,
                          {static_cast<uint8_t>(upperWord >> 8), static_cast<uint8_t>(upperWord)});
         }
-        appendRecord(text, kHexData, static_cast<uint16_t>(pendingStart & 0xFFFF), pending);
+        appendRecord(text, kDataRecord, static_cast<uint16_t>(pendingStart), pending);
         pending.clear();
     };
     memory.forEach([&](uint32_t address, uint8_t value) {

@@ -1,5 +1,5 @@
 // The unit's own reading and writing of Intel HEX records: raw records as the bootloader
-// receives them (count, address, type, data, checksum), and HEX text for dumps and checks.
+// receives them (the layout of content/hex_record.h), and HEX text for dumps and checks.
 #pragma once
 
 #include <cstddef>
@@ -7,16 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "content/hex_record.h"
 #include "sim/sparse_memory.h"
-
-enum HexRecordType : uint8_t {
-    kHexData = 0x00,
-    kHexEndOfFile = 0x01,
-    kHexExtendedSegment = 0x02,
-    kHexStartSegment = 0x03,
-    kHexExtendedLinear = 0x04,
-    kHexStartLinear = 0x05,
-};
 
 enum class RecordResult { Ok, Truncated, BadChecksum, BadLength, UnknownType };
 

@@ -3,8 +3,12 @@
 
 #include <algorithm>
 
+namespace {
+constexpr double kUsPerSecond = 1e6;
+}  // namespace
+
 LinePacer::LinePacer(uint32_t bitsPerSecond, uint32_t bitsPerByte)
-    : byteTimeUs_(bitsPerSecond == 0 ? 0.0 : 1e6 * bitsPerByte / bitsPerSecond) {}
+    : byteTimeUs_(bitsPerSecond == 0 ? 0.0 : kUsPerSecond * bitsPerByte / bitsPerSecond) {}
 
 void LinePacer::push(const uint8_t* bytes, size_t count, uint64_t nowUs) {
     lineFreeUs_ = std::max(lineFreeUs_, static_cast<double>(nowUs));

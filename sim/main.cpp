@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "bootloader/commands.h"
 #include "sim/host.h"
 #include "sim/intel_hex.h"
 #include "sim/net.h"
@@ -20,6 +21,17 @@ constexpr int kExitOk = 0;
 constexpr int kExitCheckFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitReportFailed = 3;
+
+// Delays and times beyond ten minutes are typing errors, not plans.
+constexpr unsigned long kLongestRangeMs = 600000;
+// One unit a host address of a /24 from the bind address on.
+constexpr unsigned kMostUnits = 254;
+// A bootloader version no updater takes, for --wrong-version.
+constexpr uint8_t kWrongVersionMajor = 2;
+constexpr uint8_t kWrongVersionMinor = 9;
+// "00-1E-C0-00-00-01": six hexadecimal pairs; a fleet's units differ in the last.
+constexpr size_t kMacTextLength = 17;
+constexpr size_t kMacLastPairOffset = kMacTextLength - 2;
 
 constexpr char kDescription[] =
     "Simulated ZT Series unit: bootloader over UDP and a pseudo-terminal, discovery responder,\n"
@@ -64,7 +76,7 @@ bool parseRange(const std::string& text, uint32_t& low, uint32_t& high) {
     if (!(in >> a)) return false;
     b = a;
     if (in >> dash && (dash != '-' || !(in >> b) || in >> extra)) return false;
-    if (b < a || b > 600000) return false;
+    if (b < a || b > kLongestRangeMs) return false;
     low = static_cast<uint32_t>(a);
     high = static_cast<uint32_t>(b);
     return true;
@@ -76,8 +88,9 @@ bool parseLostReplies(const std::string& text, FaultConfig::LostReplies& lost) {
     if (colon == std::string::npos || colon == 0) return false;
     try {
         size_t used = 0;
-        const unsigned long code = std::stoul(text.substr(0, colon), &used, 16) & ~0x80ul;
-        if (used != colon || code < 1 || code > 0x0D) return false;
+        const unsigned long code =
+            std::stoul(text.substr(0, colon), &used, 16) & ~static_cast<unsigned long>(kSequencedBit);
+        if (used != colon || code < kFirstCommandCode || code > kLastCommandCode) return false;
         if (!parseRange(text.substr(colon + 1), lost.first, lost.last) || lost.first == 0) return false;
         lost.code = static_cast<uint8_t>(code);
         return true;
@@ -109,7 +122,7 @@ void defineOptions(CLI::App& app, Arguments& a) {
     app.add_flag("--no-serial", a.noSerial, "no pseudo-terminal");
     app.add_option("--serial-link", a.endpoints.serialLink, "also make PATH a symbolic link to the pseudo-terminal");
     app.add_flag("--pace-serial", a.host.paceSerial, "carry serial bytes at 115200 baud, 10 bits a byte, both ways");
-    app.add_option("--units", a.units, "number of units")->check(CLI::Range(1u, 254u))->capture_default_str();
+    app.add_option("--units", a.units, "number of units")->check(CLI::Range(1u, kMostUnits))->capture_default_str();
     app.add_option("--fleet-layout", a.fleetLayout, "addresses or ports (see above)")
         ->check(CLI::IsMember({"addresses", "ports"}))
         ->capture_default_str();
@@ -173,8 +186,8 @@ bool buildConfig(Arguments& a, std::string& error) {
         return false;
     }
     if (a.wrongVersion) {
-        major = 2;
-        minor = 9;
+        major = kWrongVersionMajor;
+        minor = kWrongVersionMinor;
     }
     u.bootloaderVersion = static_cast<uint16_t>(major << 8 | minor);
     if (!parseVersion(a.applicationVersion, u.applicationMajor, u.applicationMinor)) {
@@ -238,9 +251,9 @@ UnitConfig configOf(const Arguments& a, size_t index) {
     if (a.units > 1) {
         u.unitName += " " + std::to_string(index + 1);
         char mac[32];
-        std::snprintf(mac, sizeof mac, "%s%02X", u.macAddress.substr(0, 15).c_str(),
+        std::snprintf(mac, sizeof mac, "%s%02X", u.macAddress.substr(0, kMacLastPairOffset).c_str(),
                       static_cast<unsigned>((index + 1) & 0xFF));
-        if (u.macAddress.size() == 17) u.macAddress = mac;
+        if (u.macAddress.size() == kMacTextLength) u.macAddress = mac;
         u.faults.seed += static_cast<uint32_t>(index);
     }
     return u;
@@ -316,7 +329,10 @@ int finish(const Arguments& a, const std::vector<std::unique_ptr<SimUnit>>& unit
         report["units"].push_back(unitReport(input));
     }
     report["check_passed"] = allMatch;
-    if (!a.report.empty() && !writeFile(a.report, report.dump(2) + "\n")) {
+    // Paths come as the file system has them, not always UTF-8: such bytes are replaced in the
+    // report rather than ending the simulator without one.
+    const std::string reportText = report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (!a.report.empty() && !writeFile(a.report, reportText + "\n")) {
         std::cerr << "zt-unit-sim: cannot write " << a.report << "\n";
         written = false;
     }
@@ -327,7 +343,9 @@ int finish(const Arguments& a, const std::vector<std::unique_ptr<SimUnit>>& unit
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// What may still escape (memory running out) is left to abort the run: a crash with its core
+// tells the test that started the simulator most.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     CLI::App app(kDescription, "zt-unit-sim");
     Arguments arguments;
     defineOptions(app, arguments);

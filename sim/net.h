@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/unique_fd.h"
+
 struct Endpoint {
     uint32_t address = 0;
     uint16_t port = 0;
@@ -19,57 +21,44 @@ bool broadcastAddressOf(uint32_t address, uint32_t& broadcast);
 
 class UdpSocket {
 public:
-    UdpSocket() = default;
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
-    ~UdpSocket();
-
     // Port 0 picks a free port; localPort() tells which. `shared` lets several sockets bind
     // the same broadcast address, each receiving every broadcast.
     bool open(const Endpoint& local, std::string& error, bool shared = false);
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     uint16_t localPort() const { return port_; }
     // One datagram; returns its length, or -1 when none is waiting.
     long receive(uint8_t* buffer, size_t capacity, Endpoint& from);
     bool send(const uint8_t* bytes, size_t count, const Endpoint& to);
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     uint16_t port_ = 0;
 };
 
 class TcpConnection {
 public:
     explicit TcpConnection(int fd) : fd_(fd) {}
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
-    ~TcpConnection();
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     // Bytes read; 0 when the peer closed; -1 when nothing is waiting; -2 on a reset.
     long receive(uint8_t* buffer, size_t capacity);
     bool send(const uint8_t* bytes, size_t count);
 
 private:
-    int fd_;
+    UniqueFd fd_;
 };
 
 class TcpListener {
 public:
-    TcpListener() = default;
-    TcpListener(const TcpListener&) = delete;
-    TcpListener& operator=(const TcpListener&) = delete;
-    ~TcpListener();
-
     bool open(const Endpoint& local, std::string& error);
-    void close();
-    bool isOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    void close() { fd_.reset(); }
+    bool isOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
     uint16_t localPort() const { return port_; }
     // A new connection's descriptor, or -1.
     int accept();
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     uint16_t port_ = 0;
 };

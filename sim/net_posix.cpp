@@ -14,6 +14,9 @@
 
 namespace {
 
+// A /32 interface has no broadcast address.
+constexpr uint32_t kSingleHostMask = 0xFFFFFFFF;
+
 sockaddr_in toSockaddr(const Endpoint& endpoint) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -85,7 +88,7 @@ bool broadcastAddressOf(uint32_t address, uint32_t& broadcast) {
         uint32_t mask = ntohl(reinterpret_cast<sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
         // Loopback carries no broadcasts, but 127.0.0.2 and up are held by lo's 127.0.0.1/8.
         bool holds = own == address || ((entry->ifa_flags & IFF_LOOPBACK) && (own & mask) == (address & mask));
-        if (holds && (entry->ifa_flags & IFF_BROADCAST) && mask != 0xFFFFFFFF) {
+        if (holds && (entry->ifa_flags & IFF_BROADCAST) && mask != kSingleHostMask) {
             broadcast = (own & mask) | ~mask;
             found = true;
         }
@@ -94,21 +97,17 @@ bool broadcastAddressOf(uint32_t address, uint32_t& broadcast) {
     return found;
 }
 
-UdpSocket::~UdpSocket() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 bool UdpSocket::open(const Endpoint& local, std::string& error, bool shared) {
-    fd_ = openBound(SOCK_DGRAM, "udp", local, error, shared);
-    if (fd_ < 0) return false;
-    port_ = boundPort(fd_);
+    fd_.reset(openBound(SOCK_DGRAM, "udp", local, error, shared));
+    if (!fd_.valid()) return false;
+    port_ = boundPort(fd_.get());
     return true;
 }
 
 long UdpSocket::receive(uint8_t* buffer, size_t capacity, Endpoint& from) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    ssize_t got = recvfrom(fd_, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&address), &length);
+    ssize_t got = recvfrom(fd_.get(), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&address), &length);
     if (got < 0) return -1;
     from.address = ntohl(address.sin_addr.s_addr);
     from.port = ntohs(address.sin_port);
@@ -117,37 +116,25 @@ long UdpSocket::receive(uint8_t* buffer, size_t capacity, Endpoint& from) {
 
 bool UdpSocket::send(const uint8_t* bytes, size_t count, const Endpoint& to) {
     sockaddr_in address = toSockaddr(to);
-    return sendto(fd_, bytes, count, 0, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
+    return sendto(fd_.get(), bytes, count, 0, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
            static_cast<ssize_t>(count);
 }
 
-TcpConnection::~TcpConnection() { ::close(fd_); }
-
 long TcpConnection::receive(uint8_t* buffer, size_t capacity) {
-    ssize_t got = recv(fd_, buffer, capacity, 0);
+    ssize_t got = recv(fd_.get(), buffer, capacity, 0);
     if (got >= 0) return got;
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
 }
 
 bool TcpConnection::send(const uint8_t* bytes, size_t count) {
-    return ::send(fd_, bytes, count, MSG_NOSIGNAL) == static_cast<ssize_t>(count);
+    return ::send(fd_.get(), bytes, count, MSG_NOSIGNAL) == static_cast<ssize_t>(count);
 }
 
-TcpListener::~TcpListener() { close(); }
-
 bool TcpListener::open(const Endpoint& local, std::string& error) {
-    fd_ = openBound(SOCK_STREAM, "tcp", local, error);
-    if (fd_ < 0) return false;
-    port_ = boundPort(fd_);
+    fd_.reset(openBound(SOCK_STREAM, "tcp", local, error));
+    if (!fd_.valid()) return false;
+    port_ = boundPort(fd_.get());
     return true;
 }
 
-void TcpListener::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
-int TcpListener::accept() {
-    int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    return fd;
-}
+int TcpListener::accept() { return accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }

@@ -5,17 +5,17 @@
 #include <cstddef>
 #include <string>
 
+#include "sim/unique_fd.h"
+
 class PseudoTerminal {
 public:
-    PseudoTerminal() = default;
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    // Removes the link; the descriptors close with their owners.
     ~PseudoTerminal();
 
     // Opens the pair in raw mode. When `linkPath` is not empty, also makes it a symbolic link
     // to the slave (replacing an older link there).
     bool open(const std::string& linkPath, std::string& error);
-    int fd() const { return master_; }
+    int fd() const { return master_.get(); }
     const std::string& slavePath() const { return slavePath_; }
     // Bytes read, or -1 when nothing is waiting.
     long read(unsigned char* buffer, size_t capacity);
@@ -23,9 +23,9 @@ public:
     long write(const unsigned char* bytes, size_t count);
 
 private:
-    int master_ = -1;
+    UniqueFd master_;
     // Held open so the master never sees a hang-up while no updater has the port open.
-    int slaveKeeper_ = -1;
+    UniqueFd slaveKeeper_;
     std::string slavePath_;
     std::string linkPath_;
 };

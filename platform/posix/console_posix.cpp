@@ -109,6 +109,9 @@ bool enableTerminalControls(ConsoleStream stream) {
 
 namespace {
 
+// What a terminal that does not say its width is taken to have.
+constexpr int kDefaultColumns = 80;
+
 winsize sizeOf(ConsoleStream stream) {
     winsize size{};
     if (::ioctl(descriptorOf(stream), TIOCGWINSZ, &size) != 0) size = {};
@@ -119,7 +122,7 @@ winsize sizeOf(ConsoleStream stream) {
 
 int terminalColumns(ConsoleStream stream) {
     const winsize size = sizeOf(stream);
-    return size.ws_col > 0 ? size.ws_col : 80;
+    return size.ws_col > 0 ? size.ws_col : kDefaultColumns;
 }
 
 int terminalRows(ConsoleStream stream) {

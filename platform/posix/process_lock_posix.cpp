@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,9 @@
 namespace platform {
 
 namespace {
+
+// Read and write for the owner, read for everyone else: another user may still find the holder.
+constexpr mode_t kLockFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 
 std::string lockPath(const std::string& name) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -41,7 +45,7 @@ bool ProcessLock::acquire(const std::string& name, uint32_t& holderPid) {
     holderPid = 0;
     const std::string path = lockPath(name);
     // Another user's lock file may be read-only to us; a shared flock on it still excludes.
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
     if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return true;
     int result;

@@ -15,6 +15,8 @@ namespace platform {
 
 namespace {
 
+// Each termios setting beside the number it stands for: here the number is the name.
+// NOLINTBEGIN(readability-magic-numbers)
 uint32_t rateOf(speed_t speed) {
     switch (speed) {
         case B4800: return 4800;
@@ -26,6 +28,15 @@ uint32_t rateOf(speed_t speed) {
         default: return 0;
     }
 }
+
+int dataBitsOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+        case CS8: return 8;
+        case CS7: return 7;
+        default: return 0;
+    }
+}
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace
 
@@ -77,7 +88,7 @@ bool PseudoTerminal::nearSettings(SerialLineSettings& line) const {
     if (near_ < 0 || tcgetattr(near_, &settings) != 0) return false;
     line.baudRate =
         rateOf(cfgetospeed(&settings)) == rateOf(cfgetispeed(&settings)) ? rateOf(cfgetospeed(&settings)) : 0;
-    line.dataBits = (settings.c_cflag & CSIZE) == CS8 ? 8 : (settings.c_cflag & CSIZE) == CS7 ? 7 : 0;
+    line.dataBits = dataBitsOf(settings.c_cflag);
     line.parity = (settings.c_cflag & PARENB) != 0;
     line.stopBits = (settings.c_cflag & CSTOPB) ? 2 : 1;
     line.hardwareFlowControl = (settings.c_cflag & CRTSCTS) != 0;

@@ -28,6 +28,8 @@ constexpr uint32_t kWriteBaseMs = 500;
 std::mutex extraCandidatesMutex;
 std::vector<std::wstring> extraCandidates;
 
+// Each rate beside its termios name: here the number is the name.
+// NOLINTBEGIN(readability-magic-numbers)
 speed_t speedFor(uint32_t baudRate) {
     switch (baudRate) {
         case 1200: return B1200;
@@ -42,6 +44,7 @@ speed_t speedFor(uint32_t baudRate) {
         default: return B0;
     }
 }
+// NOLINTEND(readability-magic-numbers)
 
 bool heldExclusively(int fd) {
     int held = 0;

@@ -183,8 +183,7 @@ TEST_F(EngineTest, LeaveCommandGoesOnce) {
 TEST_F(EngineTest, PayloadRules) {
     ScriptedTransport* link = attach(10);
     link->onWrite = [](ScriptedTransport& t, const Bytes& w) { t.queueRead(replyFrame(w, {0x01})); };
-    const uint8_t version[] = {3, 2};
-    ASSERT_TRUE(engine.transact(plain(Command::kWriteVersion), version, 99, 1, 100));
+    ASSERT_TRUE(BootloaderCommands(engine).writeVersion(3, 2));
     EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x08, 0x03, 0x00, 0x02, 0x00}));
 
     const uint8_t stuffed[] = {0x10};
@@ -194,7 +193,7 @@ TEST_F(EngineTest, PayloadRules) {
     EXPECT_EQ(link->log->writes.back()[3], 0x10);
 
     const char text[] = "name";
-    ASSERT_TRUE(engine.transact(plain(Command::kSetName), reinterpret_cast<const uint8_t*>(text), 0, 1, 100));
+    ASSERT_TRUE(engine.transact(plain(Command::kSetName), reinterpret_cast<const uint8_t*>(text), sizeof text, 1, 100));
     EXPECT_EQ(messageOf(link->log->writes.back()), (Bytes{0x0A, 'n', 'a', 'm', 'e', 0x00}));
 }
 

@@ -21,8 +21,8 @@ uint8_t at(const BootloaderUnit& unit, uint32_t address) {
 
 // Records before and after a change of extended address, in one request.
 Bytes splitRequest() {
-    return concat({rawRecord(kHexData, 0xFFF0, {0x11, 0x22}), rawRecord(kHexExtendedLinear, 0, {0x1D, 0x01}),
-                   rawRecord(kHexData, 0x0000, {0x33})});
+    return concat({rawRecord(kDataRecord, 0xFFF0, {0x11, 0x22}), rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x01}),
+                   rawRecord(kDataRecord, 0x0000, {0x33})});
 }
 
 class SimRecords : public ::testing::Test {
@@ -34,10 +34,11 @@ protected:
 
 TEST_F(SimRecords, ExtendedAddressesCarryAcrossRequestsAndTheEndRecordIsSeen) {
     Bytes first =
-        concat({{0x03}, rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}), rawRecord(kHexData, 0x1000, {1, 2, 3})});
+        concat({{0x03}, rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x00}), rawRecord(kDataRecord, 0x1000, {1, 2, 3})});
     EXPECT_EQ(status(run(unit, first)), 1);
-    EXPECT_EQ(status(run(unit, concat({{0x03}, rawRecord(kHexData, 0x1003, {4}), rawRecord(kHexEndOfFile, 0, {})}))),
-              1);
+    EXPECT_EQ(
+        status(run(unit, concat({{0x03}, rawRecord(kDataRecord, 0x1003, {4}), rawRecord(kEndOfFileRecord, 0, {})}))),
+        1);
     EXPECT_EQ(at(unit, 0x1D001000), 1);
     EXPECT_EQ(at(unit, 0x1D001003), 4);
     EXPECT_EQ(unit.applicationMemory().bytesWritten(), 4u);
@@ -45,18 +46,18 @@ TEST_F(SimRecords, ExtendedAddressesCarryAcrossRequestsAndTheEndRecordIsSeen) {
 }
 
 TEST_F(SimRecords, BadChecksumOrTruncatedRecordFailsWithStatusZero) {
-    Bytes bad = rawRecord(kHexData, 0x0010, {0xAB, 0xCD});
+    Bytes bad = rawRecord(kDataRecord, 0x0010, {0xAB, 0xCD});
     bad.back() ^= 0x01;
-    BootloaderOutcome outcome = run(unit, concat({{0x03}, rawRecord(kHexData, 0, {7}), bad}));
+    BootloaderOutcome outcome = run(unit, concat({{0x03}, rawRecord(kDataRecord, 0, {7}), bad}));
     EXPECT_EQ(outcome.message, (Bytes{0x03, 0x00}));
     EXPECT_EQ(at(unit, 0), 7);  // records before the bad one are already stored
     uint8_t unused = 0;
     EXPECT_FALSE(unit.applicationMemory().read(0x10, unused));
 
-    Bytes truncated = rawRecord(kHexData, 0x20, {1, 2, 3});
+    Bytes truncated = rawRecord(kDataRecord, 0x20, {1, 2, 3});
     truncated.pop_back();
     EXPECT_EQ(status(run(unit, concat({{0x03}, truncated}))), 0);
-    EXPECT_EQ(status(run(unit, concat({{0x03}, rawRecord(kHexExtendedLinear, 0, {1})}))), 0);
+    EXPECT_EQ(status(run(unit, concat({{0x03}, rawRecord(kExtendedLinearRecord, 0, {1})}))), 0);
     EXPECT_EQ(unit.stats().anomalyCount, 3u);
 }
 

@@ -30,8 +30,9 @@ Bytes ask(LoopbackUdp& client, uint16_t port, const Bytes& message) {
 }
 
 TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
-    Bytes records = concat({rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                            rawRecord(kHexData, 0x0000, {0x10, 0x01, 0x04, 0x55}), rawRecord(kHexEndOfFile, 0, {})});
+    Bytes records =
+        concat({rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x00}),
+                rawRecord(kDataRecord, 0x0000, {0x10, 0x01, 0x04, 0x55}), rawRecord(kEndOfFileRecord, 0, {})});
     SparseMemory expected;
     HexRecordWriter writer(expected);
     for (size_t offset = 0, used = 0; offset < records.size(); offset += used) {
@@ -41,7 +42,8 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     const std::string hexPath = scratch.file("expected.hex").string();
     const std::string flashPath = scratch.file("expected.bin").string();
     const std::string reportPath = scratch.file("udp_report.json").string();
-    const std::string dumpPath = scratch.file("dump.hex").string();
+    // Not UTF-8: the report that names the dump must still be written.
+    const std::string dumpPath = scratch.file("dump\xE9.hex").string();
     writeText(hexPath, formatHexText(expected));
     Bytes image(100);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
@@ -93,6 +95,7 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
     EXPECT_EQ(unit["check"]["application"]["matches"], true);
     EXPECT_EQ(unit["check"]["flash"]["matches"], true);
     EXPECT_EQ(unit["flash_sha256"], sha256Hex(image.data(), image.size()));
+    EXPECT_TRUE(unit["application_hex"].is_string());
     SparseMemory dumped;
     std::string error;
     std::ifstream dump(dumpPath);
@@ -103,8 +106,8 @@ TEST(SimSessionUdp, FullUpdateWithAResentRequestPassesTheChecks) {
 }
 
 TEST(SimSessionUdp, CarelessReplayIsCaughtByTheHexCheck) {
-    Bytes records = concat({rawRecord(kHexData, 0xFFFF, {0x77}), rawRecord(kHexExtendedLinear, 0, {0x1D, 0x00}),
-                            rawRecord(kHexData, 0x0000, {0x88})});
+    Bytes records = concat({rawRecord(kDataRecord, 0xFFFF, {0x77}), rawRecord(kExtendedLinearRecord, 0, {0x1D, 0x00}),
+                            rawRecord(kDataRecord, 0x0000, {0x88})});
     ScratchDir scratch;
     std::string hexPath = scratch.file("careless.hex").string();
     writeText(hexPath, ":01FFFF00778A\r\n:020000041D00DD\r\n:010000008877\r\n:00000001FF\r\n");
