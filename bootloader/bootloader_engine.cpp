@@ -218,9 +218,15 @@ void BootloaderEngine::transmitStep() {
 }
 
 // After the last send the reply is waited for two reads' time, by the clock: a serial read
-// returns with the first bytes of a frame, so counting reads would end inside the reply.
+// returns with the first bytes of a frame, so counting reads would end inside the reply. A
+// command that takes seconds gets its whole interval: if its first request was lost, the last
+// send is the one that starts the erase.
+uint32_t BootloaderEngine::finalWaitMs() const {
+    return takesSeconds(command_) ? timeoutMs_ : 2 * transport_->readTimeoutMs();
+}
+
 bool BootloaderEngine::finalWaitOver(uint32_t now) const {
-    return platform::ticksBetween(lastSendAt_, now) >= 2 * transport_->readTimeoutMs();
+    return platform::ticksBetween(lastSendAt_, now) >= finalWaitMs();
 }
 
 // A read never runs past the end of the final wait, nor past an early resend.
@@ -228,8 +234,8 @@ uint32_t BootloaderEngine::readWaitMs() const {
     const uint32_t now = platform::tickCount();
     if (transmitState_ == TransmitState::kWaiting && attemptsLeft_ == 0) {
         const uint32_t waited = platform::ticksBetween(lastSendAt_, now);
-        const uint32_t finalWaitMs = 2 * transport_->readTimeoutMs();
-        return waited >= finalWaitMs ? 0 : finalWaitMs - waited;
+        const uint32_t finalMs = finalWaitMs();
+        return waited >= finalMs ? 0 : finalMs - waited;
     }
     if (transmitState_ == TransmitState::kWaiting && fastThisTransaction_) {
         // The resend goes at the first look after the deadline.

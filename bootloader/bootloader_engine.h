@@ -95,6 +95,7 @@ private:
     bool flushExtraReplies();
     bool fastResending() const;
     uint32_t firstResendAfterMs() const;
+    uint32_t finalWaitMs() const;
     bool finalWaitOver(uint32_t now) const;
     uint32_t readWaitMs() const;
     void timeReply();
