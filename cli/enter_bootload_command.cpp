@@ -58,15 +58,18 @@ bool awaitBootloaders(const std::vector<std::unique_ptr<UnitRun>>& runs, const s
 RunOutcome enterOutcome(const UnitRun& run) {
     switch (static_cast<EnterBootloadResult>(run.terminal)) {
         case EnterBootloadResult::kEnabled:
-            return {run.target.label, "enabled",    platform::toUtf8(uiString(kBootloadModeEnabled)),
-                    run.seconds(),    kExitSuccess, {}};
+            return {run.target.label, RunResult::kEnabled, platform::toUtf8(uiString(kBootloadModeEnabled)),
+                    run.seconds(),    kExitSuccess,        {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused", refusedPinText(), run.seconds(), kExitFailed, {}};
+            return {run.target.label, RunResult::kRefused, refusedPinText(), run.seconds(), kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
-    return {
-        run.target.label, "no_response",   platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
-        run.seconds(),    kExitNoResponse, {}};
+    return {run.target.label,
+            RunResult::kNoResponse,
+            platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
+            run.seconds(),
+            kExitNoResponse,
+            {}};
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ RunOutcome exitOutcome(const UnitRun& run) {
     RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
     outcome.counts = run.counts;
     if (run.runsApplication) {
-        outcome.result = "nothing_to_leave";
+        outcome.result = RunResult::kNothingToLeave;
         outcome.message =
             "the unit runs its application (its command port answers, its bootloader does not): there is no "
             "bootload mode to leave";

@@ -18,12 +18,12 @@ bool commandPortAnswers(const UnitTarget& target) {
 }
 
 // A unit whose firmware is not older is left as it was found, in bootload mode.
-RunOutcome skippedOutcome(const UnitRun& run, const std::string& skip, const std::string& why) {
+RunOutcome skippedOutcome(const UnitRun& run, RunResult skip, const std::string& why) {
     return {run.target.label, skip, why + "; the unit stays in bootload mode", run.seconds(), kExitSuccess, {}};
 }
 
 struct VersionCheck {
-    std::string skip;
+    std::optional<RunResult> skip;
     std::string why;
     std::optional<std::string> before;
 };
@@ -32,15 +32,15 @@ struct VersionCheck {
 VersionCheck checkVersion(const UnitRun& run, SharedUpdate& shared) {
     const UnitStatus before = probeBootloader(run.target);
     logStatus(shared.log, run.target.label, "before the update", before);
-    const std::string skip = versionSkip(shared, before);
-    return {skip, skip.empty() ? "" : versionSkipText(skip, before, shared), before.application};
+    const std::optional<RunResult> skip = versionSkip(shared, before);
+    return {skip, skip ? versionSkipText(*skip, before, shared) : "", before.application};
 }
 
 // What the unit holds after its run, where known without asking it again.
 std::optional<std::string> versionAfter(const RunOutcome& outcome, const VersionCheck& check,
                                         const SharedUpdate& shared) {
-    if (!check.skip.empty() || (outcome.result == "updated" && !shared.carried)) return check.before;
-    if (outcome.result == "updated") return versionString(*shared.carried);
+    if (check.skip || (outcome.result == RunResult::kUpdated && !shared.carried)) return check.before;
+    if (outcome.result == RunResult::kUpdated) return versionString(*shared.carried);
     return std::nullopt;
 }
 
@@ -64,19 +64,19 @@ nlohmann::json updateDocument(const GlobalOptions& options, const SharedUpdate& 
 
 RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, size_t unit, const VersionCheck& check) {
     if (run.attempts == 0) return notStartedOutcome(run.target.label);
-    if (!check.skip.empty()) return skippedOutcome(run, check.skip, check.why);
+    if (check.skip) return skippedOutcome(run, *check.skip, check.why);
     RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
     if (run.hasCounts) outcome.counts = run.counts;
     if (run.stopped) {
-        outcome.result = "stopped";
+        outcome.result = RunResult::kStopped;
         outcome.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run update again";
         outcome.exitStatus = kExitFailed;
     } else if (run.repliesInDoubt) {
-        outcome.result = "replies_in_doubt";
+        outcome.result = RunResult::kRepliesInDoubt;
         outcome.message = kRepliesInDoubtMessage;
         outcome.exitStatus = kExitFailed;
     } else if (run.runsApplication) {
-        outcome.result = "application_running";
+        outcome.result = RunResult::kApplicationRunning;
         outcome.message = "the unit runs its application, not its bootloader: run `ztupdate " +
                           std::string(run.target.unit.isSerial() ? "--serial " : "--ip ") + run.target.label +
                           " enter-bootload` first";
@@ -115,9 +115,9 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     };
     hooks.idle = [&] { refreshOrStop(shared, display); };
     hooks.onFinished = [&](size_t unit) {
-        if (checks[unit].skip.empty()) return;
-        log.line(labels[unit], checks[unit].skip + ": " + checks[unit].why);
-        display.onFinished(unit, checks[unit].skip);
+        if (!checks[unit].skip) return;
+        log.line(labels[unit], std::string(jsonName(*checks[unit].skip)) + ": " + checks[unit].why);
+        display.onFinished(unit, *checks[unit].skip);
     };
     const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
@@ -125,7 +125,7 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
         [&](UnitRun& run) -> uint32_t {
             VersionCheck& check = checks[indexOfRun(runs, run)];
             check = checkVersion(run, shared);
-            if (!check.skip.empty()) return 0;
+            if (check.skip) return 0;
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
             if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.unit.isSerial()) {
@@ -140,7 +140,8 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     for (size_t i = 0; i < runs.size(); ++i) {
         outcomes.push_back(updateOutcome(*runs[i], display, i, checks[i]));
         if (outcomes.back().counts)
-            log.line(labels[i], outcomes.back().result + "; " + countsText(*outcomes.back().counts));
+            log.line(labels[i],
+                     std::string(jsonName(outcomes.back().result)) + "; " + countsText(*outcomes.back().counts));
     }
     if (options.json) {
         printJsonDocument(updateDocument(options, shared, outcomes, checks, runs, unitsStarted));

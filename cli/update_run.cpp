@@ -78,12 +78,12 @@ std::vector<UnitStatus> surveyUnits(const std::vector<UnitTarget>& targets, unsi
     return found;
 }
 
-std::string surveyLine(const std::string& skip, const UnitStatus& found, const std::string& carried) {
+std::string surveyLine(std::optional<RunResult> skip, const UnitStatus& found, const std::string& carried) {
     if (!found.bootloader)
         return "application version unknown until it is in bootload mode; " + carried + " to be written if older";
     const std::string version = "application " + found.application.value_or("(none)") + " found, ";
-    if (skip == "already_current") return version + "the same as the carried " + carried + ": skipped";
-    if (skip == "newer_on_unit") return version + "newer than the carried " + carried + ": skipped";
+    if (skip == RunResult::kAlreadyCurrent) return version + "the same as the carried " + carried + ": skipped";
+    if (skip == RunResult::kNewerOnUnit) return version + "newer than the carried " + carried + ": skipped";
     return version + carried + " to be written";
 }
 
@@ -96,8 +96,8 @@ size_t printVersionSurvey(const UpdateCommandOptions& update, const std::vector<
     const VersionRule rule{update.allowReinstall, update.allowOlder};
     size_t skipped = 0;
     for (size_t i = 0; i < targets.size(); ++i) {
-        const std::string skip = versionSkipResult(found[i].application, carried, rule);
-        if (!skip.empty()) ++skipped;
+        const std::optional<RunResult> skip = versionSkipResult(found[i].application, carried, rule);
+        if (skip) ++skipped;
         std::fprintf(stderr, "  %s: %s\n", targets[i].label.c_str(),
                      surveyLine(skip, found[i], versionString(*carried)).c_str());
     }
@@ -295,15 +295,15 @@ UnitStatus probeBootloader(const UnitTarget& target) {
     return status;
 }
 
-std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before) {
+std::optional<RunResult> versionSkip(const SharedUpdate& shared, const UnitStatus& before) {
     return versionSkipResult(before.application, shared.carried,
                              {shared.update.allowReinstall, shared.update.allowOlder});
 }
 
-std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared) {
+std::string versionSkipText(RunResult skip, const UnitStatus& before, const SharedUpdate& shared) {
     const std::string found = before.application.value_or("?");
     const std::string carried = shared.carried ? versionString(*shared.carried) : "?";
-    if (skip == "already_current") {
+    if (skip == RunResult::kAlreadyCurrent) {
         return "application " + found +
                " is already on the unit, the version carried: nothing was written "
                "(--allow-reinstall writes it again)";
@@ -311,8 +311,6 @@ std::string versionSkipText(const std::string& skip, const UnitStatus& before, c
     return "the unit runs application " + found + ", newer than the carried " + carried +
            ": nothing was written (--allow-older writes the older one)";
 }
-
-bool isVersionSkip(const std::string& result) { return result == "already_current" || result == "newer_on_unit"; }
 
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
     if (!log.active()) return;

@@ -79,12 +79,11 @@ struct SharedUpdate {
     std::atomic<bool> stopRequested{false};
 };
 
-// "already_current" or "newer_on_unit" for a unit whose application is to be left as it is.
-std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before);
+// kAlreadyCurrent or kNewerOnUnit for a unit whose application is to be left as it is.
+std::optional<RunResult> versionSkip(const SharedUpdate& shared, const UnitStatus& before);
 // Why such a unit was left as it is: its version against the carried one, and the option that
 // would write it anyway.
-std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared);
-bool isVersionSkip(const std::string& result);
+std::string versionSkipText(RunResult skip, const UnitStatus& before, const SharedUpdate& shared);
 
 // The "run" object of update's and upgrade's documents: when the run started, the program,
 // its command line and the firmware it carried, with digests.

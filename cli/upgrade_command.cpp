@@ -34,7 +34,8 @@ constexpr uint32_t kProbePauseMs = 250;
 // Where one unit's attempt ended, written by its thread before it finishes.
 struct UpgradeRecord {
     std::string step;
-    std::string result;
+    // Upgraded unless a step ends the attempt otherwise.
+    RunResult result = RunResult::kUpgraded;
     std::string message;
     int exitStatus = kExitSuccess;
     // This attempt put the unit into bootload mode from its application.
@@ -54,7 +55,7 @@ struct UpgradeContext {
 
 void postStep(UnitRun& run, const wchar_t* text) { postStatus(&run.window, text, true); }
 
-bool fail(UpgradeRecord& record, const char* step, const char* result, std::string message, int exitStatus) {
+bool fail(UpgradeRecord& record, const char* step, RunResult result, std::string message, int exitStatus) {
     record.step = step;
     record.result = result;
     record.message = std::move(message);
@@ -122,7 +123,8 @@ void addCounts(EngineCounters& into, const EngineCounters& more) {
 }
 
 bool stoppedAt(UpgradeRecord& record, const char* step, const char* state) {
-    return fail(record, step, "stopped", std::string("stopped; ") + state + "; run upgrade again", kExitFailed);
+    return fail(record, step, RunResult::kStopped, std::string("stopped; ") + state + "; run upgrade again",
+                kExitFailed);
 }
 
 // After the wait, the command port tells a unit that never left its application (or came back
@@ -138,22 +140,22 @@ std::string silentBootloaderText(const UnitTarget& target, const Waited& waited)
 
 bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     if (!context.pin) {
-        return fail(record, "enter_bootload", "no_pin",
+        return fail(record, "enter_bootload", RunResult::kNoPin,
                     "the unit runs its application and no PIN was given: use --pin-file FILE or ZT_PIN", kExitUsage);
     }
     postStep(run, L"Entering bootload mode");
     switch (enterBootload(run.target.unit, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
-            return fail(record, "enter_bootload", "pin_refused", refusedPinText(), kExitFailed);
+            return fail(record, "enter_bootload", RunResult::kPinRefused, refusedPinText(), kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
-            return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
+            return fail(record, "enter_bootload", RunResult::kNoResponse, noResponseText(), kExitNoResponse);
     }
     postStep(run, L"Waiting for the bootloader");
     const Waited waited = awaitBootloader(run.target, context);
     if (waited.answered) return true;
     if (stopping(context)) return stoppedAt(record, "wait_bootloader", "the unit is restarting into bootload mode");
-    return fail(record, "wait_bootloader", "bootloader_silent", silentBootloaderText(run.target, waited),
+    return fail(record, "wait_bootloader", RunResult::kBootloaderSilent, silentBootloaderText(run.target, waited),
                 kExitNoResponse);
 }
 
@@ -164,16 +166,16 @@ bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     addCounts(run.counts, engine.counters());
     if (terminal != WMU_BOOTLOAD_EXITED) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
-        return fail(record, "exit_bootload", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+        return fail(record, "exit_bootload", outcome.result, outcome.message, outcome.exitStatus);
     }
     postStep(run, L"Waiting for the application");
     const Waited waited = awaitApplication(run.target, context);
     if (waited.answered) return true;
     if (stopping(context)) {
-        return fail(record, "wait_application", "stopped",
+        return fail(record, "wait_application", RunResult::kStopped,
                     "the unit was told to leave bootload mode; only its return was not awaited", kExitFailed);
     }
-    return fail(record, "wait_application", "did_not_return",
+    return fail(record, "wait_application", RunResult::kDidNotReturn,
                 "the unit left bootload mode but its command port did not answer within " + secondsText(waited.ms) +
                     ": check that it runs its application",
                 kExitNoResponse);
@@ -195,18 +197,19 @@ std::string returnToApplication(UnitRun& run, UpgradeContext& context, const Upg
 bool refusedUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const RunOutcome& cause) {
     std::string where = "the unit stays in bootload mode";
     if (record.enteredBootload && !context.upgrade.stayInBootload) where = returnToApplication(run, context, record);
-    return fail(record, "update", cause.result.c_str(), firstLine(cause.message) + " Nothing was written; " + where,
+    return fail(record, "update", cause.result, firstLine(cause.message) + " Nothing was written; " + where,
                 cause.exitStatus);
 }
 
 bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     const uint32_t terminal = updateUnit(run, context.shared);
     if (run.stopped) return stoppedAt(record, "update", "the unit stays in bootload mode");
-    if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
+    if (run.repliesInDoubt)
+        return fail(record, "update", RunResult::kRepliesInDoubt, kRepliesInDoubtMessage, kExitFailed);
     if (terminal != WMU_UPDATE_DONE) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
         if (terminal == WMU_WRONG_RESPONSE) return refusedUnchanged(run, context, record, outcome);
-        return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+        return fail(record, "update", outcome.result, outcome.message, outcome.exitStatus);
     }
     if (context.upgrade.update.noFirmware) {
         record.versionAfter = record.versionBefore;
@@ -217,7 +220,7 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     logStatus(context.shared.log, run.target.label, "after the update", after);
     record.versionAfter = after.application;
     if (after.application == context.expectedVersion) return true;
-    return fail(record, "verify", "version_mismatch",
+    return fail(record, "verify", RunResult::kVersionMismatch,
                 "the unit reports application version " + after.application.value_or("(none)") + " after " +
                     context.expectedVersion + " was written; it stays in bootload mode",
                 kExitFailed);
@@ -229,7 +232,7 @@ std::string updateDoneText(const UpgradeContext& context) {
 
 // A unit whose firmware is not older is left where it was found: one this run took out of its
 // application goes back to it (unless told to stay), so a second run over a venue changes nothing.
-bool leaveUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const std::string& skip,
+bool leaveUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, RunResult skip,
                     const std::string& why) {
     record.versionAfter = record.versionBefore;
     if (!record.enteredBootload || context.upgrade.stayInBootload) {
@@ -252,7 +255,8 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     logStatus(context.shared.log, run.target.label, "before", before);
     if (stopping(context)) return stoppedAt(record, "status", "the unit was not changed");
     if (!before.bootloader) {
-        if (!before.bootloadMode) return fail(record, "status", "no_response", noResponseText(), kExitNoResponse);
+        if (!before.bootloadMode)
+            return fail(record, "status", RunResult::kNoResponse, noResponseText(), kExitNoResponse);
         if (!enterBootloadMode(run, context, record)) return false;
         record.enteredBootload = true;
         before = probeStatus(run.target);
@@ -260,15 +264,16 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     }
     record.bootloader = before.bootloader;
     record.versionBefore = before.application;
-    if (const std::string skip = versionSkip(context.shared, before); !skip.empty())
-        return leaveUnchanged(run, context, record, skip, versionSkipText(skip, before, context.shared));
+    if (const std::optional<RunResult> skip = versionSkip(context.shared, before))
+        return leaveUnchanged(run, context, record, *skip, versionSkipText(*skip, before, context.shared));
     if (!updateAndVerify(run, context, record)) return false;
     if (context.upgrade.stayInBootload) {
         record.message = "upgraded; the unit stays in bootload mode (--stay-in-bootload)";
         return true;
     }
     if (!leaveBootloadMode(run, context, record, LeaveScope::kUpdatable)) {
-        if (record.result == "stopped") record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
+        if (record.result == RunResult::kStopped)
+            record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
         return false;
     }
     record.message = "upgraded; the unit runs its application";
@@ -281,11 +286,11 @@ uint32_t upgradeUnit(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     run.hasCounts = false;
     run.stopped = false;
     run.repliesInDoubt = false;
-    if (upgradeSteps(run, context, record) && record.result.empty()) record.result = "upgraded";
+    upgradeSteps(run, context, record);
     return 0;
 }
 
-bool succeeded(const UpgradeRecord& record) { return record.result == "upgraded" || isVersionSkip(record.result); }
+bool succeeded(const UpgradeRecord& record) { return isSuccess(record.result); }
 
 std::string expectedVersion(const wchar_t* firmwareVersion) {
     uint8_t minor = 0;
@@ -331,20 +336,13 @@ bool reportWritable(const GlobalOptions& options, const std::string& path, std::
     return true;
 }
 
-bool worthRetrying(const UpgradeRecord& record) {
-    // A refused PIN tried again could lock the unit; a missing PIN or a stop stays as it is; a
-    // unit that did not come back has its new firmware, and a second run would only hide why.
-    return !succeeded(record) && record.result != "pin_refused" && record.result != "no_pin" &&
-           record.result != "stopped" && record.result != "did_not_return";
-}
-
 nlohmann::json orNull(const std::optional<std::string>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
 // A stop during the update is worded from the display, which saw how far the stage came.
 void finishRecord(UpgradeRecord& record, const ProgressDisplay& display, size_t unit) {
-    if (record.result == "stopped" && record.step == "update") {
+    if (record.result == RunResult::kStopped && record.step == "update") {
         record.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run upgrade again";
     }
 }
@@ -366,7 +364,7 @@ nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
     for (const UpgradeRecord& a : attempts) {
         const std::string step = stepOf(a);
         list.push_back({{"step", step.empty() ? nlohmann::json(nullptr) : nlohmann::json(step)},
-                        {"result", a.result},
+                        {"result", jsonName(a.result)},
                         {"message", a.message}});
     }
     return list;
@@ -405,7 +403,7 @@ void printFirstCause(const std::vector<UpgradeRecord>& attempts) {
     if (attempts.size() < 2) return;
     const UpgradeRecord& first = attempts.front();
     const std::string step = stepOf(first);
-    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), first.result.c_str(),
+    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), jsonName(first.result),
                 step.empty() ? "" : (" at " + step).c_str(), firstLine(first.message).c_str());
 }
 
@@ -416,14 +414,14 @@ void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vecto
         const UpgradeRecord& r = records[i];
         const std::string versions =
             "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
-        if (o.result == "not_started") {
+        if (o.result == RunResult::kNotStarted) {
             std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
-        } else if (o.result == "upgraded") {
+        } else if (o.result == RunResult::kUpgraded) {
             std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
         } else if (isVersionSkip(o.result)) {
-            std::printf("%s: %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), o.message.c_str(), o.seconds);
+            std::printf("%s: %s: %s (%.1f s)\n", o.target.c_str(), jsonName(o.result), o.message.c_str(), o.seconds);
         } else {
-            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
+            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), jsonName(o.result), stepOf(r).c_str(),
                         o.message.c_str(), o.seconds);
         }
         printFirstCause(attempts[i]);
@@ -481,11 +479,12 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         finishRecord(record, display, unit);
         attempts[unit].push_back(record);
         const std::string where = succeeded(record) ? ": " : " at " + record.step + ": ";
-        log.line(labels[unit], record.result + (record.result == "upgraded" ? "" : where + record.message));
+        log.line(labels[unit],
+                 jsonName(record.result) + (record.result == RunResult::kUpgraded ? "" : where + record.message));
         display.onFinished(unit, record.result);
     };
     hooks.again = [&](size_t unit) {
-        if (runs[unit]->attempts > upgrade.retries || !worthRetrying(records[unit])) return false;
+        if (runs[unit]->attempts > upgrade.retries || !mayRetry(records[unit].result)) return false;
         log.line(labels[unit],
                  "tried again after the others (attempt " + std::to_string(runs[unit]->attempts + 1) + ")");
         display.onRetry(unit);
