@@ -2,6 +2,10 @@
 // answers, at most as long as the dialog waits.
 #include "cli/enter_bootload_command.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -80,11 +84,12 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     std::string pin;
     if (!prepareTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error))
         return reportUsageError(error);
-    parserPort = options.parserPort;
     auto runs = makeRuns(targets);
     runUnitsInParallel(
         runs,
-        [&pin](UnitRun& run) -> uint32_t { return static_cast<uint32_t>(enterBootload(run.target.unit, pin.c_str())); },
+        [&](UnitRun& run) -> uint32_t {
+            return static_cast<uint32_t>(enterBootload({run.target.unit, options.parserPort}, pin.c_str()));
+        },
         [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;
@@ -107,4 +112,12 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     }
     if (options.json) printJsonDocument(outcomesDocument(outcomes));
     return overallStatus(outcomes);
+}
+
+CliCommand addEnterBootloadCommand(CLI::App& app) {
+    auto pinFile = std::make_shared<std::string>();
+    CLI::App* enter = addSubcommand(app, "enter-bootload", kEnterBootloadHelp);
+    enter->add_option("--pin-file", *pinFile, "file whose first line is the Installer PIN")->type_name("FILE");
+    return {enter, CommandNeeds::kNetwork,
+            [pinFile](const GlobalOptions& options) { return runEnterBootloadCommand(options, *pinFile); }};
 }

@@ -2,6 +2,10 @@
 // readers per unit in parallel, and reports one result per unit.
 #include "cli/update_command.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <string>
 
 #include "cli/exit_status.h"
@@ -13,8 +17,8 @@
 namespace {
 
 // The command port answers while the bootloader does not: the unit runs its application.
-bool commandPortAnswers(const UnitTarget& target) {
-    return probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
+bool commandPortAnswers(const CommandPortTarget& target) {
+    return probeCommandPort(target, kCommandPortTimeoutMs, [](Transport&, const char*) {});
 }
 
 // A unit whose firmware is not older is left as it was found, in bootload mode.
@@ -42,10 +46,6 @@ std::optional<std::string> versionAfter(const RunOutcome& outcome, const Version
     if (check.skip || (outcome.result == RunResult::kUpdated && !shared.carried)) return check.before;
     if (outcome.result == RunResult::kUpdated) return versionString(*shared.carried);
     return std::nullopt;
-}
-
-nlohmann::json orNull(const std::optional<std::string>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
 nlohmann::json updateDocument(const GlobalOptions& options, const SharedUpdate& shared,
@@ -94,7 +94,6 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     CheckedImages images;
     RunLog log;
     if (!readUpdateInputs(options, update, targets, locks, images, log, error)) return reportUsageError(error);
-    parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(update, targets, options.jobs); confirmed != kExitSuccess) return confirmed;
 
     SharedUpdate shared(update, images, log);
@@ -123,13 +122,13 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
-            VersionCheck& check = checks[indexOfRun(runs, run)];
+            VersionCheck& check = checks[run.index];
             check = checkVersion(run, shared);
             if (check.skip) return 0;
             const uint32_t terminal = updateUnit(run, shared);
             // Serial lines are left out: probing every rate of the command port takes seconds.
             if (terminal == WMU_NO_RESPONSE && !run.stopped && !run.target.unit.isSerial()) {
-                run.runsApplication = commandPortAnswers(run.target);
+                run.runsApplication = commandPortAnswers({run.target.unit, options.parserPort});
             }
             return terminal;
         },
@@ -152,4 +151,30 @@ int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& u
     const int status = closeRunLog(log, overallStatus(outcomes));
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;
+}
+
+void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
+    command->add_flag("--no-firmware", update.noFirmware, "leave the application firmware as it is");
+    command->add_flag("--no-ui", update.noUi, "leave the web-content flash image as it is");
+    command->add_flag("--factory-defaults", update.factoryDefaults, "also restore the factory defaults");
+    addImageOptions(command, update.images);
+    command->add_flag("-y,--yes", update.yes, "do not ask for confirmation (required without a terminal)");
+    command->add_flag("--fast-resend", update.fastResend,
+                      "resend to sequenced bootloaders after their measured reply time from the first loss on");
+    command
+        ->add_flag("--described-timing", update.describedTiming,
+                   "always wait the full interval before a resend, as the Windows program does")
+        ->excludes("--fast-resend");
+    command->add_flag("--allow-reinstall", update.allowReinstall,
+                      "also write the firmware to a unit that has the same version already");
+    command->add_flag("--allow-older", update.allowOlder,
+                      "also write the firmware to a unit that has a newer version (going back)");
+}
+
+CliCommand addUpdateCommand(CLI::App& app) {
+    auto choices = std::make_shared<UpdateCommandOptions>();
+    CLI::App* update = addSubcommand(app, "update", kUpdateHelp);
+    addUpdateOptions(update, *choices);
+    return {update, CommandNeeds::kNetwork,
+            [choices](const GlobalOptions& options) { return runUpdateCommand(options, *choices); }};
 }

@@ -71,7 +71,7 @@ std::vector<UnitStatus> surveyUnits(const std::vector<UnitTarget>& targets, unsi
     runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
-            found[indexOfRun(runs, run)] = probeBootloader(run.target);
+            found[run.index] = probeBootloader(run.target);
             return 0;
         },
         {}, jobs);

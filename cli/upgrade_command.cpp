@@ -2,25 +2,24 @@
 // probe, the unlock, the update, the exit run and the command-port probe.
 #include "cli/upgrade_command.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "bootloader/bootloader_commands.h"
 #include "cli/exit_status.h"
-#include "cli/json_output.h"
 #include "cli/pin_source.h"
 #include "cli/status_command.h"
-#include "cli/target_text.h"
+#include "cli/upgrade_output.h"
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
@@ -31,26 +30,13 @@ namespace {
 constexpr uint16_t kPollTimeoutMs = 500;
 constexpr uint32_t kProbePauseMs = 250;
 
-// Where one unit's attempt ended, written by its thread before it finishes.
-struct UpgradeRecord {
-    std::string step;
-    // Upgraded unless a step ends the attempt otherwise.
-    RunResult result = RunResult::kUpgraded;
-    std::string message;
-    int exitStatus = kExitSuccess;
-    // This attempt put the unit into bootload mode from its application.
-    bool enteredBootload = false;
-    std::optional<std::string> bootloader;
-    std::optional<std::string> versionBefore;
-    std::optional<std::string> versionAfter;
-};
-
 struct UpgradeContext {
     const UpgradeCommandOptions& upgrade;
     SharedUpdate& shared;
     std::optional<std::string> pin;
     std::string expectedVersion;
     uint32_t restartMs;
+    uint32_t parserPort;
 };
 
 void postStep(UnitRun& run, const wchar_t* text) { postStatus(&run.window, text, true); }
@@ -111,7 +97,7 @@ Waited awaitBootloader(const UnitTarget& target, const UpgradeContext& context) 
 // The command port answers once the unit runs its application again.
 Waited awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
     return awaitRestart(context, [&](uint32_t leftMs) {
-        return probeCommandPortWithin(target.unit, leftMs, [](Transport&, const char*) {});
+        return probeCommandPortWithin({target.unit, context.parserPort}, leftMs, [](Transport&, const char*) {});
     });
 }
 
@@ -129,9 +115,9 @@ bool stoppedAt(UpgradeRecord& record, const char* step, const char* state) {
 
 // After the wait, the command port tells a unit that never left its application (or came back
 // to it) from one that went quiet.
-std::string silentBootloaderText(const UnitTarget& target, const Waited& waited) {
+std::string silentBootloaderText(const UnitTarget& target, const UpgradeContext& context, const Waited& waited) {
     const std::string silence = "the bootloader did not answer within " + secondsText(waited.ms) + " and ";
-    if (probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {})) {
+    if (probeCommandPort({target.unit, context.parserPort}, kCommandPortTimeoutMs, [](Transport&, const char*) {})) {
         return "the unit did not restart into bootload mode: " + silence +
                "its command port answers, so it still runs its application";
     }
@@ -144,7 +130,7 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
                     "the unit runs its application and no PIN was given: use --pin-file FILE or ZT_PIN", kExitUsage);
     }
     postStep(run, L"Entering bootload mode");
-    switch (enterBootload(run.target.unit, context.pin->c_str())) {
+    switch (enterBootload({run.target.unit, context.parserPort}, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
             return fail(record, "enter_bootload", RunResult::kPinRefused, refusedPinText(), kExitFailed);
@@ -155,8 +141,8 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     const Waited waited = awaitBootloader(run.target, context);
     if (waited.answered) return true;
     if (stopping(context)) return stoppedAt(record, "wait_bootloader", "the unit is restarting into bootload mode");
-    return fail(record, "wait_bootloader", RunResult::kBootloaderSilent, silentBootloaderText(run.target, waited),
-                kExitNoResponse);
+    return fail(record, "wait_bootloader", RunResult::kBootloaderSilent,
+                silentBootloaderText(run.target, context, waited), kExitNoResponse);
 }
 
 bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, LeaveScope scope) {
@@ -180,8 +166,6 @@ bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
                     ": check that it runs its application",
                 kExitNoResponse);
 }
-
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 std::string returnToApplication(UnitRun& run, UpgradeContext& context, const UpgradeRecord& record) {
     UpgradeRecord leaving = record;
@@ -290,8 +274,6 @@ uint32_t upgradeUnit(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     return 0;
 }
 
-bool succeeded(const UpgradeRecord& record) { return isSuccess(record.result); }
-
 std::string expectedVersion(const wchar_t* firmwareVersion) {
     uint8_t minor = 0;
     uint8_t major = 0;
@@ -310,130 +292,11 @@ bool choosePin(const UpgradeCommandOptions& upgrade, std::optional<std::string>&
     return true;
 }
 
-bool reportWritable(const GlobalOptions& options, const std::string& path, std::string& error) {
-    if (path.empty()) return true;
-    const std::string report = "--report " + shownText(path, kShownWhole);
-    // Appending writes nothing, so a report read by --units-from is still whole. A FIFO or
-    // device is refused before it could block the open.
-    std::string reason;
-    std::FILE* file =
-        platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, false, &reason);
-    if (!file) {
-        error = report + ": cannot be written: " + reason;
-        return false;
-    }
-    std::fclose(file);
-    std::error_code unknown;
-    if (!options.logFile.empty() &&
-        std::filesystem::equivalent(platform::argumentPath(options.logFile), platform::argumentPath(path), unknown)) {
-        error = report + " is also the --log file: the report would replace the log; give each a file of its own";
-        return false;
-    }
-    if (options.json && platform::isStandardOutput(platform::argumentPath(path))) {
-        error = report + " is the standard output, where --json writes its document: give the report a file of its own";
-        return false;
-    }
-    return true;
-}
-
-nlohmann::json orNull(const std::optional<std::string>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-}
-
 // A stop during the update is worded from the display, which saw how far the stage came.
 void finishRecord(UpgradeRecord& record, const ProgressDisplay& display, size_t unit) {
     if (record.result == RunResult::kStopped && record.step == "update") {
         record.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run upgrade again";
     }
-}
-
-RunOutcome outcomeOfRecord(const UnitRun& run, const UpgradeRecord& record) {
-    if (run.attempts == 0) return notStartedOutcome(run.target.label);
-    RunOutcome outcome{run.target.label, record.result, record.message, run.seconds(), record.exitStatus, {}};
-    if (run.hasCounts) outcome.counts = run.counts;
-    return outcome;
-}
-
-std::string stepOf(const UpgradeRecord& record) {
-    if (succeeded(record)) return "";
-    return record.step.empty() ? "start" : record.step;
-}
-
-nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const UpgradeRecord& a : attempts) {
-        const std::string step = stepOf(a);
-        list.push_back({{"step", step.empty() ? nlohmann::json(nullptr) : nlohmann::json(step)},
-                        {"result", jsonName(a.result)},
-                        {"message", a.message}});
-    }
-    return list;
-}
-
-// Where the document comes from: the run's options, its shared images and when its units began.
-struct UpgradeRun {
-    const GlobalOptions& options;
-    const SharedUpdate& shared;
-    WallTime unitsStarted;
-};
-
-nlohmann::json upgradeDocument(const UpgradeRun& run, const std::vector<RunOutcome>& outcomes,
-                               const std::vector<UpgradeRecord>& records,
-                               const std::vector<std::vector<UpgradeRecord>>& attempts,
-                               const std::vector<std::unique_ptr<UnitRun>>& runs) {
-    nlohmann::json document = outcomesDocument(outcomes);
-    document["run"] = runJson(run.options, run.shared);
-    for (size_t i = 0; i < records.size(); ++i) {
-        nlohmann::json& unit = document["units"][i];
-        unit["step"] =
-            succeeded(records[i]) || runs[i]->attempts == 0 ? nlohmann::json(nullptr) : nlohmann::json(records[i].step);
-        unit["bootloader"] = orNull(records[i].bootloader);
-        unit["version_before"] = orNull(records[i].versionBefore);
-        unit["version_after"] = orNull(records[i].versionAfter);
-        unit["attempts"] = attemptsJson(attempts[i]);
-        unit["started"] = std::round(runs[i]->startedAt * 1000) / 1000;
-        unit["ended"] = std::round(runs[i]->endedAt * 1000) / 1000;
-        addUnitTimes(unit, run.unitsStarted, *runs[i]);
-    }
-    return document;
-}
-
-// A retried unit's result is followed by how its first attempt ended, which the later ones may hide.
-void printFirstCause(const std::vector<UpgradeRecord>& attempts) {
-    if (attempts.size() < 2) return;
-    const UpgradeRecord& first = attempts.front();
-    const std::string step = stepOf(first);
-    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), jsonName(first.result),
-                step.empty() ? "" : (" at " + step).c_str(), firstLine(first.message).c_str());
-}
-
-void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
-                       const std::vector<std::vector<UpgradeRecord>>& attempts) {
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const RunOutcome& o = outcomes[i];
-        const UpgradeRecord& r = records[i];
-        const std::string versions =
-            "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
-        if (o.result == RunResult::kNotStarted) {
-            std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
-        } else if (o.result == RunResult::kUpgraded) {
-            std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
-        } else if (isVersionSkip(o.result)) {
-            std::printf("%s: %s: %s (%.1f s)\n", o.target.c_str(), jsonName(o.result), o.message.c_str(), o.seconds);
-        } else {
-            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), jsonName(o.result), stepOf(r).c_str(),
-                        o.message.c_str(), o.seconds);
-        }
-        printFirstCause(attempts[i]);
-    }
-}
-
-bool writeReport(const std::string& path, const nlohmann::json& document) {
-    std::FILE* file = platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, true);
-    if (!file) return false;
-    const std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const bool written = std::fputs(text.c_str(), file) >= 0;
-    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace
@@ -447,12 +310,12 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     if (!readUpdateInputs(options, upgrade.update, targets, locks, images, log, error) ||
         !reportWritable(options, upgrade.reportFile, error))
         return reportUsageError(error);
-    parserPort = options.parserPort;
     if (const int confirmed = confirmUpdate(upgrade.update, targets, options.jobs); confirmed != kExitSuccess)
         return confirmed;
     SharedUpdate shared(upgrade.update, images, log);
-    UpgradeContext context{upgrade, shared, std::nullopt, expectedVersion(shared.firmwareVersion),
-                           upgrade.restartSeconds * 1000};
+    UpgradeContext context{
+        upgrade,           shared, std::nullopt, expectedVersion(shared.firmwareVersion), upgrade.restartSeconds * 1000,
+        options.parserPort};
     if (!choosePin(upgrade, context.pin, error)) {
         const int usage = reportUsageError(error);
         return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : usage;
@@ -492,8 +355,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     };
     const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
-        runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[indexOfRun(runs, run)]); },
-        hooks, options.jobs);
+        runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[run.index]); }, hooks,
+        options.jobs);
     display.finish();
 
     std::vector<RunOutcome> outcomes;
@@ -501,21 +364,32 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         outcomes.push_back(outcomeOfRecord(*runs[i], records[i]));
         if (outcomes.back().counts) log.line(labels[i], countsText(*outcomes.back().counts));
     }
-    const nlohmann::json document = upgradeDocument({options, shared, unitsStarted}, outcomes, records, attempts, runs);
-    int status = overallStatus(outcomes);
-    if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
-        std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n",
-                     shownText(upgrade.reportFile, kShownWhole).c_str());
-        status = worseStatus(status, kExitFailed);
-    }
-    if (options.json) {
-        printJsonDocument(document);
-    } else {
-        printUpgradeLines(outcomes, records, attempts);
-        if (outcomes.size() > 1) printSummaryTable(outcomes);
-        suggestFastResend(outcomes, upgrade.update);
-    }
+    int status = printUpgradeResults({options, upgrade, shared, unitsStarted, runs, records, attempts}, outcomes);
     status = closeRunLog(log, status);
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;
+}
+
+CliCommand addUpgradeCommand(CLI::App& app) {
+    auto upgradeOptions = std::make_shared<UpgradeCommandOptions>();
+    CLI::App* upgrade = addSubcommand(app, "upgrade", kUpgradeHelp);
+    addUpdateOptions(upgrade, upgradeOptions->update);
+    upgrade->add_option("--pin-file", upgradeOptions->pinFile, "file whose first line is the Installer PIN")
+        ->type_name("FILE");
+    upgrade->add_flag("--stay-in-bootload", upgradeOptions->stayInBootload,
+                      "leave each unit in bootload mode after its update");
+    upgrade
+        ->add_option("--retry", upgradeOptions->retries,
+                     "try a failed unit again up to N times, after the others had their turn (default 0)")
+        ->check(CLI::Range(0, 10))
+        ->type_name("N");
+    upgrade
+        ->add_option("--restart-seconds", upgradeOptions->restartSeconds,
+                     "how long a unit may take to restart into its bootloader or its application (default 60)")
+        ->check(CLI::Range(1, 600))
+        ->type_name("N");
+    upgrade->add_option("--report", upgradeOptions->reportFile, "also write the JSON result to FILE")
+        ->type_name("FILE");
+    return {upgrade, CommandNeeds::kNetwork,
+            [upgradeOptions](const GlobalOptions& options) { return runUpgradeCommand(options, *upgradeOptions); }};
 }

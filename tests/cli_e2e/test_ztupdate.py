@@ -716,6 +716,10 @@ class OneUnitOverUdp(ScratchTest):
         status, out, _, _ = ztupdate(*ip, "--parser-port", "5077", "--json", "status")
         self.assertEqual(status, 0)
         self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], "disabled")
+        # exit-bootload asks the command port too, when the bootloader is silent.
+        status, out, _, _ = ztupdate(*ip, "--parser-port", "5077", "--json", "exit-bootload")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["result"], "nothing_to_leave")
 
 
 class SeveralUnits(ScratchTest):
