@@ -6,14 +6,12 @@
 
 #include <memory>
 
-#include <algorithm>
 #include <cstdio>
 
-#include "bootloader/bootloader_commands.h"
-#include "bootloader/bootloader_engine.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
+#include "cli/restart_wait.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
 #include "commandport/command_port.h"
@@ -21,32 +19,16 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
-#include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
 
 namespace {
 
 constexpr uint32_t kRestartWaitMs = 5000;
-constexpr uint16_t kPollTimeoutMs = 500;
-constexpr uint32_t kPollPauseMs = 250;
 
-// Identification until the bootloader answers or the wait from startTick is spent: a unit
-// restarts in about a second, so the next command need not wait the dialog's whole 5 s.
+// A unit restarts in about a second, so the next command need not wait the dialog's whole 5 s.
 bool bootloaderAnswersWithinWait(const UnitTarget& target, uint32_t startTick) {
-    BootloaderEngine engine;
-    engine.setTransport(makeBootloaderTransport(target.unit));
-    for (;;) {
-        const uint32_t spent = platform::ticksBetween(startTick, platform::tickCount());
-        if (spent >= kRestartWaitMs || platform::interruptSignal() != 0) return false;
-        if (engine.openTransport()) {
-            const uint16_t timeoutMs =
-                static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, kRestartWaitMs - spent));
-            const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
-            engine.closeTransport();
-            if (answered) return true;
-        }
-        platform::sleepMs(std::min(kPollPauseMs, kRestartWaitMs - spent));
-    }
+    return awaitBootloader(target.unit, startTick, kRestartWaitMs, [] { return platform::interruptSignal() != 0; })
+        .answered;
 }
 
 // One wait for all the units just unlocked; true when every bootloader answered.

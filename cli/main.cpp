@@ -127,20 +127,10 @@ CliCommand addHelpCommand(CLI::App& app) {
 
 // Every command, in the order the help lists them.
 std::vector<CliCommand> addCommands(CLI::App& app) {
-    std::vector<CliCommand> commands;
-    commands.push_back(addInfoCommand(app));
-    commands.push_back(addVersionCommand(app));
-    commands.push_back(addInspectCommand(app));
-    commands.push_back(addPortsCommand(app));
-    commands.push_back(addDiscoverCommand(app));
-    commands.push_back(addStatusCommand(app));
-    commands.push_back(addEnterBootloadCommand(app));
-    commands.push_back(addUpdateCommand(app));
-    commands.push_back(addUpgradeCommand(app));
-    commands.push_back(addExitBootloadCommand(app));
-    commands.push_back(addCompletionCommand(app));
-    commands.push_back(addHelpCommand(app));
-    return commands;
+    // A braced list is built in order, so the help lists the commands as they stand here.
+    return {addInfoCommand(app),     addVersionCommand(app),      addInspectCommand(app),       addPortsCommand(app),
+            addDiscoverCommand(app), addStatusCommand(app),       addEnterBootloadCommand(app), addUpdateCommand(app),
+            addUpgradeCommand(app),  addExitBootloadCommand(app), addCompletionCommand(app),    addHelpCommand(app)};
 }
 
 // What a command that talks to units starts and ends with around its run.

@@ -88,28 +88,23 @@ RunOutcome updateOutcome(const UnitRun& run, const ProgressDisplay& display, siz
 }  // namespace
 
 int runUpdateCommand(const GlobalOptions& options, const UpdateCommandOptions& update) {
-    std::vector<UnitTarget> targets;
+    UpdateInputs inputs;
     std::string error;
-    UnitLocks locks;
-    CheckedImages images;
-    RunLog log;
-    if (!readUpdateInputs(options, update, targets, locks, images, log, error)) return reportUsageError(error);
-    if (const int confirmed = confirmUpdate(update, targets, options.jobs); confirmed != kExitSuccess) return confirmed;
+    if (!readUpdateInputs(options, update, inputs, error)) return reportUsageError(error);
+    if (const int confirmed = confirmUpdate(update, inputs.targets, options.jobs); confirmed != kExitSuccess)
+        return confirmed;
 
-    SharedUpdate shared(update, images, log);
-    auto runs = makeRuns(targets);
+    RunLog& log = inputs.log;
+    SharedUpdate shared(update, inputs.images, log);
+    auto runs = makeRuns(inputs.targets);
     std::vector<VersionCheck> checks(runs.size());
-    const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
-    display.attachLog(log);
-    setDisplayPlans(display, update, images, targets);
-    StageLog stageLog(log, labels);
+    UpdateProgress progress(options, update, inputs);
+    ProgressDisplay& display = progress.display;
+    const std::vector<std::string>& labels = progress.labels;
 
     RunnerHooks hooks;
     hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) {
-        const std::string before = display.stage(unit);
-        display.onMessage(unit, message);
-        stageLog.onMessage(unit, before, display, message.id);
+        progress.onMessage(unit, message);
         if (isTerminalMessage(message.id)) display.onFinished(unit, outcomeOf("", message.id, 0).result);
     };
     hooks.idle = [&] { refreshOrStop(shared, display); };

@@ -112,11 +112,10 @@ bool isYes(const std::string& answer) {
     return lower == "y" || lower == "yes";
 }
 
-bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
-                      std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
+bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs,
                       std::string& error) {
-    if (!prepareTargets(options, targets, error) || !lockNetworkUnits(targets, locks, error) ||
-        !readImages(update, options, images, error))
+    if (!prepareTargets(options, inputs.targets, error) || !lockNetworkUnits(inputs.targets, inputs.locks, error) ||
+        !readImages(update, options, inputs.images, error))
         return false;
     if (options.json && !options.logFile.empty() &&
         platform::isStandardOutput(platform::argumentPath(options.logFile))) {
@@ -124,9 +123,23 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
                 " is the standard output, where --json writes its document: give the log a file of its own";
         return false;
     }
-    if (!log.open(options.verbose && !options.json, options.logFile, error)) return false;
-    logRunHeader(log, options, targets);
+    if (!inputs.log.open(options.verbose && !options.json, options.logFile, error)) return false;
+    logRunHeader(inputs.log, options, inputs.targets);
     return true;
+}
+
+UpdateProgress::UpdateProgress(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs)
+    : labels(targetLabels(inputs.targets)),
+      display(displayMode(options), labels, displayStream(options), options.jobs),
+      stageLog(inputs.log, labels) {
+    display.attachLog(inputs.log);
+    setDisplayPlans(display, update, inputs.images, inputs.targets);
+}
+
+void UpdateProgress::onMessage(size_t unit, const platform::WindowMessage& message) {
+    const std::string before = display.stage(unit);
+    display.onMessage(unit, message);
+    stageLog.onMessage(unit, before, display, message.id);
 }
 
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -281,7 +294,8 @@ UnitStatus probeBootloader(const UnitTarget& target) {
     UnitStatus status;
     if (!engine.openTransport()) return status;
     BootloaderCommands commands(engine);
-    const Identification identification = commands.identify(kQueryTimeoutMs, 1);
+    // Two sends, as the other identifications make: one lost datagram must not fail the check.
+    const Identification identification = commands.identify(kQueryTimeoutMs, 2);
     uint32_t application = 0;
     if (identification.answered) {
         status.bootloader = versionString(

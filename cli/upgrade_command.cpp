@@ -6,14 +6,13 @@
 
 #include <memory>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
-#include "bootloader/bootloader_commands.h"
 #include "cli/exit_status.h"
 #include "cli/pin_source.h"
+#include "cli/restart_wait.h"
 #include "cli/status_command.h"
 #include "cli/upgrade_output.h"
 #include "commandport/command_port.h"
@@ -26,9 +25,6 @@
 #include "ui/worker_messages.h"
 
 namespace {
-
-constexpr uint16_t kPollTimeoutMs = 500;
-constexpr uint32_t kProbePauseMs = 250;
 
 struct UpgradeContext {
     const UpgradeCommandOptions& upgrade;
@@ -53,52 +49,19 @@ std::string noResponseText() { return platform::toUtf8(updaterProperties.getOrEm
 
 bool stopping(const UpgradeContext& context) { return context.shared.stopRequested.load(); }
 
-// A restart wait: whether the unit answered, and how long the wait really took.
-struct Waited {
-    bool answered = false;
-    uint32_t ms = 0;
-};
-
 std::string secondsText(uint32_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
     return text;
 }
 
-// Polls until `answers` is true or the restart time is spent; each poll gets only the time left.
-template <typename Poll>
-Waited awaitRestart(const UpgradeContext& context, Poll answers) {
-    const uint32_t start = platform::tickCount();
-    Waited waited;
-    for (;;) {
-        const uint32_t spent = platform::ticksBetween(start, platform::tickCount());
-        if (waited.answered || stopping(context) || spent >= context.restartMs) {
-            waited.ms = spent;
-            return waited;
-        }
-        waited.answered = answers(context.restartMs - spent);
-        if (!waited.answered) platform::sleepMs(std::min(kProbePauseMs, context.restartMs - spent));
-    }
-}
-
-// Command 1 until the bootloader answers, instead of a fixed wait after the unlock.
-Waited awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
-    BootloaderEngine engine;
-    engine.setTransport(makeBootloaderTransport(target.unit));
-    return awaitRestart(context, [&](uint32_t leftMs) {
-        if (!engine.openTransport()) return false;
-        const uint16_t timeoutMs = static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, leftMs));
-        const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
-        engine.closeTransport();
-        return answered;
-    });
-}
-
 // The command port answers once the unit runs its application again.
 Waited awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
-    return awaitRestart(context, [&](uint32_t leftMs) {
-        return probeCommandPortWithin({target.unit, context.parserPort}, leftMs, [](Transport&, const char*) {});
-    });
+    return awaitAnswer(
+        platform::tickCount(), context.restartMs, [&] { return stopping(context); },
+        [&](uint32_t leftMs) {
+            return probeCommandPortWithin({target.unit, context.parserPort}, leftMs, [](Transport&, const char*) {});
+        });
 }
 
 void addCounts(EngineCounters& into, const EngineCounters& more) {
@@ -138,7 +101,9 @@ bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
             return fail(record, "enter_bootload", RunResult::kNoResponse, noResponseText(), kExitNoResponse);
     }
     postStep(run, L"Waiting for the bootloader");
-    const Waited waited = awaitBootloader(run.target, context);
+    // The bootloader is asked until it answers, instead of a fixed wait after the unlock.
+    const Waited waited =
+        awaitBootloader(run.target.unit, platform::tickCount(), context.restartMs, [&] { return stopping(context); });
     if (waited.answered) return true;
     if (stopping(context)) return stoppedAt(record, "wait_bootloader", "the unit is restarting into bootload mode");
     return fail(record, "wait_bootloader", RunResult::kBootloaderSilent,
@@ -302,17 +267,15 @@ void finishRecord(UpgradeRecord& record, const ProgressDisplay& display, size_t 
 }  // namespace
 
 int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions& upgrade) {
-    std::vector<UnitTarget> targets;
+    UpdateInputs inputs;
     std::string error;
-    UnitLocks locks;
-    CheckedImages images;
-    RunLog log;
-    if (!readUpdateInputs(options, upgrade.update, targets, locks, images, log, error) ||
+    if (!readUpdateInputs(options, upgrade.update, inputs, error) ||
         !reportWritable(options, upgrade.reportFile, error))
         return reportUsageError(error);
-    if (const int confirmed = confirmUpdate(upgrade.update, targets, options.jobs); confirmed != kExitSuccess)
+    if (const int confirmed = confirmUpdate(upgrade.update, inputs.targets, options.jobs); confirmed != kExitSuccess)
         return confirmed;
-    SharedUpdate shared(upgrade.update, images, log);
+    RunLog& log = inputs.log;
+    SharedUpdate shared(upgrade.update, inputs.images, log);
     UpgradeContext context{
         upgrade,           shared, std::nullopt, expectedVersion(shared.firmwareVersion), upgrade.restartSeconds * 1000,
         options.parserPort};
@@ -321,21 +284,15 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : usage;
     }
 
-    auto runs = makeRuns(targets);
+    auto runs = makeRuns(inputs.targets);
     std::vector<UpgradeRecord> records(runs.size());
     std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
-    const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
-    display.attachLog(log);
-    setDisplayPlans(display, upgrade.update, images, targets);
-    StageLog stageLog(log, labels);
+    UpdateProgress progress(options, upgrade.update, inputs);
+    ProgressDisplay& display = progress.display;
+    const std::vector<std::string>& labels = progress.labels;
 
     RunnerHooks hooks;
-    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) {
-        const std::string before = display.stage(unit);
-        display.onMessage(unit, message);
-        stageLog.onMessage(unit, before, display, message.id);
-    };
+    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) { progress.onMessage(unit, message); };
     hooks.idle = [&] { refreshOrStop(shared, display); };
     hooks.onFinished = [&](size_t unit) {
         UpgradeRecord& record = records[unit];
