@@ -276,9 +276,12 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         return confirmed;
     RunLog& log = inputs.log;
     SharedUpdate shared(upgrade.update, inputs.images, log);
-    UpgradeContext context{
-        upgrade,           shared, std::nullopt, expectedVersion(shared.firmwareVersion), upgrade.restartSeconds * 1000,
-        options.parserPort};
+    UpgradeContext context{.upgrade = upgrade,
+                           .shared = shared,
+                           .pin = std::nullopt,
+                           .expectedVersion = expectedVersion(shared.firmwareVersion),
+                           .restartMs = upgrade.restartSeconds * 1000,
+                           .parserPort = options.parserPort};
     if (!choosePin(upgrade, context.pin, error)) {
         const int usage = reportUsageError(error);
         return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : usage;
