@@ -2,7 +2,11 @@
 #include "cli/completion.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <vector>
+
+#include "cli/exit_status.h"
 
 namespace {
 
@@ -174,4 +178,16 @@ std::string completionScript(const CLI::App& app, const std::string& shell) {
     if (shell == "zsh") return zshScript(app);
     if (shell == "fish") return fishScript(app);
     return {};
+}
+
+CliCommand addCompletionCommand(CLI::App& app) {
+    auto shell = std::make_shared<std::string>();
+    CLI::App* completion = addSubcommand(app, "completion", kCompletionHelp);
+    completion->add_option("SHELL", *shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+    return {completion, CommandNeeds::kNothing, [&app, shell](const GlobalOptions&) {
+                std::fputs(completionScript(app, *shell).c_str(), stdout);
+                return kExitSuccess;
+            }};
 }

@@ -2,6 +2,10 @@
 // Discover dialog does.
 #include "cli/discover_command.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -92,4 +96,15 @@ int runDiscoverCommand(const GlobalOptions& options, const DiscoverCommandOption
         std::printf("No unit answered within %u s.\n", discover.seconds);
     }
     return 0;
+}
+
+CliCommand addDiscoverCommand(CLI::App& app) {
+    auto discoverOptions = std::make_shared<DiscoverCommandOptions>();
+    CLI::App* discover = addSubcommand(app, "discover", kDiscoverHelp);
+    discover->add_flag("--serial", discoverOptions->serial, "probe the serial ports instead of the networks");
+    discover->add_option("--seconds", discoverOptions->seconds, "how long to look (default 5)")
+        ->check(CLI::Range(1, 3600))
+        ->type_name("N");
+    return {discover, CommandNeeds::kNetwork,
+            [discoverOptions](const GlobalOptions& options) { return runDiscoverCommand(options, *discoverOptions); }};
 }

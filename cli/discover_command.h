@@ -1,6 +1,7 @@
 // `ztupdate discover`: the units that answer on the local networks, or on the serial ports.
 #pragma once
 
+#include "cli/command.h"
 #include "cli/global_options.h"
 
 struct DiscoverCommandOptions {
@@ -9,3 +10,4 @@ struct DiscoverCommandOptions {
 };
 
 int runDiscoverCommand(const GlobalOptions& options, const DiscoverCommandOptions& discover);
+CliCommand addDiscoverCommand(CLI::App& app);

@@ -2,14 +2,16 @@
 // answers, at most as long as the dialog waits.
 #include "cli/enter_bootload_command.h"
 
-#include <algorithm>
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <cstdio>
 
-#include "bootloader/bootloader_commands.h"
-#include "bootloader/bootloader_engine.h"
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
 #include "cli/pin_source.h"
+#include "cli/restart_wait.h"
 #include "cli/run_outcome.h"
 #include "cli/unit_runner.h"
 #include "commandport/command_port.h"
@@ -17,32 +19,16 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
-#include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
 
 namespace {
 
 constexpr uint32_t kRestartWaitMs = 5000;
-constexpr uint16_t kPollTimeoutMs = 500;
-constexpr uint32_t kPollPauseMs = 250;
 
-// Identification until the bootloader answers or the wait from startTick is spent: a unit
-// restarts in about a second, so the next command need not wait the dialog's whole 5 s.
+// A unit restarts in about a second, so the next command need not wait the dialog's whole 5 s.
 bool bootloaderAnswersWithinWait(const UnitTarget& target, uint32_t startTick) {
-    BootloaderEngine engine;
-    engine.setTransport(makeBootloaderTransport(target.unit));
-    for (;;) {
-        const uint32_t spent = platform::ticksBetween(startTick, platform::tickCount());
-        if (spent >= kRestartWaitMs || platform::interruptSignal() != 0) return false;
-        if (engine.openTransport()) {
-            const uint16_t timeoutMs =
-                static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, kRestartWaitMs - spent));
-            const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
-            engine.closeTransport();
-            if (answered) return true;
-        }
-        platform::sleepMs(std::min(kPollPauseMs, kRestartWaitMs - spent));
-    }
+    return awaitBootloader(target.unit, startTick, kRestartWaitMs, [] { return platform::interruptSignal() != 0; })
+        .answered;
 }
 
 // One wait for all the units just unlocked; true when every bootloader answered.
@@ -58,15 +44,18 @@ bool awaitBootloaders(const std::vector<std::unique_ptr<UnitRun>>& runs, const s
 RunOutcome enterOutcome(const UnitRun& run) {
     switch (static_cast<EnterBootloadResult>(run.terminal)) {
         case EnterBootloadResult::kEnabled:
-            return {run.target.label, "enabled",    platform::toUtf8(uiString(kBootloadModeEnabled)),
-                    run.seconds(),    kExitSuccess, {}};
+            return {run.target.label, RunResult::kEnabled, platform::toUtf8(uiString(kBootloadModeEnabled)),
+                    run.seconds(),    kExitSuccess,        {}};
         case EnterBootloadResult::kUnlockFailed:
-            return {run.target.label, "refused", refusedPinText(), run.seconds(), kExitFailed, {}};
+            return {run.target.label, RunResult::kRefused, refusedPinText(), run.seconds(), kExitFailed, {}};
         case EnterBootloadResult::kUnitNotFound: break;
     }
-    return {
-        run.target.label, "no_response",   platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
-        run.seconds(),    kExitNoResponse, {}};
+    return {run.target.label,
+            RunResult::kNoResponse,
+            platform::toUtf8(updaterProperties.getOrEmpty(L"error-message.NoResponse")),
+            run.seconds(),
+            kExitNoResponse,
+            {}};
 }
 
 }  // namespace
@@ -77,11 +66,12 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     std::string pin;
     if (!prepareTargets(options, targets, error) || !readInstallerPin(pinFile, pin, error))
         return reportUsageError(error);
-    parserPort = options.parserPort;
     auto runs = makeRuns(targets);
     runUnitsInParallel(
         runs,
-        [&pin](UnitRun& run) -> uint32_t { return static_cast<uint32_t>(enterBootload(run.target.unit, pin.c_str())); },
+        [&](UnitRun& run) -> uint32_t {
+            return static_cast<uint32_t>(enterBootload({run.target.unit, options.parserPort}, pin.c_str()));
+        },
         [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
 
     std::vector<RunOutcome> outcomes;
@@ -104,4 +94,12 @@ int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pin
     }
     if (options.json) printJsonDocument(outcomesDocument(outcomes));
     return overallStatus(outcomes);
+}
+
+CliCommand addEnterBootloadCommand(CLI::App& app) {
+    auto pinFile = std::make_shared<std::string>();
+    CLI::App* enter = addSubcommand(app, "enter-bootload", kEnterBootloadHelp);
+    enter->add_option("--pin-file", *pinFile, "file whose first line is the Installer PIN")->type_name("FILE");
+    return {enter, CommandNeeds::kNetwork,
+            [pinFile](const GlobalOptions& options) { return runEnterBootloadCommand(options, *pinFile); }};
 }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "cli/command.h"
 #include "cli/global_options.h"
 
 int runEnterBootloadCommand(const GlobalOptions& options, const std::string& pinFile);
+CliCommand addEnterBootloadCommand(CLI::App& app);

@@ -13,9 +13,9 @@ namespace {
 
 // A silent bootloader beside an answering command port: the unit runs its application, which is
 // where exit-bootload would take it. Serial lines are left out: probing every rate takes seconds.
-bool runsApplication(const UnitTarget& target, uint32_t terminal) {
+bool runsApplication(const CommandPortTarget& target, uint32_t terminal) {
     return terminal == WMU_NO_RESPONSE && !target.unit.isSerial() &&
-           probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {});
+           probeCommandPort(target, kCommandPortTimeoutMs, [](Transport&, const char*) {});
 }
 
 RunOutcome exitOutcome(const UnitRun& run) {
@@ -23,7 +23,7 @@ RunOutcome exitOutcome(const UnitRun& run) {
     RunOutcome outcome = outcomeOf(run.target.label, run.terminal, run.seconds());
     outcome.counts = run.counts;
     if (run.runsApplication) {
-        outcome.result = "nothing_to_leave";
+        outcome.result = RunResult::kNothingToLeave;
         outcome.message =
             "the unit runs its application (its command port answers, its bootloader does not): there is no "
             "bootload mode to leave";
@@ -41,12 +41,12 @@ int runExitBootloadCommand(const GlobalOptions& options) {
     auto runs = makeRuns(targets);
     runUnitsInParallel(
         runs,
-        [](UnitRun& run) -> uint32_t {
+        [&options](UnitRun& run) -> uint32_t {
             BootloaderEngine engine;
             const uint32_t terminal = runExitBootload(engine, &run.window, makeBootloaderTransport(run.target.unit));
             run.counts = engine.counters();
             run.hasCounts = true;
-            run.runsApplication = runsApplication(run.target, terminal);
+            run.runsApplication = runsApplication({run.target.unit, options.parserPort}, terminal);
             return terminal;
         },
         [](size_t, const platform::WindowMessage&) {}, nullptr, options.jobs);
@@ -55,4 +55,8 @@ int runExitBootloadCommand(const GlobalOptions& options) {
     for (const auto& run : runs) outcomes.push_back(exitOutcome(*run));
     printOutcomes(outcomes, options.json);
     return overallStatus(outcomes);
+}
+
+CliCommand addExitBootloadCommand(CLI::App& app) {
+    return {addSubcommand(app, "exit-bootload", kExitBootloadHelp), CommandNeeds::kNetwork, runExitBootloadCommand};
 }

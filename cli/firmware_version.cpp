@@ -40,11 +40,11 @@ std::string versionString(const FirmwareVersion& version) {
     return std::to_string(version.major) + "." + std::to_string(version.minor);
 }
 
-std::string versionSkipResult(const std::optional<std::string>& onUnit, const std::optional<FirmwareVersion>& carried,
-                              const VersionRule& rule) {
+std::optional<RunResult> versionSkipResult(const std::optional<std::string>& onUnit,
+                                           const std::optional<FirmwareVersion>& carried, const VersionRule& rule) {
     const std::optional<FirmwareVersion> found = onUnit ? parseVersionText(*onUnit) : std::nullopt;
-    if (!found || !carried) return "";
-    if (*found == *carried && !rule.allowReinstall) return "already_current";
-    if (*found > *carried && !rule.allowOlder) return "newer_on_unit";
-    return "";
+    if (!found || !carried) return std::nullopt;
+    if (*found == *carried && !rule.allowReinstall) return RunResult::kAlreadyCurrent;
+    if (*found > *carried && !rule.allowOlder) return RunResult::kNewerOnUnit;
+    return std::nullopt;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/run_result.h"
+
 struct FirmwareVersion {
     unsigned major = 0;
     unsigned minor = 0;
@@ -26,7 +28,7 @@ struct VersionRule {
     bool allowOlder = false;
 };
 
-// "already_current" or "newer_on_unit" when the unit's application must be left as it is, else
-// empty: also when either version is unknown, since a unit without a readable one needs the update.
-std::string versionSkipResult(const std::optional<std::string>& onUnit, const std::optional<FirmwareVersion>& carried,
-                              const VersionRule& rule);
+// kAlreadyCurrent or kNewerOnUnit when the unit's application must be left as it is, else none:
+// also when either version is unknown, since a unit without a readable one needs the update.
+std::optional<RunResult> versionSkipResult(const std::optional<std::string>& onUnit,
+                                           const std::optional<FirmwareVersion>& carried, const VersionRule& rule);

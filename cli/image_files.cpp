@@ -12,6 +12,15 @@ std::string located(const std::string& file, uint32_t line, const char* reason) 
     return line ? file + ":" + std::to_string(line) + ": " + reason : file + ": " + reason;
 }
 
+// The file given, else the build's embedded item; `what` names the image in messages.
+bool readImageBytes(const std::string& file, const wchar_t* item, const wchar_t* type, const std::string& what,
+                    ImageBytes& image, std::string& error) {
+    if (!file.empty()) return image.readFile(file, error);
+    if (image.borrowEmbedded(item, type, "embedded " + what)) return true;
+    error = "this build carries no " + what;
+    return false;
+}
+
 }  // namespace
 
 bool ImageBytes::readFile(const std::string& path, std::string& error) {
@@ -34,28 +43,14 @@ bool ImageBytes::borrowEmbedded(const wchar_t* item, const wchar_t* type, const 
 }
 
 bool readApplicationImage(const ImageChoice& choice, ImageBytes& image, HexCheckResult& result, std::string& error) {
-    if (choice.hexFile.empty()) {
-        if (!image.borrowEmbedded(kApplicationResource, L"HEX", "embedded application image")) {
-            error = "this build carries no application image";
-            return false;
-        }
-    } else if (!image.readFile(choice.hexFile, error)) {
-        return false;
-    }
+    if (!readImageBytes(choice.hexFile, kApplicationResource, L"HEX", "application image", image, error)) return false;
     if (checkHexText(image.data(), image.size(), result)) return true;
     error = located(image.name(), result.line, hexProblemText(result.problem));
     return false;
 }
 
 bool readFlashImage(const ImageChoice& choice, ImageBytes& image, std::string& error) {
-    if (choice.flashFile.empty()) {
-        if (!image.borrowEmbedded(kFlashResource, L"BIN", "embedded flash image")) {
-            error = "this build carries no flash image";
-            return false;
-        }
-    } else if (!image.readFile(choice.flashFile, error)) {
-        return false;
-    }
+    if (!readImageBytes(choice.flashFile, kFlashResource, L"BIN", "flash image", image, error)) return false;
     HexCheckResult result;
     if (checkFlashImage(image.data(), image.size(), kFlashImageOrigin, result)) return true;
     error = located(image.name(), 0, hexProblemText(result.problem));

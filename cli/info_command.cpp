@@ -98,3 +98,7 @@ int runInfoCommand(const GlobalOptions& options) {
     }
     return 0;
 }
+
+CliCommand addInfoCommand(CLI::App& app) {
+    return {addSubcommand(app, "info", kInfoHelp), CommandNeeds::kContent, runInfoCommand};
+}

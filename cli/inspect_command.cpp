@@ -1,6 +1,10 @@
 // Image checks and transfer estimates.
 #include "cli/inspect_command.h"
 
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -142,4 +146,18 @@ int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, b
         "not included)\n",
         kTurnaroundSeconds * 1000, (kTurnaroundSeconds + kSerialAdapterSeconds) * 1000);
     return kExitSuccess;
+}
+
+CliCommand addInspectCommand(CLI::App& app) {
+    struct Choices {
+        ImageChoice images;
+        bool ranges = false;
+    };
+    auto choices = std::make_shared<Choices>();
+    CLI::App* inspect = addSubcommand(app, "inspect", kInspectHelp);
+    addImageOptions(inspect, choices->images);
+    inspect->add_flag("--ranges", choices->ranges, "also list every address range of the application image");
+    return {inspect, CommandNeeds::kContent, [choices](const GlobalOptions& options) {
+                return runInspectCommand(options, choices->images, choices->ranges);
+            }};
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "cli/command.h"
 #include "cli/global_options.h"
 #include "cli/image_files.h"
 #include "content/bin_manager.h"
@@ -27,3 +28,4 @@ double udpSeconds(const TransferPlan& plan);
 
 // The summary; every address range too (text and JSON) with ranges.
 int runInspectCommand(const GlobalOptions& options, const ImageChoice& images, bool ranges);
+CliCommand addInspectCommand(CLI::App& app);

@@ -21,6 +21,10 @@ std::string errorKind;
 std::string errorMessage;
 }  // namespace
 
+nlohmann::json orNull(const std::optional<std::string>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
 int reportUsageError(const std::string& error) {
     std::fprintf(stderr, "ztupdate: %s\n", error.c_str());
     noteError("refused", error);

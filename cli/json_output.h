@@ -2,9 +2,13 @@
 // was printed there arrived.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+// The value, or null where it is not known.
+nlohmann::json orNull(const std::optional<std::string>& value);
 
 // Two-space indentation; bytes that are not UTF-8 are replaced rather than failing.
 void printJsonDocument(const nlohmann::json& document);

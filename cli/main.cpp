@@ -2,7 +2,11 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "cli/command.h"
 #include "cli/completion.h"
 #include "cli/discover_command.h"
 #include "cli/enter_bootload_command.h"
@@ -20,62 +24,13 @@
 #include "cli/update_command.h"
 #include "cli/upgrade_command.h"
 #include "cli/usage_advice.h"
+#include "commandport/command_port.h"
 #include "platform/arguments.h"
 #include "platform/console.h"
 #include "platform/network.h"
 #include "startup/embedded_content.h"
 
 namespace {
-
-// The global options as each command's help lists them, from the option table.
-std::string globalOptionsText(const CLI::App& app) {
-    std::string text = "\nGlobal options (before or after the command):\n";
-    for (const CLI::Option* option : app.get_options()) {
-        std::string names = option->get_name(false, true);
-        if (names == "-h,--help") continue;
-        // The type name alone: CLI11 appends a check's description ("N:INT in [...]").
-        if (option->get_expected_min() > 0)
-            names += " " + option->get_type_name().substr(0, option->get_type_name().find(':'));
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-22s %s\n", names.c_str(), option->get_description().c_str());
-        text += line;
-    }
-    return text;
-}
-
-CLI::App* addCommand(CLI::App& app, const char* name, const HelpText& help) {
-    CLI::App* command = app.add_subcommand(name, help.summary);
-    command->footer(globalOptionsText(app) + help.footer);
-    // Global options may follow the command too: `ztupdate status --ip 192.0.2.10 --json`.
-    command->fallthrough();
-    return command;
-}
-
-void addImageOptions(CLI::App* command, ImageChoice& images) {
-    command->add_option("--hex", images.hexFile, "Intel HEX application image to use instead of the embedded one")
-        ->type_name("FILE");
-    command->add_option("--flash", images.flashFile, "web-content flash image to use instead of the embedded one")
-        ->type_name("FILE");
-}
-
-// The stage choices and the confirmation, as update and upgrade both take them.
-void addUpdateOptions(CLI::App* command, UpdateCommandOptions& update) {
-    command->add_flag("--no-firmware", update.noFirmware, "leave the application firmware as it is");
-    command->add_flag("--no-ui", update.noUi, "leave the web-content flash image as it is");
-    command->add_flag("--factory-defaults", update.factoryDefaults, "also restore the factory defaults");
-    addImageOptions(command, update.images);
-    command->add_flag("-y,--yes", update.yes, "do not ask for confirmation (required without a terminal)");
-    command->add_flag("--fast-resend", update.fastResend,
-                      "resend to sequenced bootloaders after their measured reply time from the first loss on");
-    command
-        ->add_flag("--described-timing", update.describedTiming,
-                   "always wait the full interval before a resend, as the Windows program does")
-        ->excludes("--fast-resend");
-    command->add_flag("--allow-reinstall", update.allowReinstall,
-                      "also write the firmware to a unit that has the same version already");
-    command->add_flag("--allow-older", update.allowOlder,
-                      "also write the firmware to a unit that has a newer version (going back)");
-}
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--ip", options.unitAddresses, "IPv4 address of a unit (repeat for several units)")
@@ -155,6 +110,54 @@ int withOutputDelivered(int status) {
     return worseStatus(status, kExitFailed);
 }
 
+CliCommand addVersionCommand(CLI::App& app) {
+    return {addSubcommand(app, "version", kVersionHelp), CommandNeeds::kContent, [](const GlobalOptions& options) {
+                printVersion(options.json);
+                return kExitSuccess;
+            }};
+}
+
+CliCommand addHelpCommand(CLI::App& app) {
+    auto topic = std::make_shared<std::string>();
+    CLI::App* help = addSubcommand(app, "help", kHelpHelp);
+    help->add_option("COMMAND", *topic, "the command whose options and examples to show");
+    return {help, CommandNeeds::kNothing,
+            [&app, topic](const GlobalOptions&) { return printHelp(app, std::string(*topic)); }};
+}
+
+// Every command, in the order the help lists them.
+std::vector<CliCommand> addCommands(CLI::App& app) {
+    // A braced list is built in order, so the help lists the commands as they stand here.
+    return {addInfoCommand(app),     addVersionCommand(app),      addInspectCommand(app),       addPortsCommand(app),
+            addDiscoverCommand(app), addStatusCommand(app),       addEnterBootloadCommand(app), addUpdateCommand(app),
+            addUpgradeCommand(app),  addExitBootloadCommand(app), addCompletionCommand(app),    addHelpCommand(app)};
+}
+
+// What a command that talks to units starts and ends with around its run.
+int runOnNetwork(const CliCommand& command, const GlobalOptions& options) {
+    if (nothingFailedIn(options)) return reportNothingFailed(options);
+    if (!platform::startNetworking()) {
+        std::fprintf(stderr, "ztupdate: the network could not be started\n");
+        return kExitFailed;
+    }
+    // The device request worker, which status and upgrade share with the window, reads the
+    // window's setting; the commands' own probes and unlocks are given the port.
+    parserPort = options.parserPort;
+    int result = command.run(options);
+    platform::stopNetworking();
+    if (platform::interruptSignal() != 0 && result < kExitInterrupted)
+        result = kExitInterrupted + platform::interruptSignal();
+    return result;
+}
+
+int runCommand(const CliCommand& command, const GlobalOptions& options) {
+    if (command.needs == CommandNeeds::kNothing) return command.run(options);
+    platform::installInterruptHandling();
+    loadEmbeddedContent();
+    if (command.needs == CommandNeeds::kContent) return command.run(options);
+    return runOnNetwork(command, options);
+}
+
 int runProgram(int argc, char** argv) {
     GlobalOptions options;
     options.commandLine = commandLineText(argc, argv);
@@ -166,65 +169,7 @@ int runProgram(int argc, char** argv) {
     bool showVersion = false;
     app.add_flag("-V,--version", showVersion, "print the program's version and the firmware it carries");
     app.require_subcommand(1);
-
-    CLI::App* info = addCommand(app, "info", kInfoHelp);
-    CLI::App* version = addCommand(app, "version", kVersionHelp);
-
-    ImageChoice inspectImages;
-    bool inspectRanges = false;
-    CLI::App* inspect = addCommand(app, "inspect", kInspectHelp);
-    addImageOptions(inspect, inspectImages);
-    inspect->add_flag("--ranges", inspectRanges, "also list every address range of the application image");
-
-    CLI::App* ports = addCommand(app, "ports", kPortsHelp);
-
-    DiscoverCommandOptions discoverOptions;
-    CLI::App* discover = addCommand(app, "discover", kDiscoverHelp);
-    discover->add_flag("--serial", discoverOptions.serial, "probe the serial ports instead of the networks");
-    discover->add_option("--seconds", discoverOptions.seconds, "how long to look (default 5)")
-        ->check(CLI::Range(1, 3600))
-        ->type_name("N");
-
-    CLI::App* status = addCommand(app, "status", kStatusHelp);
-
-    std::string pinFile;
-    CLI::App* enter = addCommand(app, "enter-bootload", kEnterBootloadHelp);
-    enter->add_option("--pin-file", pinFile, "file whose first line is the Installer PIN")->type_name("FILE");
-
-    UpdateCommandOptions updateCommandOptions;
-    CLI::App* update = addCommand(app, "update", kUpdateHelp);
-    addUpdateOptions(update, updateCommandOptions);
-
-    UpgradeCommandOptions upgradeOptions;
-    CLI::App* upgrade = addCommand(app, "upgrade", kUpgradeHelp);
-    addUpdateOptions(upgrade, upgradeOptions.update);
-    upgrade->add_option("--pin-file", upgradeOptions.pinFile, "file whose first line is the Installer PIN")
-        ->type_name("FILE");
-    upgrade->add_flag("--stay-in-bootload", upgradeOptions.stayInBootload,
-                      "leave each unit in bootload mode after its update");
-    upgrade
-        ->add_option("--retry", upgradeOptions.retries,
-                     "try a failed unit again up to N times, after the others had their turn (default 0)")
-        ->check(CLI::Range(0, 10))
-        ->type_name("N");
-    upgrade
-        ->add_option("--restart-seconds", upgradeOptions.restartSeconds,
-                     "how long a unit may take to restart into its bootloader or its application (default 60)")
-        ->check(CLI::Range(1, 600))
-        ->type_name("N");
-    upgrade->add_option("--report", upgradeOptions.reportFile, "also write the JSON result to FILE")->type_name("FILE");
-
-    CLI::App* exitBootload = addCommand(app, "exit-bootload", kExitBootloadHelp);
-
-    std::string shell;
-    CLI::App* completion = addCommand(app, "completion", kCompletionHelp);
-    completion->add_option("SHELL", shell, "bash, zsh or fish")
-        ->required()
-        ->check(CLI::IsMember({"bash", "zsh", "fish"}));
-
-    std::string helpTopic;
-    CLI::App* help = addCommand(app, "help", kHelpHelp);
-    help->add_option("COMMAND", helpTopic, "the command whose options and examples to show");
+    const std::vector<CliCommand> commands = addCommands(app);
 
     if (argc == 1) {
         std::fputs(shortUsage(app).c_str(), stderr);
@@ -250,38 +195,10 @@ int runProgram(int argc, char** argv) {
         printVersion(options.json);
         return kExitSuccess;
     }
-    if (help->parsed()) return printHelp(app, std::string(helpTopic));
-    if (completion->parsed()) {
-        std::fputs(completionScript(app, shell).c_str(), stdout);
-        return kExitSuccess;
+    for (const CliCommand& command : commands) {
+        if (command.subcommand->parsed()) return runCommand(command, options);
     }
-
-    platform::installInterruptHandling();
-    loadEmbeddedContent();
-    if (info->parsed()) return runInfoCommand(options);
-    if (version->parsed()) {
-        printVersion(options.json);
-        return kExitSuccess;
-    }
-    if (inspect->parsed()) return runInspectCommand(options, inspectImages, inspectRanges);
-    if (ports->parsed()) return runPortsCommand(options);
-
-    if (nothingFailedIn(options)) return reportNothingFailed(options);
-    if (!platform::startNetworking()) {
-        std::fprintf(stderr, "ztupdate: the network could not be started\n");
-        return kExitFailed;
-    }
-    int result = kExitUsage;
-    if (discover->parsed()) result = runDiscoverCommand(options, discoverOptions);
-    if (status->parsed()) result = runStatusCommand(options);
-    if (enter->parsed()) result = runEnterBootloadCommand(options, pinFile);
-    if (update->parsed()) result = runUpdateCommand(options, updateCommandOptions);
-    if (upgrade->parsed()) result = runUpgradeCommand(options, upgradeOptions);
-    if (exitBootload->parsed()) result = runExitBootloadCommand(options);
-    platform::stopNetworking();
-    if (platform::interruptSignal() != 0 && result < kExitInterrupted)
-        result = kExitInterrupted + platform::interruptSignal();
-    return result;
+    return kExitUsage;
 }
 
 }  // namespace

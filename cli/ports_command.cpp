@@ -22,3 +22,7 @@ int runPortsCommand(const GlobalOptions& options) {
     }
     return 0;
 }
+
+CliCommand addPortsCommand(CLI::App& app) {
+    return {addSubcommand(app, "ports", kPortsHelp), CommandNeeds::kContent, runPortsCommand};
+}

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/unit_target.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text.h"
@@ -166,11 +165,9 @@ void ProgressDisplay::printPlainProgress(Unit& unit, uint32_t nowTick) {
     std::fflush(out_);
 }
 
-void ProgressDisplay::onFinished(size_t unit, const std::string& result) {
-    onFinishedAt(unit, result, platform::tickCount());
-}
+void ProgressDisplay::onFinished(size_t unit, RunResult result) { onFinishedAt(unit, result, platform::tickCount()); }
 
-void ProgressDisplay::onFinishedAt(size_t unit, const std::string& result, uint32_t nowTick) {
+void ProgressDisplay::onFinishedAt(size_t unit, RunResult result, uint32_t nowTick) {
     if (unit < units_.size()) {
         units_[unit].result = result;
         units_[unit].finishTick = nowTick;
@@ -242,18 +239,17 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
     const Unit& u = units_[index];
     const double fraction = u.range ? static_cast<double>(std::min(u.position, u.range)) / u.range : 0.0;
     char tail[96];
-    const bool waiting = u.result.empty() && notStarted(u);
-    if (!u.result.empty() || waiting) {
+    const bool waiting = !u.result && notStarted(u);
+    if (u.result || waiting) {
         std::snprintf(tail, sizeof tail, " %3d%%  %-*.*s", percent(index), kTailColumns - 7, kTailColumns - 7,
-                      waiting ? "waiting" : u.result.c_str());
+                      waiting ? "waiting" : jsonName(*u.result));
     } else {
         std::snprintf(tail, sizeof tail, " %3d%%  %-11s  %5s left", percent(index), rateText(u, nowTick).c_str(),
                       formatDuration(secondsLeft(index, nowTick)).c_str());
     }
     char head[160];
     std::snprintf(head, sizeof head, "%-*.*s  %-*.*s  ", static_cast<int>(labelWidth_), static_cast<int>(labelWidth_),
-                  u.label.c_str(), kStageColumns, kStageColumns,
-                  u.result.empty() ? stageColumnText(u.stage).c_str() : "");
+                  u.label.c_str(), kStageColumns, kStageColumns, !u.result ? stageColumnText(u.stage).c_str() : "");
     const int barWidth =
         std::clamp(columns - static_cast<int>(labelWidth_) - kStageColumns - 4 - kTailColumns - 1, kNarrowestBar, 50);
     std::string line = head;
@@ -265,8 +261,8 @@ std::string ProgressDisplay::barLine(size_t index, uint32_t nowTick, int columns
 ProgressDisplay::Tally ProgressDisplay::tally() const {
     Tally t;
     for (const Unit& u : units_) {
-        if (!u.result.empty()) {
-            ++(isSuccessResult(u.result) ? t.succeeded : t.failed);
+        if (u.result) {
+            ++(isSuccess(*u.result) ? t.succeeded : t.failed);
         } else if (notStarted(u)) {
             ++t.waiting;
         } else {
@@ -281,13 +277,13 @@ double ProgressDisplay::secondsPerUnit(uint32_t nowTick) const {
     double sum = 0;
     size_t counted = 0;
     for (const Unit& u : units_) {
-        if (u.result.empty() || !u.started) continue;
+        if (!u.result || !u.started) continue;
         sum += platform::ticksBetween(u.startTick, u.finishTick) / 1000.0;
         ++counted;
     }
     if (counted > 0) return sum / counted;
     for (size_t i = 0; i < units_.size(); ++i) {
-        const double left = units_[i].result.empty() ? secondsLeft(i, nowTick) : -1;
+        const double left = !units_[i].result ? secondsLeft(i, nowTick) : -1;
         if (left < 0) continue;
         sum += platform::ticksBetween(units_[i].startTick, nowTick) / 1000.0 + left;
         ++counted;
@@ -305,7 +301,7 @@ double ProgressDisplay::fleetSecondsLeft(uint32_t nowTick) const {
     size_t unfinished = 0;
     for (size_t i = 0; i < units_.size(); ++i) {
         const Unit& u = units_[i];
-        if (!u.result.empty()) continue;
+        if (u.result) continue;
         const bool waiting = notStarted(u);
         double left = waiting ? perUnit : secondsLeft(i, nowTick);
         if (left < 0) left = std::max(perUnit - platform::ticksBetween(u.startTick, nowTick) / 1000.0, 0.0);
@@ -342,7 +338,7 @@ std::vector<std::string> ProgressDisplay::frame(uint32_t nowTick, int columns, i
         // Unfinished units first, in order; finished ones fill what room is left.
         for (int pass = 0; pass < 2 && lines.size() < room - 1; ++pass) {
             for (size_t i = 0; i < units_.size() && lines.size() < room - 1; ++i) {
-                if (units_[i].result.empty() == (pass == 0)) lines.push_back(barLine(i, nowTick, columns));
+                if (!units_[i].result == (pass == 0)) lines.push_back(barLine(i, nowTick, columns));
             }
         }
     }

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/run_log.h"
+#include "cli/run_result.h"
 #include "platform/window_messages.h"
 #include "ui/worker_messages.h"
 
@@ -45,8 +47,8 @@ public:
     // Takes the run's status, range and position messages; others are ignored.
     void onMessage(size_t unit, const platform::WindowMessage& message);
     void onMessageAt(size_t unit, const platform::WindowMessage& message, uint32_t nowTick);
-    void onFinished(size_t unit, const std::string& result);
-    void onFinishedAt(size_t unit, const std::string& result, uint32_t nowTick);
+    void onFinished(size_t unit, RunResult result);
+    void onFinishedAt(size_t unit, RunResult result, uint32_t nowTick);
     // The unit waits for another attempt: back to no stage, no progress and no result.
     void onRetry(size_t unit);
     // Redraws the bars, at most every 100 ms unless forced.
@@ -78,7 +80,7 @@ private:
         std::string label;
         std::string stage;
         RunStage kind = RunStage::kOther;
-        std::string result;
+        std::optional<RunResult> result;
         UnitPlan plan;
         uint32_t range = 0;
         uint32_t position = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/exit_status.h"
 #include "cli/json_output.h"
@@ -34,25 +35,28 @@ std::string indentedLines(const std::string& text) {
 RunOutcome outcomeOf(const std::string& target, uint32_t terminal, double seconds) {
     const std::string message = platform::toUtf8(runResultText(terminal).text);
     switch (terminal) {
-        case WMU_UPDATE_DONE: return {target, "updated", message, seconds, kExitSuccess, {}};
-        case WMU_BOOTLOAD_EXITED: return {target, "exited", message, seconds, kExitSuccess, {}};
-        case WMU_WRONG_RESPONSE: return {target, "wrong_response", message, seconds, kExitFailed, {}};
-        case WMU_NO_RESPONSE: return {target, "no_response", message, seconds, kExitNoResponse, {}};
-        default: return {target, "failed", message, seconds, kExitFailed, {}};
+        case WMU_UPDATE_DONE: return {target, RunResult::kUpdated, message, seconds, kExitSuccess, {}};
+        case WMU_BOOTLOAD_EXITED: return {target, RunResult::kExited, message, seconds, kExitSuccess, {}};
+        case WMU_WRONG_RESPONSE: return {target, RunResult::kWrongResponse, message, seconds, kExitFailed, {}};
+        case WMU_NO_RESPONSE: return {target, RunResult::kNoResponse, message, seconds, kExitNoResponse, {}};
+        default: return {target, RunResult::kFailed, message, seconds, kExitFailed, {}};
     }
 }
 
 RunOutcome notStartedOutcome(const std::string& target) {
-    return {
-        target, "not_started", "not started: the run was interrupted before this unit's turn; the unit was not changed",
-        0,      kExitFailed,   {}};
+    return {target,
+            RunResult::kNotStarted,
+            "not started: the run was interrupted before this unit's turn; the unit was not changed",
+            0,
+            kExitFailed,
+            {}};
 }
 
 nlohmann::json outcomesDocument(const std::vector<RunOutcome>& outcomes) {
     nlohmann::json units = nlohmann::json::array();
     for (const RunOutcome& o : outcomes) {
         nlohmann::json unit = {{"target", o.target},
-                               {"result", o.result},
+                               {"result", jsonName(o.result)},
                                {"message", o.message},
                                {"seconds", std::round(o.seconds * 1000) / 1000}};
         // Every key is always there: null where the unit's engine never ran.
@@ -119,13 +123,13 @@ void printSummaryTable(const std::vector<RunOutcome>& outcomes) {
     size_t unitWidth = 4;
     for (const RunOutcome& o : outcomes) unitWidth = std::max(unitWidth, o.target.size());
     size_t resultWidth = 6;
-    for (const RunOutcome& o : outcomes) resultWidth = std::max(resultWidth, o.result.size());
+    for (const RunOutcome& o : outcomes) resultWidth = std::max(resultWidth, std::strlen(jsonName(o.result)));
     const int width = static_cast<int>(unitWidth);
     const int resultColumn = static_cast<int>(resultWidth);
     std::printf("\n%-*s  %-*s  %8s  %8s  %7s  %8s  %5s\n", width, "unit", resultColumn, "result", "time", "requests",
                 "resends", "timeouts", "stale");
     for (const RunOutcome& o : outcomes) {
-        std::printf("%-*s  %-*s  %7.1fs", width, o.target.c_str(), resultColumn, o.result.c_str(), o.seconds);
+        std::printf("%-*s  %-*s  %7.1fs", width, o.target.c_str(), resultColumn, jsonName(o.result), o.seconds);
         if (o.counts) {
             std::printf("  %8u  %7u  %8u  %5u", o.counts->requests, o.counts->resends, o.counts->timeouts,
                         o.counts->staleFrames);

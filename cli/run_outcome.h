@@ -9,11 +9,11 @@
 #include <nlohmann/json.hpp>
 
 #include "bootloader/bootloader_engine.h"
+#include "cli/run_result.h"
 
 struct RunOutcome {
     std::string target;
-    // "updated", "exited", "failed", "wrong_response" or "no_response".
-    std::string result;
+    RunResult result = RunResult::kFailed;
     // The text the main window would show for the run's terminal message.
     std::string message;
     double seconds = 0;

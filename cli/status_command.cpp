@@ -12,10 +12,6 @@
 
 namespace {
 
-nlohmann::json orNull(const std::optional<std::string>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-}
-
 std::string versionText(uint32_t major, uint32_t minor) { return std::to_string(major) + "." + std::to_string(minor); }
 
 constexpr uint32_t kFirstSupportedBootloader = 0x0300;
@@ -95,7 +91,6 @@ int runStatusCommand(const GlobalOptions& options) {
     std::vector<UnitTarget> targets;
     std::string error;
     if (!prepareTargets(options, targets, error)) return reportUsageError(error);
-    parserPort = options.parserPort;
     auto runs = makeRuns(targets);
     std::vector<std::vector<platform::WindowMessage>> answers(runs.size());
     runUnitsInParallel(
@@ -122,4 +117,8 @@ int runStatusCommand(const GlobalOptions& options) {
     }
     if (options.json) printJsonDocument({{"units", units}});
     return exitStatus;
+}
+
+CliCommand addStatusCommand(CLI::App& app) {
+    return {addSubcommand(app, "status", kStatusHelp), CommandNeeds::kNetwork, runStatusCommand};
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
 #include "cli/global_options.h"
 #include "platform/window_messages.h"
 
@@ -25,3 +26,4 @@ std::string statusText(const std::string& target, const UnitStatus& status);
 UnitStatus statusFromMessages(const std::vector<platform::WindowMessage>& messages);
 
 int runStatusCommand(const GlobalOptions& options);
+CliCommand addStatusCommand(CLI::App& app);

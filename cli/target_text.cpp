@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/run_result.h"
 #include "discovery/discovery_formats.h"
 #include "platform/serial_names.h"
 #include "platform/sockets.h"
@@ -256,11 +257,6 @@ bool parseIpv4(const std::string& text, uint32_t& address) {
     return true;
 }
 
-bool isSuccessResult(const std::string& result) {
-    return result == "upgraded" || result == "updated" || result == "exited" || result == "enabled" ||
-           result == "already_current" || result == "newer_on_unit" || result == "nothing_to_leave";
-}
-
 bool readUnitsText(std::string_view text, const std::string& fileName, std::vector<NamedUnit>& names,
                    std::string& error) {
     names.clear();
@@ -345,7 +341,8 @@ bool readReportText(std::string_view text, const std::string& fileName, bool fai
             error = where + key + ".result is " + kindOf(*result) + ", not a string";
             return false;
         }
-        if (failedOnly && result != unit.end() && isSuccessResult(result->get_ref<const std::string&>())) continue;
+        if (failedOnly && result != unit.end() && isSuccess(runResultNamed(result->get_ref<const std::string&>())))
+            continue;
         if (names.size() == kMostUnits) {
             error = tooManyUnits("--units-from " + file);
             return false;

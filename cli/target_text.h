@@ -52,8 +52,9 @@ bool readUnitsText(std::string_view text, const std::string& fileName, std::vect
                    std::string& error);
 
 // The units of an earlier --json or --report result, from its bytes: each "target", or with
-// failedOnly those whose "result" is not a success. False, with "--units-from FILE: ..." naming
-// the key at fault (units[2].result is a number, not a string), for anything but such a result.
+// failedOnly those whose "result" is not a success (an unknown one is a failure). False, with
+// "--units-from FILE: ..." naming the key at fault (units[2].result is a number, not a string),
+// for anything but such a result.
 bool readReportText(std::string_view text, const std::string& fileName, bool failedOnly, std::vector<NamedUnit>& names,
                     std::string& error);
 

@@ -41,14 +41,8 @@ double UnitRun::seconds() const { return platform::ticksBetween(startTick, endTi
 
 std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& targets) {
     std::vector<std::unique_ptr<UnitRun>> runs;
-    for (const UnitTarget& target : targets) runs.push_back(std::make_unique<UnitRun>(target));
+    for (const UnitTarget& target : targets) runs.push_back(std::make_unique<UnitRun>(runs.size(), target));
     return runs;
-}
-
-size_t indexOfRun(const std::vector<std::unique_ptr<UnitRun>>& runs, const UnitRun& run) {
-    size_t unit = 0;
-    while (runs[unit].get() != &run) ++unit;
-    return unit;
 }
 
 void runUnits(std::vector<std::unique_ptr<UnitRun>>& runs, const UnitWork& work, const RunnerHooks& hooks,

@@ -15,8 +15,10 @@
 #include "platform/window_messages.h"
 
 struct UnitRun {
-    explicit UnitRun(UnitTarget unitTarget) : target(std::move(unitTarget)) {}
+    UnitRun(size_t position, UnitTarget unitTarget) : index(position), target(std::move(unitTarget)) {}
 
+    // Where the unit is among the targets, for work that keeps per-unit results beside the runs.
+    const size_t index;
     UnitTarget target;
     platform::MessageQueue window;
     std::thread thread;
@@ -49,8 +51,6 @@ using UnitWork = std::function<uint32_t(UnitRun& run)>;
 using UnitMessageHandler = std::function<void(size_t unit, const platform::WindowMessage& message)>;
 
 std::vector<std::unique_ptr<UnitRun>> makeRuns(const std::vector<UnitTarget>& targets);
-// Where `run` is in `runs`, for work that keeps per-unit results beside them.
-size_t indexOfRun(const std::vector<std::unique_ptr<UnitRun>>& runs, const UnitRun& run);
 
 // What the calling thread does while the units run; any may be empty.
 struct RunnerHooks {

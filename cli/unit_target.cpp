@@ -110,14 +110,14 @@ bool checkSerialPortsOpen(const std::vector<UnitTarget>& targets, std::string& e
     for (const UnitTarget& target : targets) {
         if (!target.unit.isSerial()) continue;
         platform::SerialPort port;
-        std::string reason;
-        if (port.open(target.unit.portName, kBootloaderBaudRate, &reason)) continue;
+        platform::SerialOpenError failure;
+        if (port.open(target.unit.portName, kBootloaderBaudRate, &failure)) continue;
         // A file's target is named with its line, as every message about it is.
         const std::string where = fromFile(target) ? target.origin + ": " : "";
-        if (reason.empty()) reason = "the system gave no reason";
-        error =
-            where + (reason == "in use by another program" ? shownText(target.label) + " is " + reason
-                                                           : "cannot open " + shownText(target.label) + ": " + reason);
+        if (failure.reason.empty()) failure.reason = "the system gave no reason";
+        error = where + (failure.kind == platform::SerialOpenError::Kind::kInUse
+                             ? shownText(target.label) + " is " + failure.reason
+                             : "cannot open " + shownText(target.label) + ": " + failure.reason);
         return false;
     }
     return true;

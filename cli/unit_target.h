@@ -17,9 +17,6 @@ struct UnitTarget {
     std::string origin;
 };
 
-// The results a JSON report counts as done; --failed takes every unit with another result.
-bool isSuccessResult(const std::string& result);
-
 // Strict dotted quad ("192.0.2.10"); false for anything else.
 bool parseIpv4(const std::string& text, uint32_t& address);
 

@@ -71,19 +71,19 @@ std::vector<UnitStatus> surveyUnits(const std::vector<UnitTarget>& targets, unsi
     runUnits(
         runs,
         [&](UnitRun& run) -> uint32_t {
-            found[indexOfRun(runs, run)] = probeBootloader(run.target);
+            found[run.index] = probeBootloader(run.target);
             return 0;
         },
         {}, jobs);
     return found;
 }
 
-std::string surveyLine(const std::string& skip, const UnitStatus& found, const std::string& carried) {
+std::string surveyLine(std::optional<RunResult> skip, const UnitStatus& found, const std::string& carried) {
     if (!found.bootloader)
         return "application version unknown until it is in bootload mode; " + carried + " to be written if older";
     const std::string version = "application " + found.application.value_or("(none)") + " found, ";
-    if (skip == "already_current") return version + "the same as the carried " + carried + ": skipped";
-    if (skip == "newer_on_unit") return version + "newer than the carried " + carried + ": skipped";
+    if (skip == RunResult::kAlreadyCurrent) return version + "the same as the carried " + carried + ": skipped";
+    if (skip == RunResult::kNewerOnUnit) return version + "newer than the carried " + carried + ": skipped";
     return version + carried + " to be written";
 }
 
@@ -96,8 +96,8 @@ size_t printVersionSurvey(const UpdateCommandOptions& update, const std::vector<
     const VersionRule rule{update.allowReinstall, update.allowOlder};
     size_t skipped = 0;
     for (size_t i = 0; i < targets.size(); ++i) {
-        const std::string skip = versionSkipResult(found[i].application, carried, rule);
-        if (!skip.empty()) ++skipped;
+        const std::optional<RunResult> skip = versionSkipResult(found[i].application, carried, rule);
+        if (skip) ++skipped;
         std::fprintf(stderr, "  %s: %s\n", targets[i].label.c_str(),
                      surveyLine(skip, found[i], versionString(*carried)).c_str());
     }
@@ -112,11 +112,10 @@ bool isYes(const std::string& answer) {
     return lower == "y" || lower == "yes";
 }
 
-bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
-                      std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
+bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs,
                       std::string& error) {
-    if (!prepareTargets(options, targets, error) || !lockNetworkUnits(targets, locks, error) ||
-        !readImages(update, options, images, error))
+    if (!prepareTargets(options, inputs.targets, error) || !lockNetworkUnits(inputs.targets, inputs.locks, error) ||
+        !readImages(update, options, inputs.images, error))
         return false;
     if (options.json && !options.logFile.empty() &&
         platform::isStandardOutput(platform::argumentPath(options.logFile))) {
@@ -124,9 +123,23 @@ bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& 
                 " is the standard output, where --json writes its document: give the log a file of its own";
         return false;
     }
-    if (!log.open(options.verbose && !options.json, options.logFile, error)) return false;
-    logRunHeader(log, options, targets);
+    if (!inputs.log.open(options.verbose && !options.json, options.logFile, error)) return false;
+    logRunHeader(inputs.log, options, inputs.targets);
     return true;
+}
+
+UpdateProgress::UpdateProgress(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs)
+    : labels(targetLabels(inputs.targets)),
+      display(displayMode(options), labels, displayStream(options), options.jobs),
+      stageLog(inputs.log, labels) {
+    display.attachLog(inputs.log);
+    setDisplayPlans(display, update, inputs.images, inputs.targets);
+}
+
+void UpdateProgress::onMessage(size_t unit, const platform::WindowMessage& message) {
+    const std::string before = display.stage(unit);
+    display.onMessage(unit, message);
+    stageLog.onMessage(unit, before, display, message.id);
 }
 
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -281,7 +294,8 @@ UnitStatus probeBootloader(const UnitTarget& target) {
     UnitStatus status;
     if (!engine.openTransport()) return status;
     BootloaderCommands commands(engine);
-    const Identification identification = commands.identify(kQueryTimeoutMs, 1);
+    // Two sends, as the other identifications make: one lost datagram must not fail the check.
+    const Identification identification = commands.identify(kQueryTimeoutMs, 2);
     uint32_t application = 0;
     if (identification.answered) {
         status.bootloader = versionString(
@@ -295,15 +309,15 @@ UnitStatus probeBootloader(const UnitTarget& target) {
     return status;
 }
 
-std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before) {
+std::optional<RunResult> versionSkip(const SharedUpdate& shared, const UnitStatus& before) {
     return versionSkipResult(before.application, shared.carried,
                              {shared.update.allowReinstall, shared.update.allowOlder});
 }
 
-std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared) {
+std::string versionSkipText(RunResult skip, const UnitStatus& before, const SharedUpdate& shared) {
     const std::string found = before.application.value_or("?");
     const std::string carried = shared.carried ? versionString(*shared.carried) : "?";
-    if (skip == "already_current") {
+    if (skip == RunResult::kAlreadyCurrent) {
         return "application " + found +
                " is already on the unit, the version carried: nothing was written "
                "(--allow-reinstall writes it again)";
@@ -311,8 +325,6 @@ std::string versionSkipText(const std::string& skip, const UnitStatus& before, c
     return "the unit runs application " + found + ", newer than the carried " + carried +
            ": nothing was written (--allow-older writes the older one)";
 }
-
-bool isVersionSkip(const std::string& result) { return result == "already_current" || result == "newer_on_unit"; }
 
 void logStatus(RunLog& log, const std::string& unit, const char* when, const UnitStatus& status) {
     if (!log.active()) return;

@@ -45,11 +45,18 @@ struct CheckedImages {
     ImageBytes flash;
 };
 
+// What update and upgrade start from; the locks are held for the whole run.
+struct UpdateInputs {
+    std::vector<UnitTarget> targets;
+    UnitLocks locks;
+    CheckedImages images;
+    RunLog log;
+};
+
 // The targets and their locks, the checked images and the opened log, in that order; false with
 // the first error. With --json, a --log naming standard output is refused: its lines would break
 // the document.
-bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update,
-                      std::vector<UnitTarget>& targets, UnitLocks& locks, CheckedImages& images, RunLog& log,
+bool readUpdateInputs(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs,
                       std::string& error);
 // False, with a message, for nothing to update or an image that cannot be read or fails a check.
 bool readImages(const UpdateCommandOptions& update, const GlobalOptions& options, CheckedImages& images,
@@ -79,12 +86,11 @@ struct SharedUpdate {
     std::atomic<bool> stopRequested{false};
 };
 
-// "already_current" or "newer_on_unit" for a unit whose application is to be left as it is.
-std::string versionSkip(const SharedUpdate& shared, const UnitStatus& before);
+// kAlreadyCurrent or kNewerOnUnit for a unit whose application is to be left as it is.
+std::optional<RunResult> versionSkip(const SharedUpdate& shared, const UnitStatus& before);
 // Why such a unit was left as it is: its version against the carried one, and the option that
 // would write it anyway.
-std::string versionSkipText(const std::string& skip, const UnitStatus& before, const SharedUpdate& shared);
-bool isVersionSkip(const std::string& result);
+std::string versionSkipText(RunResult skip, const UnitStatus& before, const SharedUpdate& shared);
 
 // The "run" object of update's and upgrade's documents: when the run started, the program,
 // its command line and the firmware it carried, with digests.
@@ -130,6 +136,18 @@ private:
     std::vector<std::string> labels_;
     std::vector<uint32_t> stageTicks_;
     std::vector<bool> stageOpen_;
+};
+
+// Each unit's progress as update and upgrade show it: the display, and the log's stage lines.
+struct UpdateProgress {
+    // `inputs` must outlive it.
+    UpdateProgress(const GlobalOptions& options, const UpdateCommandOptions& update, UpdateInputs& inputs);
+    // A unit's message, for the runner's hook.
+    void onMessage(size_t unit, const platform::WindowMessage& message);
+
+    const std::vector<std::string> labels;
+    ProgressDisplay display;
+    StageLog stageLog;
 };
 
 // Closes the run's log; a log that lost lines is said on standard error, and the status becomes

@@ -2,25 +2,23 @@
 // probe, the unlock, the update, the exit run and the command-port probe.
 #include "cli/upgrade_command.h"
 
-#include <algorithm>
-#include <cmath>
+#include <CLI/CLI.hpp>
+
+#include <memory>
+
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
-#include "bootloader/bootloader_commands.h"
 #include "cli/exit_status.h"
-#include "cli/json_output.h"
 #include "cli/pin_source.h"
+#include "cli/restart_wait.h"
 #include "cli/status_command.h"
-#include "cli/target_text.h"
+#include "cli/upgrade_output.h"
 #include "commandport/command_port.h"
 #include "content/content_globals.h"
 #include "platform/clock.h"
 #include "platform/console.h"
-#include "platform/files.h"
 #include "platform/text.h"
 #include "transport/transport_factory.h"
 #include "ui/ui_strings.h"
@@ -28,33 +26,18 @@
 
 namespace {
 
-constexpr uint16_t kPollTimeoutMs = 500;
-constexpr uint32_t kProbePauseMs = 250;
-
-// Where one unit's attempt ended, written by its thread before it finishes.
-struct UpgradeRecord {
-    std::string step;
-    std::string result;
-    std::string message;
-    int exitStatus = kExitSuccess;
-    // This attempt put the unit into bootload mode from its application.
-    bool enteredBootload = false;
-    std::optional<std::string> bootloader;
-    std::optional<std::string> versionBefore;
-    std::optional<std::string> versionAfter;
-};
-
 struct UpgradeContext {
     const UpgradeCommandOptions& upgrade;
     SharedUpdate& shared;
     std::optional<std::string> pin;
     std::string expectedVersion;
     uint32_t restartMs;
+    uint32_t parserPort;
 };
 
 void postStep(UnitRun& run, const wchar_t* text) { postStatus(&run.window, text, true); }
 
-bool fail(UpgradeRecord& record, const char* step, const char* result, std::string message, int exitStatus) {
+bool fail(UpgradeRecord& record, const char* step, RunResult result, std::string message, int exitStatus) {
     record.step = step;
     record.result = result;
     record.message = std::move(message);
@@ -66,52 +49,19 @@ std::string noResponseText() { return platform::toUtf8(updaterProperties.getOrEm
 
 bool stopping(const UpgradeContext& context) { return context.shared.stopRequested.load(); }
 
-// A restart wait: whether the unit answered, and how long the wait really took.
-struct Waited {
-    bool answered = false;
-    uint32_t ms = 0;
-};
-
 std::string secondsText(uint32_t ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f s", ms / 1000.0);
     return text;
 }
 
-// Polls until `answers` is true or the restart time is spent; each poll gets only the time left.
-template <typename Poll>
-Waited awaitRestart(const UpgradeContext& context, Poll answers) {
-    const uint32_t start = platform::tickCount();
-    Waited waited;
-    for (;;) {
-        const uint32_t spent = platform::ticksBetween(start, platform::tickCount());
-        if (waited.answered || stopping(context) || spent >= context.restartMs) {
-            waited.ms = spent;
-            return waited;
-        }
-        waited.answered = answers(context.restartMs - spent);
-        if (!waited.answered) platform::sleepMs(std::min(kProbePauseMs, context.restartMs - spent));
-    }
-}
-
-// Command 1 until the bootloader answers, instead of a fixed wait after the unlock.
-Waited awaitBootloader(const UnitTarget& target, const UpgradeContext& context) {
-    BootloaderEngine engine;
-    engine.setTransport(makeBootloaderTransport(target.unit));
-    return awaitRestart(context, [&](uint32_t leftMs) {
-        if (!engine.openTransport()) return false;
-        const uint16_t timeoutMs = static_cast<uint16_t>(std::min<uint32_t>(kPollTimeoutMs, leftMs));
-        const bool answered = BootloaderCommands(engine).identify(timeoutMs, 1).answered;
-        engine.closeTransport();
-        return answered;
-    });
-}
-
 // The command port answers once the unit runs its application again.
 Waited awaitApplication(const UnitTarget& target, const UpgradeContext& context) {
-    return awaitRestart(context, [&](uint32_t leftMs) {
-        return probeCommandPortWithin(target.unit, leftMs, [](Transport&, const char*) {});
-    });
+    return awaitAnswer(
+        platform::tickCount(), context.restartMs, [&] { return stopping(context); },
+        [&](uint32_t leftMs) {
+            return probeCommandPortWithin({target.unit, context.parserPort}, leftMs, [](Transport&, const char*) {});
+        });
 }
 
 void addCounts(EngineCounters& into, const EngineCounters& more) {
@@ -122,14 +72,15 @@ void addCounts(EngineCounters& into, const EngineCounters& more) {
 }
 
 bool stoppedAt(UpgradeRecord& record, const char* step, const char* state) {
-    return fail(record, step, "stopped", std::string("stopped; ") + state + "; run upgrade again", kExitFailed);
+    return fail(record, step, RunResult::kStopped, std::string("stopped; ") + state + "; run upgrade again",
+                kExitFailed);
 }
 
 // After the wait, the command port tells a unit that never left its application (or came back
 // to it) from one that went quiet.
-std::string silentBootloaderText(const UnitTarget& target, const Waited& waited) {
+std::string silentBootloaderText(const UnitTarget& target, const UpgradeContext& context, const Waited& waited) {
     const std::string silence = "the bootloader did not answer within " + secondsText(waited.ms) + " and ";
-    if (probeCommandPort(target.unit, kCommandPortTimeoutMs, [](Transport&, const char*) {})) {
+    if (probeCommandPort({target.unit, context.parserPort}, kCommandPortTimeoutMs, [](Transport&, const char*) {})) {
         return "the unit did not restart into bootload mode: " + silence +
                "its command port answers, so it still runs its application";
     }
@@ -138,23 +89,25 @@ std::string silentBootloaderText(const UnitTarget& target, const Waited& waited)
 
 bool enterBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     if (!context.pin) {
-        return fail(record, "enter_bootload", "no_pin",
+        return fail(record, "enter_bootload", RunResult::kNoPin,
                     "the unit runs its application and no PIN was given: use --pin-file FILE or ZT_PIN", kExitUsage);
     }
     postStep(run, L"Entering bootload mode");
-    switch (enterBootload(run.target.unit, context.pin->c_str())) {
+    switch (enterBootload({run.target.unit, context.parserPort}, context.pin->c_str())) {
         case EnterBootloadResult::kEnabled: break;
         case EnterBootloadResult::kUnlockFailed:
-            return fail(record, "enter_bootload", "pin_refused", refusedPinText(), kExitFailed);
+            return fail(record, "enter_bootload", RunResult::kPinRefused, refusedPinText(), kExitFailed);
         case EnterBootloadResult::kUnitNotFound:
-            return fail(record, "enter_bootload", "no_response", noResponseText(), kExitNoResponse);
+            return fail(record, "enter_bootload", RunResult::kNoResponse, noResponseText(), kExitNoResponse);
     }
     postStep(run, L"Waiting for the bootloader");
-    const Waited waited = awaitBootloader(run.target, context);
+    // The bootloader is asked until it answers, instead of a fixed wait after the unlock.
+    const Waited waited =
+        awaitBootloader(run.target.unit, platform::tickCount(), context.restartMs, [&] { return stopping(context); });
     if (waited.answered) return true;
     if (stopping(context)) return stoppedAt(record, "wait_bootloader", "the unit is restarting into bootload mode");
-    return fail(record, "wait_bootloader", "bootloader_silent", silentBootloaderText(run.target, waited),
-                kExitNoResponse);
+    return fail(record, "wait_bootloader", RunResult::kBootloaderSilent,
+                silentBootloaderText(run.target, context, waited), kExitNoResponse);
 }
 
 bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, LeaveScope scope) {
@@ -164,22 +117,20 @@ bool leaveBootloadMode(UnitRun& run, UpgradeContext& context, UpgradeRecord& rec
     addCounts(run.counts, engine.counters());
     if (terminal != WMU_BOOTLOAD_EXITED) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
-        return fail(record, "exit_bootload", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+        return fail(record, "exit_bootload", outcome.result, outcome.message, outcome.exitStatus);
     }
     postStep(run, L"Waiting for the application");
     const Waited waited = awaitApplication(run.target, context);
     if (waited.answered) return true;
     if (stopping(context)) {
-        return fail(record, "wait_application", "stopped",
+        return fail(record, "wait_application", RunResult::kStopped,
                     "the unit was told to leave bootload mode; only its return was not awaited", kExitFailed);
     }
-    return fail(record, "wait_application", "did_not_return",
+    return fail(record, "wait_application", RunResult::kDidNotReturn,
                 "the unit left bootload mode but its command port did not answer within " + secondsText(waited.ms) +
                     ": check that it runs its application",
                 kExitNoResponse);
 }
-
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 std::string returnToApplication(UnitRun& run, UpgradeContext& context, const UpgradeRecord& record) {
     UpgradeRecord leaving = record;
@@ -195,18 +146,19 @@ std::string returnToApplication(UnitRun& run, UpgradeContext& context, const Upg
 bool refusedUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const RunOutcome& cause) {
     std::string where = "the unit stays in bootload mode";
     if (record.enteredBootload && !context.upgrade.stayInBootload) where = returnToApplication(run, context, record);
-    return fail(record, "update", cause.result.c_str(), firstLine(cause.message) + " Nothing was written; " + where,
+    return fail(record, "update", cause.result, firstLine(cause.message) + " Nothing was written; " + where,
                 cause.exitStatus);
 }
 
 bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) {
     const uint32_t terminal = updateUnit(run, context.shared);
     if (run.stopped) return stoppedAt(record, "update", "the unit stays in bootload mode");
-    if (run.repliesInDoubt) return fail(record, "update", "replies_in_doubt", kRepliesInDoubtMessage, kExitFailed);
+    if (run.repliesInDoubt)
+        return fail(record, "update", RunResult::kRepliesInDoubt, kRepliesInDoubtMessage, kExitFailed);
     if (terminal != WMU_UPDATE_DONE) {
         const RunOutcome outcome = outcomeOf(run.target.label, terminal, 0);
         if (terminal == WMU_WRONG_RESPONSE) return refusedUnchanged(run, context, record, outcome);
-        return fail(record, "update", outcome.result.c_str(), outcome.message, outcome.exitStatus);
+        return fail(record, "update", outcome.result, outcome.message, outcome.exitStatus);
     }
     if (context.upgrade.update.noFirmware) {
         record.versionAfter = record.versionBefore;
@@ -217,7 +169,7 @@ bool updateAndVerify(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     logStatus(context.shared.log, run.target.label, "after the update", after);
     record.versionAfter = after.application;
     if (after.application == context.expectedVersion) return true;
-    return fail(record, "verify", "version_mismatch",
+    return fail(record, "verify", RunResult::kVersionMismatch,
                 "the unit reports application version " + after.application.value_or("(none)") + " after " +
                     context.expectedVersion + " was written; it stays in bootload mode",
                 kExitFailed);
@@ -229,7 +181,7 @@ std::string updateDoneText(const UpgradeContext& context) {
 
 // A unit whose firmware is not older is left where it was found: one this run took out of its
 // application goes back to it (unless told to stay), so a second run over a venue changes nothing.
-bool leaveUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, const std::string& skip,
+bool leaveUnchanged(UnitRun& run, UpgradeContext& context, UpgradeRecord& record, RunResult skip,
                     const std::string& why) {
     record.versionAfter = record.versionBefore;
     if (!record.enteredBootload || context.upgrade.stayInBootload) {
@@ -252,7 +204,8 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     logStatus(context.shared.log, run.target.label, "before", before);
     if (stopping(context)) return stoppedAt(record, "status", "the unit was not changed");
     if (!before.bootloader) {
-        if (!before.bootloadMode) return fail(record, "status", "no_response", noResponseText(), kExitNoResponse);
+        if (!before.bootloadMode)
+            return fail(record, "status", RunResult::kNoResponse, noResponseText(), kExitNoResponse);
         if (!enterBootloadMode(run, context, record)) return false;
         record.enteredBootload = true;
         before = probeStatus(run.target);
@@ -260,15 +213,16 @@ bool upgradeSteps(UnitRun& run, UpgradeContext& context, UpgradeRecord& record) 
     }
     record.bootloader = before.bootloader;
     record.versionBefore = before.application;
-    if (const std::string skip = versionSkip(context.shared, before); !skip.empty())
-        return leaveUnchanged(run, context, record, skip, versionSkipText(skip, before, context.shared));
+    if (const std::optional<RunResult> skip = versionSkip(context.shared, before))
+        return leaveUnchanged(run, context, record, *skip, versionSkipText(*skip, before, context.shared));
     if (!updateAndVerify(run, context, record)) return false;
     if (context.upgrade.stayInBootload) {
         record.message = "upgraded; the unit stays in bootload mode (--stay-in-bootload)";
         return true;
     }
     if (!leaveBootloadMode(run, context, record, LeaveScope::kUpdatable)) {
-        if (record.result == "stopped") record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
+        if (record.result == RunResult::kStopped)
+            record.message = "stopped; " + updateDoneText(context) + "; " + record.message;
         return false;
     }
     record.message = "upgraded; the unit runs its application";
@@ -281,11 +235,9 @@ uint32_t upgradeUnit(UnitRun& run, UpgradeContext& context, UpgradeRecord& recor
     run.hasCounts = false;
     run.stopped = false;
     run.repliesInDoubt = false;
-    if (upgradeSteps(run, context, record) && record.result.empty()) record.result = "upgraded";
+    upgradeSteps(run, context, record);
     return 0;
 }
-
-bool succeeded(const UpgradeRecord& record) { return record.result == "upgraded" || isVersionSkip(record.result); }
 
 std::string expectedVersion(const wchar_t* firmwareVersion) {
     uint8_t minor = 0;
@@ -305,187 +257,57 @@ bool choosePin(const UpgradeCommandOptions& upgrade, std::optional<std::string>&
     return true;
 }
 
-bool reportWritable(const GlobalOptions& options, const std::string& path, std::string& error) {
-    if (path.empty()) return true;
-    const std::string report = "--report " + shownText(path, kShownWhole);
-    // Appending writes nothing, so a report read by --units-from is still whole. A FIFO or
-    // device is refused before it could block the open.
-    std::string reason;
-    std::FILE* file =
-        platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, false, &reason);
-    if (!file) {
-        error = report + ": cannot be written: " + reason;
-        return false;
-    }
-    std::fclose(file);
-    std::error_code unknown;
-    if (!options.logFile.empty() &&
-        std::filesystem::equivalent(platform::argumentPath(options.logFile), platform::argumentPath(path), unknown)) {
-        error = report + " is also the --log file: the report would replace the log; give each a file of its own";
-        return false;
-    }
-    if (options.json && platform::isStandardOutput(platform::argumentPath(path))) {
-        error = report + " is the standard output, where --json writes its document: give the report a file of its own";
-        return false;
-    }
-    return true;
-}
-
-bool worthRetrying(const UpgradeRecord& record) {
-    // A refused PIN tried again could lock the unit; a missing PIN or a stop stays as it is; a
-    // unit that did not come back has its new firmware, and a second run would only hide why.
-    return !succeeded(record) && record.result != "pin_refused" && record.result != "no_pin" &&
-           record.result != "stopped" && record.result != "did_not_return";
-}
-
-nlohmann::json orNull(const std::optional<std::string>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
-}
-
 // A stop during the update is worded from the display, which saw how far the stage came.
 void finishRecord(UpgradeRecord& record, const ProgressDisplay& display, size_t unit) {
-    if (record.result == "stopped" && record.step == "update") {
+    if (record.result == RunResult::kStopped && record.step == "update") {
         record.message = stoppedWhere(display, unit) + "; the unit stays in bootload mode; run upgrade again";
     }
-}
-
-RunOutcome outcomeOfRecord(const UnitRun& run, const UpgradeRecord& record) {
-    if (run.attempts == 0) return notStartedOutcome(run.target.label);
-    RunOutcome outcome{run.target.label, record.result, record.message, run.seconds(), record.exitStatus, {}};
-    if (run.hasCounts) outcome.counts = run.counts;
-    return outcome;
-}
-
-std::string stepOf(const UpgradeRecord& record) {
-    if (succeeded(record)) return "";
-    return record.step.empty() ? "start" : record.step;
-}
-
-nlohmann::json attemptsJson(const std::vector<UpgradeRecord>& attempts) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const UpgradeRecord& a : attempts) {
-        const std::string step = stepOf(a);
-        list.push_back({{"step", step.empty() ? nlohmann::json(nullptr) : nlohmann::json(step)},
-                        {"result", a.result},
-                        {"message", a.message}});
-    }
-    return list;
-}
-
-// Where the document comes from: the run's options, its shared images and when its units began.
-struct UpgradeRun {
-    const GlobalOptions& options;
-    const SharedUpdate& shared;
-    WallTime unitsStarted;
-};
-
-nlohmann::json upgradeDocument(const UpgradeRun& run, const std::vector<RunOutcome>& outcomes,
-                               const std::vector<UpgradeRecord>& records,
-                               const std::vector<std::vector<UpgradeRecord>>& attempts,
-                               const std::vector<std::unique_ptr<UnitRun>>& runs) {
-    nlohmann::json document = outcomesDocument(outcomes);
-    document["run"] = runJson(run.options, run.shared);
-    for (size_t i = 0; i < records.size(); ++i) {
-        nlohmann::json& unit = document["units"][i];
-        unit["step"] =
-            succeeded(records[i]) || runs[i]->attempts == 0 ? nlohmann::json(nullptr) : nlohmann::json(records[i].step);
-        unit["bootloader"] = orNull(records[i].bootloader);
-        unit["version_before"] = orNull(records[i].versionBefore);
-        unit["version_after"] = orNull(records[i].versionAfter);
-        unit["attempts"] = attemptsJson(attempts[i]);
-        unit["started"] = std::round(runs[i]->startedAt * 1000) / 1000;
-        unit["ended"] = std::round(runs[i]->endedAt * 1000) / 1000;
-        addUnitTimes(unit, run.unitsStarted, *runs[i]);
-    }
-    return document;
-}
-
-// A retried unit's result is followed by how its first attempt ended, which the later ones may hide.
-void printFirstCause(const std::vector<UpgradeRecord>& attempts) {
-    if (attempts.size() < 2) return;
-    const UpgradeRecord& first = attempts.front();
-    const std::string step = stepOf(first);
-    std::printf("    attempt 1 of %zu: %s%s: %s\n", attempts.size(), first.result.c_str(),
-                step.empty() ? "" : (" at " + step).c_str(), firstLine(first.message).c_str());
-}
-
-void printUpgradeLines(const std::vector<RunOutcome>& outcomes, const std::vector<UpgradeRecord>& records,
-                       const std::vector<std::vector<UpgradeRecord>>& attempts) {
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const RunOutcome& o = outcomes[i];
-        const UpgradeRecord& r = records[i];
-        const std::string versions =
-            "application " + r.versionBefore.value_or("?") + " -> " + r.versionAfter.value_or("?");
-        if (o.result == "not_started") {
-            std::printf("%s: %s\n", o.target.c_str(), o.message.c_str());
-        } else if (o.result == "upgraded") {
-            std::printf("%s: %s, %s (%.1f s)\n", o.target.c_str(), o.message.c_str(), versions.c_str(), o.seconds);
-        } else if (isVersionSkip(o.result)) {
-            std::printf("%s: %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), o.message.c_str(), o.seconds);
-        } else {
-            std::printf("%s: %s at %s: %s (%.1f s)\n", o.target.c_str(), o.result.c_str(), stepOf(r).c_str(),
-                        o.message.c_str(), o.seconds);
-        }
-        printFirstCause(attempts[i]);
-    }
-}
-
-bool writeReport(const std::string& path, const nlohmann::json& document) {
-    std::FILE* file = platform::openOutputFile(platform::argumentPath(path), platform::OutputFile::kDocument, true);
-    if (!file) return false;
-    const std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const bool written = std::fputs(text.c_str(), file) >= 0;
-    return std::fclose(file) == 0 && written;
 }
 
 }  // namespace
 
 int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions& upgrade) {
-    std::vector<UnitTarget> targets;
+    UpdateInputs inputs;
     std::string error;
-    UnitLocks locks;
-    CheckedImages images;
-    RunLog log;
-    if (!readUpdateInputs(options, upgrade.update, targets, locks, images, log, error) ||
+    if (!readUpdateInputs(options, upgrade.update, inputs, error) ||
         !reportWritable(options, upgrade.reportFile, error))
         return reportUsageError(error);
-    parserPort = options.parserPort;
-    if (const int confirmed = confirmUpdate(upgrade.update, targets, options.jobs); confirmed != kExitSuccess)
+    if (const int confirmed = confirmUpdate(upgrade.update, inputs.targets, options.jobs); confirmed != kExitSuccess)
         return confirmed;
-    SharedUpdate shared(upgrade.update, images, log);
-    UpgradeContext context{upgrade, shared, std::nullopt, expectedVersion(shared.firmwareVersion),
-                           upgrade.restartSeconds * 1000};
+    RunLog& log = inputs.log;
+    SharedUpdate shared(upgrade.update, inputs.images, log);
+    UpgradeContext context{.upgrade = upgrade,
+                           .shared = shared,
+                           .pin = std::nullopt,
+                           .expectedVersion = expectedVersion(shared.firmwareVersion),
+                           .restartMs = upgrade.restartSeconds * 1000,
+                           .parserPort = options.parserPort};
     if (!choosePin(upgrade, context.pin, error)) {
         const int usage = reportUsageError(error);
         return platform::interruptSignal() != 0 ? kExitInterrupted + platform::interruptSignal() : usage;
     }
 
-    auto runs = makeRuns(targets);
+    auto runs = makeRuns(inputs.targets);
     std::vector<UpgradeRecord> records(runs.size());
     std::vector<std::vector<UpgradeRecord>> attempts(runs.size());
-    const std::vector<std::string> labels = targetLabels(targets);
-    ProgressDisplay display(displayMode(options), labels, displayStream(options), options.jobs);
-    display.attachLog(log);
-    setDisplayPlans(display, upgrade.update, images, targets);
-    StageLog stageLog(log, labels);
+    UpdateProgress progress(options, upgrade.update, inputs);
+    ProgressDisplay& display = progress.display;
+    const std::vector<std::string>& labels = progress.labels;
 
     RunnerHooks hooks;
-    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) {
-        const std::string before = display.stage(unit);
-        display.onMessage(unit, message);
-        stageLog.onMessage(unit, before, display, message.id);
-    };
+    hooks.onMessage = [&](size_t unit, const platform::WindowMessage& message) { progress.onMessage(unit, message); };
     hooks.idle = [&] { refreshOrStop(shared, display); };
     hooks.onFinished = [&](size_t unit) {
         UpgradeRecord& record = records[unit];
         finishRecord(record, display, unit);
         attempts[unit].push_back(record);
         const std::string where = succeeded(record) ? ": " : " at " + record.step + ": ";
-        log.line(labels[unit], record.result + (record.result == "upgraded" ? "" : where + record.message));
+        log.line(labels[unit],
+                 jsonName(record.result) + (record.result == RunResult::kUpgraded ? "" : where + record.message));
         display.onFinished(unit, record.result);
     };
     hooks.again = [&](size_t unit) {
-        if (runs[unit]->attempts > upgrade.retries || !worthRetrying(records[unit])) return false;
+        if (runs[unit]->attempts > upgrade.retries || !mayRetry(records[unit].result)) return false;
         log.line(labels[unit],
                  "tried again after the others (attempt " + std::to_string(runs[unit]->attempts + 1) + ")");
         display.onRetry(unit);
@@ -493,8 +315,8 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
     };
     const WallTime unitsStarted = std::chrono::system_clock::now();
     runUnits(
-        runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[indexOfRun(runs, run)]); },
-        hooks, options.jobs);
+        runs, [&](UnitRun& run) -> uint32_t { return upgradeUnit(run, context, records[run.index]); }, hooks,
+        options.jobs);
     display.finish();
 
     std::vector<RunOutcome> outcomes;
@@ -502,21 +324,32 @@ int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions&
         outcomes.push_back(outcomeOfRecord(*runs[i], records[i]));
         if (outcomes.back().counts) log.line(labels[i], countsText(*outcomes.back().counts));
     }
-    const nlohmann::json document = upgradeDocument({options, shared, unitsStarted}, outcomes, records, attempts, runs);
-    int status = overallStatus(outcomes);
-    if (!upgrade.reportFile.empty() && !writeReport(upgrade.reportFile, document)) {
-        std::fprintf(stderr, "ztupdate: --report %s: cannot be written\n",
-                     shownText(upgrade.reportFile, kShownWhole).c_str());
-        status = worseStatus(status, kExitFailed);
-    }
-    if (options.json) {
-        printJsonDocument(document);
-    } else {
-        printUpgradeLines(outcomes, records, attempts);
-        if (outcomes.size() > 1) printSummaryTable(outcomes);
-        suggestFastResend(outcomes, upgrade.update);
-    }
+    int status = printUpgradeResults({options, upgrade, shared, unitsStarted, runs, records, attempts}, outcomes);
     status = closeRunLog(log, status);
     if (platform::interruptSignal() != 0) return kExitInterrupted + platform::interruptSignal();
     return status;
+}
+
+CliCommand addUpgradeCommand(CLI::App& app) {
+    auto upgradeOptions = std::make_shared<UpgradeCommandOptions>();
+    CLI::App* upgrade = addSubcommand(app, "upgrade", kUpgradeHelp);
+    addUpdateOptions(upgrade, upgradeOptions->update);
+    upgrade->add_option("--pin-file", upgradeOptions->pinFile, "file whose first line is the Installer PIN")
+        ->type_name("FILE");
+    upgrade->add_flag("--stay-in-bootload", upgradeOptions->stayInBootload,
+                      "leave each unit in bootload mode after its update");
+    upgrade
+        ->add_option("--retry", upgradeOptions->retries,
+                     "try a failed unit again up to N times, after the others had their turn (default 0)")
+        ->check(CLI::Range(0, 10))
+        ->type_name("N");
+    upgrade
+        ->add_option("--restart-seconds", upgradeOptions->restartSeconds,
+                     "how long a unit may take to restart into its bootloader or its application (default 60)")
+        ->check(CLI::Range(1, 600))
+        ->type_name("N");
+    upgrade->add_option("--report", upgradeOptions->reportFile, "also write the JSON result to FILE")
+        ->type_name("FILE");
+    return {upgrade, CommandNeeds::kNetwork,
+            [upgradeOptions](const GlobalOptions& options) { return runUpgradeCommand(options, *upgradeOptions); }};
 }

@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "cli/command.h"
 #include "cli/global_options.h"
+#include "cli/update_command.h"
 #include "cli/update_run.h"
 
 struct UpgradeCommandOptions {
@@ -20,3 +22,4 @@ struct UpgradeCommandOptions {
 };
 
 int runUpgradeCommand(const GlobalOptions& options, const UpgradeCommandOptions& upgrade);
+CliCommand addUpgradeCommand(CLI::App& app);

@@ -77,31 +77,43 @@ bool unlockBootload(Transport& transport, const char* pin) {
            exchangeExpecting(transport, "<SY,BR/>", kRestartReplies);
 }
 
-bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
-    switch (unit.kind) {
-        case UnitAddress::Kind::kSerial: return probeSerialRates(unit, UINT32_MAX, onFound);
+bool probeCommandPort(const CommandPortTarget& target, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
+    switch (target.unit.kind) {
+        case UnitAddress::Kind::kSerial: return probeSerialRates(target.unit, UINT32_MAX, onFound);
         case UnitAddress::Kind::kNetwork:
-            return probeWith(makeTcpTransport(unit.ipv4, parserPort.load()), tcpTimeoutMs, onFound);
+            return probeWith(makeTcpTransport(target.unit.ipv4, target.tcpPort), tcpTimeoutMs, onFound);
     }
     return false;
 }
 
-bool probeCommandPortWithin(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound) {
-    switch (unit.kind) {
-        case UnitAddress::Kind::kSerial: return probeSerialRates(unit, budgetMs, onFound);
+bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const CommandPortFound& onFound) {
+    return probeCommandPort(CommandPortTarget{unit, parserPort.load()}, tcpTimeoutMs, onFound);
+}
+
+bool probeCommandPortWithin(const CommandPortTarget& target, uint32_t budgetMs, const CommandPortFound& onFound) {
+    switch (target.unit.kind) {
+        case UnitAddress::Kind::kSerial: return probeSerialRates(target.unit, budgetMs, onFound);
         case UnitAddress::Kind::kNetwork:
-            return budgetMs > 0 && probeWith(makeTcpTransport(unit.ipv4, parserPort.load()),
+            return budgetMs > 0 && probeWith(makeTcpTransport(target.unit.ipv4, target.tcpPort),
                                              std::min(kCommandPortTimeoutMs, budgetMs), onFound);
     }
     return false;
 }
 
-EnterBootloadResult enterBootload(const UnitAddress& unit, const char* pin) {
+bool probeCommandPortWithin(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound) {
+    return probeCommandPortWithin(CommandPortTarget{unit, parserPort.load()}, budgetMs, onFound);
+}
+
+EnterBootloadResult enterBootload(const CommandPortTarget& target, const char* pin) {
     bool unlocked = false;
-    const bool found = probeCommandPort(unit, kCommandPortTimeoutMs,
+    const bool found = probeCommandPort(target, kCommandPortTimeoutMs,
                                         [&](Transport& probe, const char*) { unlocked = unlockBootload(probe, pin); });
     if (!found) return EnterBootloadResult::kUnitNotFound;
     return unlocked ? EnterBootloadResult::kEnabled : EnterBootloadResult::kUnlockFailed;
+}
+
+EnterBootloadResult enterBootload(const UnitAddress& unit, const char* pin) {
+    return enterBootload(CommandPortTarget{unit, parserPort.load()}, pin);
 }
 
 bool isValidPin(const wchar_t* text) {

@@ -41,6 +41,14 @@ bool probeCommandPort(const UnitAddress& unit, uint32_t tcpTimeoutMs, const Comm
 // serial rates not reached in time are skipped.
 bool probeCommandPortWithin(const UnitAddress& unit, uint32_t budgetMs, const CommandPortFound& onFound);
 
+// A unit's command port where the caller names the TCP port rather than the window's parserPort.
+struct CommandPortTarget {
+    UnitAddress unit;
+    uint32_t tcpPort = kDefaultParserPort;
+};
+bool probeCommandPort(const CommandPortTarget& target, uint32_t tcpTimeoutMs, const CommandPortFound& onFound);
+bool probeCommandPortWithin(const CommandPortTarget& target, uint32_t budgetMs, const CommandPortFound& onFound);
+
 enum class EnterBootloadResult {
     kUnitNotFound,  // no query reply anywhere: the dialog stays open
     kEnabled,       // the unlock sequence succeeded
@@ -50,6 +58,7 @@ enum class EnterBootloadResult {
 // What the Enter Bootload dialog and `ztupdate enter-bootload` run; the message boxes and the
 // wait after success stay with the caller.
 EnterBootloadResult enterBootload(const UnitAddress& unit, const char* pin);
+EnterBootloadResult enterBootload(const CommandPortTarget& target, const char* pin);
 
 // Exactly four decimal digits.
 bool isValidPin(const wchar_t* text);

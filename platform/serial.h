@@ -7,6 +7,15 @@
 
 namespace platform {
 
+// Why an open failed: the kind, for callers to word their message, and the text to show.
+struct SerialOpenError {
+    enum class Kind { kInUse, kNotSerialPort, kSystem };
+    Kind kind = Kind::kSystem;
+    // "in use by another program", "not a serial port", or the system's own text ("No such
+    // file or directory"); empty when the system gave none.
+    std::string reason;
+};
+
 // One open serial port, released by close or the destructor. Used by one thread at a time.
 class SerialPort {
 public:
@@ -17,9 +26,8 @@ public:
 
     // Opens `name` for this process alone and sets the rate, 8 data bits, no parity and one
     // stop bit; flow control stays as the port had it. Closes a port already held first.
-    // On failure reason (when given) says why: "in use by another program", "not a serial
-    // port", or the system's own text ("No such file or directory").
-    bool open(const std::wstring& name, uint32_t baudRate, std::string* reason = nullptr);
+    // On failure error (when given) says why.
+    bool open(const std::wstring& name, uint32_t baudRate, SerialOpenError* error = nullptr);
     bool isOpen() const { return handle_ != kClosed; }
     void close();
     // Returns as soon as bytes are there (up to capacity), or 0 once timeoutMs pass without

@@ -28,7 +28,7 @@ void loadUiStrings() {
     }
 }
 
-const wchar_t* uiString(unsigned id) {
+const wchar_t* uiString(UiStringId id) {
     for (const UiStringBuffer& entry : uiStringBuffers) {
         if (entry.id == id) return entry.text;
     }

@@ -15,4 +15,4 @@ enum UiStringId : unsigned {
 void loadUiStrings();
 
 // The loaded text of entry `id`; "" for an entry outside the set or not loaded.
-const wchar_t* uiString(unsigned id);
+const wchar_t* uiString(UiStringId id);

@@ -168,27 +168,27 @@ std::string preferredName(const std::string& device) {
 
 // Why an open failed, from the errno it left: the lock and the exclusive flag refuse with
 // EWOULDBLOCK and EBUSY, a device that is no terminal with ENOTTY.
-bool openFailed(int error, std::string* reason) {
-    if (!reason) return false;
+bool openFailed(int error, SerialOpenError* failure) {
+    if (!failure) return false;
     if (error == EWOULDBLOCK || error == EAGAIN || error == EBUSY) {
-        *reason = "in use by another program";
+        *failure = {SerialOpenError::Kind::kInUse, "in use by another program"};
     } else if (error == ENOTTY) {
-        *reason = "not a serial port";
+        *failure = {SerialOpenError::Kind::kNotSerialPort, "not a serial port"};
     } else {
-        *reason = std::strerror(error);
+        *failure = {SerialOpenError::Kind::kSystem, std::strerror(error)};
     }
     return false;
 }
 
 }  // namespace
 
-bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* reason) {
+bool SerialPort::open(const std::wstring& name, uint32_t baudRate, SerialOpenError* error) {
     close();
     int fd = openExclusive(name);
-    if (fd < 0) return openFailed(errno, reason);
+    if (fd < 0) return openFailed(errno, error);
     handle_ = fd;
     if (!configure(fd, baudRate)) {
-        openFailed(errno, reason);
+        openFailed(errno, error);
         close();
     }
     return isOpen();

@@ -98,13 +98,13 @@ namespace {
 
 // Why an open failed: share mode 0 makes a held port ERROR_ACCESS_DENIED; otherwise the
 // system's own text, without its closing full stop and line break.
-bool openFailed(DWORD error, std::string* reason) {
-    if (!reason) return false;
+bool openFailed(DWORD error, SerialOpenError* failure) {
+    if (!failure) return false;
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-        *reason = "in use by another program";
+        *failure = {SerialOpenError::Kind::kInUse, "in use by another program"};
         return false;
     }
-    *reason = systemErrorText(error);
+    *failure = {SerialOpenError::Kind::kSystem, systemErrorText(error)};
     return false;
 }
 
@@ -118,10 +118,10 @@ bool lineGone(HANDLE port) {
 
 }  // namespace
 
-bool SerialPort::open(const std::wstring& name, uint32_t baudRate, std::string* reason) {
+bool SerialPort::open(const std::wstring& name, uint32_t baudRate, SerialOpenError* error) {
     close();
     HANDLE port = openExclusive(name);
-    if (port == INVALID_HANDLE_VALUE) return openFailed(GetLastError(), reason);
+    if (port == INVALID_HANDLE_VALUE) return openFailed(GetLastError(), error);
     handle_ = reinterpret_cast<std::intptr_t>(port);
     setTimeouts(port, 0);
     if (!setLine(port, baudRate)) close();

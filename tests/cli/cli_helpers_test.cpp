@@ -117,16 +117,18 @@ TEST(CliTargets, UnitsFilesAndReportsJoinTheCommandLine) {
     const std::filesystem::path report = scratch.file("report.json");
     std::ofstream(report) << R"({"units": [{"target": "192.0.2.30", "result": "upgraded"},
                                            {"target": "192.0.2.31", "result": "pin_refused"},
-                                           {"target": "/dev/ttyUSB3", "result": "did_not_return"}]})";
+                                           {"target": "/dev/ttyUSB3", "result": "did_not_return"},
+                                           {"target": "192.0.2.32", "result": "melted"}]})";
     options.unitFiles.clear();
     options.unitsFrom = report.string();
     ASSERT_TRUE(collectTargets(options, targets, error)) << error;
-    EXPECT_EQ(targets.size(), 3u);
+    EXPECT_EQ(targets.size(), 4u);
     options.failedOnly = true;
     ASSERT_TRUE(collectTargets(options, targets, error)) << error;
-    ASSERT_EQ(targets.size(), 2u);
+    ASSERT_EQ(targets.size(), 3u);
     EXPECT_EQ(targets[0].label, "192.0.2.31");
     EXPECT_TRUE(targets[1].unit.isSerial());
+    EXPECT_EQ(targets[2].label, "192.0.2.32") << "a result this program does not know counts as failed";
     std::ofstream(report) << R"({"units": [{"target": "192.0.2.30", "result": "upgraded"}]})";
     EXPECT_FALSE(collectTargets(options, targets, error));
     EXPECT_NE(error.find("no unit to run on"), std::string::npos) << error;
@@ -229,8 +231,8 @@ TEST(CliRunner, JobsLimitTheUnitsInFlightAndRetriesGoLast) {
 
 // Only the described timing pays a whole second for each lost reply, so only it gets the hint.
 TEST(CliOutcome, ManyResendsUnderTheDescribedTimingAreNamedOnce) {
-    RunOutcome lossy{"192.0.2.10", "updated", "", 60, 0, EngineCounters{1000, 60, 0, 0}};
-    RunOutcome clean{"192.0.2.11", "updated", "", 2, 0, EngineCounters{1000, 2, 0, 0}};
+    RunOutcome lossy{"192.0.2.10", RunResult::kUpdated, "", 60, 0, EngineCounters{1000, 60, 0, 0}};
+    RunOutcome clean{"192.0.2.11", RunResult::kUpdated, "", 2, 0, EngineCounters{1000, 2, 0, 0}};
     UpdateCommandOptions described;
     described.describedTiming = true;
     testing::internal::CaptureStdout();
@@ -253,15 +255,15 @@ TEST(CliVersions, OnlyOlderFirmwareIsReplacedUnlessAllowed) {
     }
     EXPECT_LT(*parseVersionText("1.9"), *parseVersionText("1.12")) << "minor parts compare as numbers";
     const auto carried = parseVersionText("V1.12");
-    EXPECT_EQ(versionSkipResult("1.12", carried, {}), "already_current");
-    EXPECT_EQ(versionSkipResult("1.13", carried, {}), "newer_on_unit");
-    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowReinstall = true}), "newer_on_unit");
-    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowOlder = true}), "already_current");
-    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowReinstall = true}), "");
-    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowOlder = true}), "");
-    EXPECT_EQ(versionSkipResult("1.9", carried, {}), "");
-    EXPECT_EQ(versionSkipResult(std::nullopt, carried, {}), "") << "no application: it needs one";
-    EXPECT_EQ(versionSkipResult("1.12", std::nullopt, {}), "");
+    EXPECT_EQ(versionSkipResult("1.12", carried, {}), RunResult::kAlreadyCurrent);
+    EXPECT_EQ(versionSkipResult("1.13", carried, {}), RunResult::kNewerOnUnit);
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowReinstall = true}), RunResult::kNewerOnUnit);
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowOlder = true}), RunResult::kAlreadyCurrent);
+    EXPECT_EQ(versionSkipResult("1.12", carried, {.allowReinstall = true}), std::nullopt);
+    EXPECT_EQ(versionSkipResult("2.0", carried, {.allowOlder = true}), std::nullopt);
+    EXPECT_EQ(versionSkipResult("1.9", carried, {}), std::nullopt);
+    EXPECT_EQ(versionSkipResult(std::nullopt, carried, {}), std::nullopt) << "no application: it needs one";
+    EXPECT_EQ(versionSkipResult("1.12", std::nullopt, {}), std::nullopt);
 }
 
 TEST(CliStatus, AnswerSequencesBecomeFields) {
@@ -311,7 +313,7 @@ TEST(CliOutcome, TerminalMessagesMapToResultsAndStatuses) {
     loadEmbeddedContent();
     EXPECT_EQ(outcomeOf("u", WMU_UPDATE_DONE, 1).message, "The firmware updated successfully.");
     EXPECT_EQ(outcomeOf("u", WMU_UPDATE_FAILED, 1).exitStatus, kExitFailed);
-    EXPECT_EQ(outcomeOf("u", WMU_WRONG_RESPONSE, 1).result, "wrong_response");
+    EXPECT_STREQ(jsonName(outcomeOf("u", WMU_WRONG_RESPONSE, 1).result), "wrong_response");
     EXPECT_EQ(outcomeOf("u", WMU_NO_RESPONSE, 1).exitStatus, kExitNoResponse);
     EXPECT_EQ(outcomeOf("u", WMU_BOOTLOAD_EXITED, 1).message, "Bootload mode exited.");
 
@@ -320,6 +322,14 @@ TEST(CliOutcome, TerminalMessagesMapToResultsAndStatuses) {
     EXPECT_EQ(worseStatus(kExitSuccess, kExitFailed), kExitFailed);
     EXPECT_EQ(overallStatus({outcomeOf("a", WMU_UPDATE_DONE, 1), outcomeOf("b", WMU_UPDATE_FAILED, 1)}), kExitFailed);
     EXPECT_EQ(overallStatus({}), kExitSuccess);
+
+    // Reports are read back by --units-from ... --failed: each result's name must name it alone.
+    for (const RunResultRow& row : kRunResults) {
+        EXPECT_EQ(runResultNamed(row.jsonName), row.result) << row.jsonName;
+        EXPECT_FALSE(row.success && row.mayRetry) << row.jsonName;
+    }
+    EXPECT_EQ(runResultNamed("melted"), RunResult::kFailed);
+    EXPECT_EQ(runResultNamed(""), RunResult::kFailed);
 
     // The engine's counts are null in the JSON result when the run had no engine.
     RunOutcome counted = outcomeOf("u", WMU_UPDATE_DONE, 1);
@@ -347,7 +357,7 @@ TEST(CliProgress, BarsDurationsAndLines) {
     EXPECT_LT(line.size(), 100u);
     EXPECT_NE(line.find(" 25%"), std::string::npos);
     EXPECT_NE(line.find("left"), std::string::npos);
-    display.onFinished(1, "failed");
+    display.onFinished(1, RunResult::kFailed);
     EXPECT_NE(display.barLine(1, 0, 100).find("failed"), std::string::npos);
 }
 
@@ -385,7 +395,7 @@ TEST(CliProgress, FramesFitTheTerminalAndBarsKeepTheirWidth) {
     for (int i = 0; i < 40; ++i) labels.push_back("192.0.2." + std::to_string(i + 1));
     ProgressDisplay display(ProgressDisplay::Mode::kSilent, labels);
     for (size_t i = 0; i < 40; ++i) display.onMessageAt(i, message(WMU_PROGRESS_RANGE, 0, 100), 0);
-    for (size_t i = 0; i < 10; ++i) display.onFinished(i, "updated");
+    for (size_t i = 0; i < 10; ++i) display.onFinished(i, RunResult::kUpdated);
     const std::vector<std::string> frame = display.frame(0, 100, 24);
     ASSERT_EQ(frame.size(), 23u);
     EXPECT_NE(frame[0].find("192.0.2.11 "), std::string::npos) << "running units come first";
@@ -412,7 +422,7 @@ TEST(CliProgress, FleetRowsAndTheTimeTheRunHasLeft) {
     display.onMessageAt(0, message(WMU_PROGRESS_RANGE, 0, 100), 1000);
     display.onMessageAt(0, message(WMU_PROGRESS_POS, 100), 8000);
     display.onMessageAt(0, stageMessage(RunStage::kOther, L"Waiting for the application"), 9000);
-    display.onFinishedAt(0, "upgraded", 10000);
+    display.onFinishedAt(0, RunResult::kUpgraded, 10000);
     display.onMessageAt(1, stageMessage(RunStage::kOther, L"Reading the version back"), 9000);
     const std::vector<std::string> frame = display.frame(10000, 80, 24);
     ASSERT_EQ(frame.size(), 9u);

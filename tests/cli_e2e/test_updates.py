@@ -185,6 +185,10 @@ class OneUnitOverUdp(ScratchTest):
         status, out, _, _ = ztupdate(*ip, "--parser-port", "5077", "--json", "status")
         self.assertEqual(status, 0)
         self.assertEqual(json.loads(out)["units"][0]["bootload_mode"], "disabled")
+        # exit-bootload asks the command port too, when the bootloader is silent.
+        status, out, _, _ = ztupdate(*ip, "--parser-port", "5077", "--json", "exit-bootload")
+        self.assertEqual(status, 0)
+        self.assertEqual(json.loads(out)["units"][0]["result"], "nothing_to_leave")
 
 
 class SeveralUnits(ScratchTest):
@@ -259,6 +263,11 @@ class SeveralUnits(ScratchTest):
         for sim, erases in ((older, 1), (current, 1), (newer, 1)):
             _, reports = sim.stop()
             self.assertEqual(reports[0]["commands"].get("application_erase", 0), erases)
+        # A lost reply to the version check's identification is asked again, not taken for a unit
+        # with no version: the newer firmware stays.
+        lossy = self.sim("--start-mode", "bootload", "--app-version", "1.13", "--lose-reply", "0x01:1")
+        status, out, err, _ = ztupdate("--ip", lossy.address(), "--json", *args[6:], "--yes")
+        self.assertEqual((status, json.loads(out)["units"][0]["result"]), (0, "newer_on_unit"), err)
 
 
 class Fleets(ScratchTest):

@@ -7,8 +7,8 @@
 
 TEST(UiStrings, LoadedTextsAndStatusLine) {
     loadUiStrings();
-    EXPECT_STREQ(uiString(154), L"Progress: %s");
-    EXPECT_STREQ(uiString(110), L"FWUPDATER");
-    EXPECT_STREQ(uiString(9999), L"");
+    EXPECT_STREQ(uiString(static_cast<UiStringId>(154)), L"Progress: %s");
+    EXPECT_STREQ(uiString(static_cast<UiStringId>(110)), L"FWUPDATER");
+    EXPECT_STREQ(uiString(static_cast<UiStringId>(9999)), L"");
     EXPECT_EQ(formatStatus(L"Idle"), L"Progress: Idle");
 }
