@@ -145,10 +145,11 @@ void PrintTo(const VanishCase& c, std::ostream* out) { *out << c.stage; }
 class VanishingUnit : public UpdateFaults, public ::testing::WithParamInterface<VanishCase> {};
 
 // Commands of the run: 1 identify, 2 version query, 3 erase, records, version write, image
-// erase, chunks, image end. Bounds: a 1000 ms step gives up after about 4 s (6 s allowed), the
-// application erase after about 40 s (50 s allowed).
+// erase, chunks, image end. Bounds: a 1000 ms step gives up after about 4 s (6 s allowed); an
+// erase waits its interval after the last send too: the application erase gives up after 50 s
+// (60 s allowed), the image erase after 20 s (25 s allowed).
 const VanishCase kVanishCases[] = {
-    {"ApplicationErase", [](uint32_t, uint32_t) { return 3u; }, 50000},
+    {"ApplicationErase", [](uint32_t, uint32_t) { return 3u; }, 60000},
     {"RecordProgramming", [](uint32_t r, uint32_t) { return 4 + r / 2; }, 6000},
     {"VersionWrite", [](uint32_t r, uint32_t) { return 4 + r; }, 6000},
     {"ImageErase", [](uint32_t r, uint32_t) { return 5 + r; }, 25000},
