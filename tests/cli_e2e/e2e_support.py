@@ -152,27 +152,30 @@ def read_some(controller, proc):
 def ztupdate_on_terminal(*args, answer=None, prompt="[y/N]", timeout=120, before_answer=None, env=None,
                          stdout=None):
     """Runs with standard input and output on a pseudo-terminal, typing `answer` and Enter once
-    `prompt` shows and keys reach the program (calling `before_answer` first); returns status
-    and output. With a `stdout` file, only standard error is on the terminal."""
+    `prompt` shows and keys reach the program (calling `before_answer` first); a list of answers
+    is typed one at each showing of the prompt. Returns status and output. With a `stdout` file,
+    only standard error is on the terminal."""
     controller, terminal = pty.openpty()
     proc = subprocess.Popen(PROGRAM + list(args), stdin=terminal, stdout=stdout or terminal, stderr=terminal,
                             env=dict(os.environ, **(env or {})))
     os.close(terminal)
     output = b""
-    answered = answer is None
+    answers = [] if answer is None else [answer] if isinstance(answer, str) else list(answer)
+    typed = 0
     deadline = time.time() + timeout
     while time.time() < deadline:
         chunk = read_some(controller, proc)
         if chunk is None:
             break
         output += chunk
-        if not answered and prompt in screen(output.decode(errors="replace")) and keys_reach_program(controller):
-            if before_answer:
+        shown = screen(output.decode(errors="replace")).count(prompt)
+        if typed < len(answers) and shown > typed and keys_reach_program(controller):
+            if before_answer and typed == 0:
                 before_answer()
             # Enter sends a carriage return; the terminal hands a line end on to a program that
             # reads lines, and Wine's console reads the key itself.
-            os.write(controller, answer.encode() + b"\r")
-            answered = True
+            os.write(controller, answers[typed].encode() + b"\r")
+            typed += 1
     status = proc.wait(timeout=10)
     os.close(controller)
     return status, output.decode(errors="replace")

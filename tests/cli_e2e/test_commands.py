@@ -12,9 +12,8 @@ import time
 import unittest
 
 from e2e_support import (  # noqa: F401 (setUpModule: the Wine prefix)
-    setUpModule, 
-    COMMANDS, SAMPLE_FLASH, SAMPLE_HEX, SOURCE_DIR, ScratchTest, UNDER_WINE, program_path, screen, ztupdate,
-    ztupdate_on_terminal)
+    setUpModule, COMMANDS, SAMPLE_FLASH, SAMPLE_HEX, SOURCE_DIR, ScratchTest, UNDER_WINE, program_path, screen,
+    ztupdate, ztupdate_on_terminal)
 
 
 class HelpAndUsage(unittest.TestCase):

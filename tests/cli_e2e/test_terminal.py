@@ -1,16 +1,11 @@
 """ztupdate at a terminal: the live screen and the PIN typed at the prompt."""
 import json
-import os
-import pty
 import re
-import subprocess
 import tempfile
-import time
 import unittest
 
 from e2e_support import (  # noqa: F401 (setUpModule: the Wine prefix)
-    setUpModule, 
-    PROGRAM, ScratchTest, UNDER_WINE, keys_reach_program, read_some, screen, ztupdate, ztupdate_on_terminal)
+    setUpModule, ScratchTest, UNDER_WINE, screen, ztupdate, ztupdate_on_terminal)
 
 
 @unittest.skipIf(UNDER_WINE, "Wine's console takes no cursor sequences")
@@ -93,25 +88,9 @@ class TypedPin(ScratchTest):
         self.assertEqual(shown.count("Installer PIN:"), 3, shown)
         self.assertIn("the PIN from the prompt is not exactly four digits", shown)
 
-    def type_pins(self, target, pins, timeout=30):
+    def type_pins(self, target, pins):
         """enter-bootload on a pseudo-terminal, typing each PIN at its own prompt; the status and
         the screen."""
-        controller, terminal = pty.openpty()
-        proc = subprocess.Popen(PROGRAM + target + ["enter-bootload"], stdin=terminal, stdout=terminal,
-                                stderr=terminal)
-        os.close(terminal)
-        output = b""
-        typed = 0
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            chunk = read_some(controller, proc)
-            if chunk is None:
-                break
-            output += chunk
-            prompts = output.count(b"Installer PIN:")
-            if typed < len(pins) and prompts > typed and keys_reach_program(controller):
-                os.write(controller, pins[typed].encode() + b"\r")
-                typed += 1
-        status = proc.wait(timeout=10)
-        os.close(controller)
-        return status, screen(output.decode(errors="replace"))
+        status, output = ztupdate_on_terminal(*target, "enter-bootload", answer=pins, prompt="Installer PIN:",
+                                              timeout=30)
+        return status, screen(output)

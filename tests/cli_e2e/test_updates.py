@@ -8,9 +8,8 @@ import subprocess
 import tempfile
 
 from e2e_support import (  # noqa: F401 (setUpModule: the Wine prefix)
-    setUpModule, 
-    ISO_TIME, SAMPLE_FLASH, SAMPLE_HEX, SOURCE_DIR, STRAY_ESCAPE, ScratchTest, UNDER_WINE, ZTUPDATE, commands_sent,
-    hex_data_digest, program_path, screen, serial_port, ztupdate, ztupdate_on_terminal)
+    setUpModule, ISO_TIME, SAMPLE_FLASH, SAMPLE_HEX, SOURCE_DIR, STRAY_ESCAPE, ScratchTest, UNDER_WINE, ZTUPDATE,
+    commands_sent, hex_data_digest, program_path, screen, serial_port, ztupdate, ztupdate_on_terminal)
 
 
 class OneUnitOverUdp(ScratchTest):
